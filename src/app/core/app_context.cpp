@@ -1,0 +1,23 @@
+#include "app_context.h"
+
+#include <cstdlib>
+
+namespace ondrel {
+
+void ProcessExit::End(int status) { std::_Exit(status); }
+
+QString SettingsFilePath(const AppContext& ctx) {
+    return ctx.ProgramFolder + QStringLiteral("/Ondrel.ini");
+}
+
+QString LinkFilePath(const AppContext& ctx) {
+    return ctx.ProgramFolder + QStringLiteral("/../1-99リンクバーZEV/カルテ番号.ini");
+}
+
+QString TemplateFilePath(const AppContext& ctx) {
+    return ctx.ProgramFolder + QStringLiteral("/Template/指導指示管理.xls");
+}
+
+QString ReportFolderPath(const AppContext& ctx) { return ctx.ProgramFolder + QStringLiteral("/帳票"); }
+
+}  // namespace ondrel

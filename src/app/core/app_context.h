@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include "clock.h"
+#include "program_end.h"
+#include "prompter.h"
+#include "records.h"
+#include "wait_cursor.h"
+
+namespace ondrel {
+
+// Everything a run of the program shares: the five records, the program
+// folder and the platform seams. main makes one; every test makes its own.
+struct AppContext {
+    AppContext(QString programFolder, Prompter& p, const Clock& c, WaitCursor& w, ProgramEnd& e)
+        : ProgramFolder(std::move(programFolder)), prompter(p), clock(c), waitCursor(w), end(e) {}
+
+    QString ProgramFolder;
+    AppSettings settings;
+    CommonRecord common;
+    PatientInfo patient;
+    ClinicInfo clinic;
+    ReportInfo report;
+
+    Prompter& prompter;
+    const Clock& clock;
+    WaitCursor& waitCursor;
+    ProgramEnd& end;
+};
+
+QString SettingsFilePath(const AppContext& ctx);
+QString LinkFilePath(const AppContext& ctx);
+QString TemplateFilePath(const AppContext& ctx);
+QString ReportFolderPath(const AppContext& ctx);
+
+}  // namespace ondrel

@@ -1,0 +1,65 @@
+#include "app_error.h"
+
+#include <QHash>
+
+namespace ondrel {
+
+namespace {
+
+struct Entry {
+    int number;
+    const char* text;
+};
+
+// UTF-8 literals; texts follow the wording clinic staff saw on Windows.
+constexpr Entry kCatalogue[] = {
+    {err::InvalidProcedureCall, "プロシージャの呼び出し、または引数が不正です。"},
+    {err::Overflow, "オーバーフローしました。"},
+    {7, "メモリが不足しています。"},
+    {9, "インデックスが有効範囲にありません。"},
+    {11, "0 で除算しました。"},
+    {err::TypeMismatch, "型が一致しません。"},
+    {52, "ファイル名または番号が不正です。"},
+    {err::FileNotFound, "ファイルが見つかりません。"},
+    {err::FileAlreadyExists, "既に同名のファイルが存在しています。"},
+    {61, "ディスクの空き容量が不足しています。"},
+    {err::PermissionDenied, "書き込みできません。"},
+    {75, "パス名が無効です。"},
+    {err::PathNotFound, "パスが見つかりません。"},
+    {err::CannotCreateObject, "ActiveX コンポーネントはオブジェクトを作成できません。"},
+    {440, "オートメーション エラーです。"},
+    {err::DatabaseBase + 1, "データベースで SQL エラーが発生しました。"},
+    {err::DatabaseBase + 2, "データベース エンジンの内部エラーです。"},
+    {err::DatabaseBase + 3, "データベースへのアクセス権がありません。"},
+    {err::DatabaseBase + 4, "データベースの処理が中断されました。"},
+    {err::DatabaseBase + 5, "データベースが他のプログラムによってロックされています。"},
+    {err::DatabaseBase + 6, "データベースのテーブルがロックされています。"},
+    {err::DatabaseBase + 7, "データベースの処理でメモリが不足しました。"},
+    {err::DatabaseBase + 8, "データベースが読み取り専用のため書き込みできません。"},
+    {err::DatabaseBase + 10, "データベース ファイルの読み書きに失敗しました。"},
+    {err::DatabaseBase + 11, "データベース ファイルが壊れています。"},
+    {err::DatabaseBase + 13, "ディスクがいっぱいのためデータベースに書き込めません。"},
+    {err::DatabaseNotOpen, "データベース ファイルを開けません。"},
+    {err::DatabaseBase + 17, "データベースの構造が変更されました。"},
+    {err::DatabaseBase + 18, "データベースに保存する値が大きすぎます。"},
+    {err::DatabaseBase + 19, "データベースの制約に違反しました。"},
+    {err::DatabaseBase + 20, "データベースの値の型が一致しません。"},
+    {err::DatabaseBase + 26, "ファイルはデータベースではありません。"},
+};
+
+}  // namespace
+
+QString ErrorText(int number) {
+    for (const auto& e : kCatalogue) {
+        if (e.number == number) return QString::fromUtf8(e.text);
+    }
+    return QStringLiteral("アプリケーション定義エラーまたはオブジェクト定義エラーです。");
+}
+
+int DatabaseErrorNumber(int engineResultCode) {
+    // Extended result codes carry the primary code in their low byte.
+    const int primary = engineResultCode & 0xff;
+    return err::DatabaseBase + (primary == 0 ? 1 : primary);
+}
+
+}  // namespace ondrel

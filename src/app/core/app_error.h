@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+
+namespace ondrel {
+
+// Error numbers the program can raise. The numbers below 1000 keep the
+// meaning clinic staff know from the Windows program's error reports.
+namespace err {
+inline constexpr int Overflow = 6;
+inline constexpr int TypeMismatch = 13;
+inline constexpr int FileNotFound = 53;
+inline constexpr int FileAlreadyExists = 58;
+inline constexpr int PermissionDenied = 70;
+inline constexpr int PathNotFound = 76;
+inline constexpr int InvalidProcedureCall = 5;
+inline constexpr int CannotCreateObject = 429;
+// Database failures: DatabaseBase + the engine's primary result code.
+inline constexpr int DatabaseBase = 3000;
+inline constexpr int DatabaseNotOpen = 3000 + 14;  // SQLITE_CANTOPEN
+}  // namespace err
+
+// The one failure type: carries the error number; the text shown to the
+// user always comes from the catalogue, never from the thrower.
+class AppError : public std::exception {
+public:
+    explicit AppError(int number, QString detail = {}) : number_(number), detail_(std::move(detail)) {}
+    int number() const { return number_; }
+    // For developers only (debug output); never shown in a message box.
+    const QString& detail() const { return detail_; }
+    const char* what() const noexcept override { return "ondrel::AppError"; }
+
+private:
+    int number_;
+    QString detail_;
+};
+
+// Standard Japanese text for an error number; the generic text for any
+// number the catalogue does not know.
+QString ErrorText(int number);
+
+// Error number for a database failure with the engine's result code.
+int DatabaseErrorNumber(int engineResultCode);
+
+}  // namespace ondrel

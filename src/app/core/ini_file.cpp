@@ -1,0 +1,194 @@
+#include "ini_file.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <optional>
+
+namespace ondrel {
+
+namespace {
+
+constexpr const char* kCodec = "windows-31j";
+constexpr qsizetype kMaxValueBytes = 254;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); }
+
+QByteArrayView Trimmed(QByteArrayView v) {
+    while (!v.isEmpty() && IsBlank(v.front())) v = v.sliced(1);
+    while (!v.isEmpty() && IsBlank(v.back())) v = v.chopped(1);
+    return v;
+}
+
+// A line of the file as byte offsets: [begin, end) is its text without CR LF,
+// next is where the following line starts.
+struct Line {
+    qsizetype begin;
+    qsizetype end;
+    qsizetype next;
+};
+
+std::optional<Line> NextLine(const QByteArray& data, qsizetype from) {
+    if (from >= data.size()) return std::nullopt;
+    // LF is never a trail byte in code page 932, so splitting bytes is safe.
+    qsizetype lf = data.indexOf('\n', from);
+    qsizetype next = lf < 0 ? data.size() : lf + 1;
+    qsizetype end = lf < 0 ? data.size() : lf;
+    if (end > from && data[end - 1] == '\r') --end;
+    return Line{from, end, next};
+}
+
+class Parser {
+public:
+    explicit Parser(const QByteArray& data) : data_(data), decoder_(kCodec) {}
+
+    QString Decode(QByteArrayView bytes) {
+        decoder_.resetState();
+        return decoder_.decode(bytes);
+    }
+
+    // The section name of a "[name]" line, or nullopt for any other line.
+    std::optional<QString> SectionName(const Line& line) {
+        QByteArrayView text = Trimmed(View(line));
+        if (text.isEmpty() || text.front() != '[') return std::nullopt;
+        QString inner = Decode(text.sliced(1));
+        qsizetype close = inner.indexOf(u']');
+        if (close >= 0) inner.truncate(close);
+        return inner.trimmed();
+    }
+
+    // The key of a "key=value" line; '=' is never a trail byte of code page 932.
+    std::optional<QByteArrayView> KeyBytes(const Line& line, qsizetype* equals) {
+        QByteArrayView text = View(line);
+        qsizetype eq = text.indexOf('=');
+        if (eq < 0) return std::nullopt;
+        *equals = line.begin + eq;
+        return Trimmed(text.first(eq));
+    }
+
+    bool KeyMatches(QByteArrayView keyBytes, const QString& key) {
+        return Decode(keyBytes).compare(key, Qt::CaseInsensitive) == 0;
+    }
+
+    QByteArrayView View(const Line& line) const {
+        return QByteArrayView(data_).sliced(line.begin, line.end - line.begin);
+    }
+
+private:
+    const QByteArray& data_;
+    QStringDecoder decoder_;
+};
+
+bool SameName(const std::optional<QString>& name, const QString& wanted) {
+    return name && name->compare(wanted.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
+QByteArray CutOnCharacterBoundary(QByteArrayView value) {
+    qsizetype n = 0;
+    while (n < value.size()) {
+        qsizetype width = IsLeadByte(static_cast<unsigned char>(value[n])) ? 2 : 1;
+        if (n + width > kMaxValueBytes) break;
+        n += width;
+    }
+    return value.first(std::min(n, value.size())).toByteArray();
+}
+
+QByteArray ReadWholeFile(const QString& file, bool* ok) {
+    QFile f(file);
+    *ok = f.open(QIODevice::ReadOnly);
+    return *ok ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+QString ReadIniString(const QString& file, const QString& section, const QString& key) {
+    bool ok = false;
+    const QByteArray data = ReadWholeFile(file, &ok);
+    if (!ok) return {};
+    Parser parser(data);
+    bool inSection = false;
+    bool seenSection = false;
+    for (auto line = NextLine(data, 0); line; line = NextLine(data, line->next)) {
+        if (auto name = parser.SectionName(*line)) {
+            // Only the first section of that name counts.
+            if (inSection) return {};
+            inSection = !seenSection && SameName(name, section);
+            seenSection = seenSection || inSection;
+            continue;
+        }
+        if (!inSection) continue;
+        qsizetype equals = 0;
+        auto keyBytes = parser.KeyBytes(*line, &equals);
+        if (!keyBytes || !parser.KeyMatches(*keyBytes, key.trimmed())) continue;
+        QByteArrayView value =
+            Trimmed(QByteArrayView(data).sliced(equals + 1, line->end - equals - 1));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
+            value = value.sliced(1, value.size() - 2);
+        }
+        return parser.Decode(CutOnCharacterBoundary(value));
+    }
+    return {};
+}
+
+void WriteIniString(const QString& file, const QString& section, const QString& key,
+                    const QString& value) {
+    bool ok = false;
+    QByteArray data = ReadWholeFile(file, &ok);
+    if (!ok && QFile::exists(file)) return;  // unreadable: never replace what we cannot keep
+
+    QStringEncoder encoder(kCodec);
+    const QByteArray keyLine = encoder.encode(key.trimmed() + u'=' + value);
+    Parser parser(data);
+
+    std::optional<Line> sectionLast;  // last non-blank line of the wanted section
+    std::optional<Line> keyLineFound;
+    bool inSection = false;
+    for (auto line = NextLine(data, 0); line; line = NextLine(data, line->next)) {
+        if (auto name = parser.SectionName(*line)) {
+            if (inSection || sectionLast) break;
+            inSection = SameName(name, section);
+            if (inSection) sectionLast = line;
+            continue;
+        }
+        if (!inSection) continue;
+        if (!Trimmed(parser.View(*line)).isEmpty()) sectionLast = line;
+        qsizetype equals = 0;
+        auto keyBytes = parser.KeyBytes(*line, &equals);
+        if (keyBytes && parser.KeyMatches(*keyBytes, key.trimmed())) {
+            keyLineFound = line;
+            break;
+        }
+    }
+
+    QByteArray out;
+    if (keyLineFound) {
+        out = data;
+        out.replace(keyLineFound->begin, keyLineFound->end - keyLineFound->begin, keyLine);
+    } else if (sectionLast) {
+        QByteArray insert;
+        if (sectionLast->next == sectionLast->end) insert += "\r\n";  // last line had no line end
+        insert += keyLine + "\r\n";
+        out = data;
+        out.insert(sectionLast->next, insert);
+    } else {
+        out = data;
+        if (!out.isEmpty() && !out.endsWith('\n')) out += "\r\n";
+        out += "[" + encoder.encode(section.trimmed()) + "]\r\n" + keyLine + "\r\n";
+    }
+
+    QSaveFile save(file);
+    if (!save.open(QIODevice::WriteOnly)) return;
+    if (save.write(out) != out.size()) {
+        save.cancelWriting();
+        return;
+    }
+    save.commit();
+}
+
+}  // namespace ondrel

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+namespace ondrel {
+
+// One key of an INI file as the Windows profile functions read and write it:
+// code page 932 on disk, CRLF lines, section and key names matched without
+// regard to case. Neither function reports a failure.
+
+// The value, without surrounding blanks and one pair of matching quotes, cut
+// to at most 254 bytes on a character boundary; empty when the file, the
+// section or the key is missing.
+QString ReadIniString(const QString& file, const QString& section, const QString& key);
+
+// Changes only the key's own line (or adds it), keeping every other byte.
+// The file is replaced through a temporary file, never half-written.
+void WriteIniString(const QString& file, const QString& section, const QString& key,
+                    const QString& value);
+
+}  // namespace ondrel

@@ -1,0 +1,59 @@
+#include "startup.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include "app_context.h"
+#include "app_settings.h"
+
+namespace ondrel {
+
+SingleInstance::SingleInstance(const QString& executablePath) {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty()) dir = QDir::tempPath();
+    const QByteArray hash = QCryptographicHash::hash(
+        QFileInfo(executablePath).absoluteFilePath().toUtf8(), QCryptographicHash::Sha1);
+    path_ = dir + QStringLiteral("/ondrel-") + QString::fromLatin1(hash.toHex().left(16)) +
+            QStringLiteral(".lock");
+}
+
+bool SingleInstance::TryAcquire() {
+    lock_ = std::make_unique<QLockFile>(path_);
+    // Never stale by age: a program that has run for hours still holds it.
+    // A lock whose process is gone counts as stale all the same.
+    lock_->setStaleLockTime(0);
+    return lock_->tryLock(0);
+}
+
+bool SystemDbExists(const AppContext& ctx) {
+    if (ctx.settings.SystemDB.isEmpty()) return false;
+    // isFile() follows links and is false for folders, devices and pipes.
+    return QFileInfo(ctx.settings.SystemDB).isFile();
+}
+
+QString JoinStartKarteNo(const QStringList& arguments) {
+    QString joined = arguments.join(u' ');
+    return joined.isEmpty() ? QStringLiteral("0") : joined;
+}
+
+StartupOutcome RunStartupSteps(AppContext& ctx, const QStringList& arguments,
+                               SingleInstance& instance) {
+    if (!instance.TryAcquire()) {
+        ctx.prompter.Beep();
+        ctx.prompter.Warning(ctx.settings.Title, QStringLiteral("当システムは既に起動されています。"));
+        return StartupOutcome::AlreadyRunning;
+    }
+    LoadSettings(ctx);
+    if (!SystemDbExists(ctx)) {
+        ctx.prompter.Warning(ctx.settings.Title,
+                             QStringLiteral("システムデータベースが見つかりません。\r\n"
+                                            "先にzevシステムバーから環境設定を行って下さい。"));
+        return StartupOutcome::NoSystemDb;
+    }
+    ctx.settings.StartKarteNo = JoinStartKarteNo(arguments);
+    return StartupOutcome::Continue;
+}
+
+}  // namespace ondrel

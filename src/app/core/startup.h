@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QLockFile>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace ondrel {
+
+struct AppContext;
+
+// One running copy per executable path; a lock left by a crashed run is
+// recognised as stale and taken over.
+class SingleInstance {
+public:
+    explicit SingleInstance(const QString& executablePath);
+    bool TryAcquire();
+    QString LockFilePath() const { return path_; }
+
+private:
+    QString path_;
+    std::unique_ptr<QLockFile> lock_;
+};
+
+// True when the settings name an existing ordinary file (not a folder or device).
+bool SystemDbExists(const AppContext& ctx);
+
+QString JoinStartKarteNo(const QStringList& arguments);
+
+enum class StartupOutcome { Continue, AlreadyRunning, NoSystemDb };
+
+// Single instance, settings, system database check and the start chart
+// number. On any outcome but Continue the caller ends the program.
+StartupOutcome RunStartupSteps(AppContext& ctx, const QStringList& arguments,
+                               SingleInstance& instance);
+
+}  // namespace ondrel
