@@ -4,6 +4,7 @@
 #include "gui_setup.h"
 #include "message_box_prompter.h"
 #include "override_wait_cursor.h"
+#include "patient_lookup.h"
 #include "startup.h"
 
 int main(int argc, char* argv[]) {
@@ -19,5 +20,6 @@ int main(int argc, char* argv[]) {
     ondrel::SingleInstance instance(QCoreApplication::applicationFilePath());
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (ondrel::RunStartupSteps(ctx, args, instance) != ondrel::StartupOutcome::Continue) return 1;
+    ondrel::LoadClinicInfo(ctx);
     return 0;
 }

@@ -45,6 +45,7 @@ constexpr Entry kCatalogue[] = {
     {err::DatabaseBase + 19, "データベースの制約に違反しました。"},
     {err::DatabaseBase + 20, "データベースの値の型が一致しません。"},
     {err::DatabaseBase + 26, "ファイルはデータベースではありません。"},
+    {3265, "要求された名前、または序数に対応する項目がコレクション内に見つかりません。"},
 };
 
 }  // namespace

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+
+#include "error_report.h"
+
+namespace ondrel {
+
+struct AppContext;
+
+// One connection to the system database for the length of one operation.
+class DbConnection final : public ReleasableConnection {
+public:
+    DbConnection() = default;
+    ~DbConnection() override;
+    DbConnection(const DbConnection&) = delete;
+    DbConnection& operator=(const DbConnection&) = delete;
+
+    bool HoldsConnection() const { return !name_.isEmpty(); }
+    bool IsOpen() const;
+    QSqlDatabase Database() const;
+    void RollbackAndClose() noexcept override;
+
+private:
+    friend bool OpenDbConnectionAt(const QString&, DbConnection&, bool);
+    friend void CloseDbConnection(DbConnection&);
+    friend void BeginTransaction(DbConnection&);
+    friend void CommitTransaction(DbConnection&);
+    void Release() noexcept;
+
+    QString name_;
+    bool inTransaction_ = false;
+};
+
+// Opens the file of AppSettings.SystemDB read-write, never creating it. False
+// when it is missing, a folder, unreadable or not a database.
+bool OpenDbConnection(const AppContext& ctx, DbConnection& cn);
+// allowEmptyFile: only for the tool that lays a schema into a new file.
+bool OpenDbConnectionAt(const QString& file, DbConnection& cn, bool allowEmptyFile = false);
+// Failures are ignored; the variable holds no connection afterwards.
+void CloseDbConnection(DbConnection& cn);
+
+// Writes begin with an immediate lock, so a second writer waits here, not at commit.
+void BeginTransaction(DbConnection& cn);
+void CommitTransaction(DbConnection& cn);
+
+// Statements with bound values; a failure throws AppError with the engine's code.
+QSqlQuery RunQuery(DbConnection& cn, const QString& sql, const QVariantList& values = {});
+void RunChange(DbConnection& cn, const QString& sql, const QVariantList& values = {});
+// Reads a column by name; a missing column is a failure, as it was for the chart tables.
+QVariant Field(const QSqlQuery& q, const QString& name);
+
+// The table's column names in order, joined by ", "; empty on any failure.
+QString TableFieldList(DbConnection& cn, const QString& table);
+
+// Field value as text: empty for NULL, dates as "yyyy/MM/dd".
+QString NullToEmpty(const QVariant& value);
+// The one place where an empty text or date becomes NULL.
+QVariant SqlText(const QString& value);
+QVariant SqlDate(const QString& shortDate);
+
+}  // namespace ondrel

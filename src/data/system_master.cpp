@@ -1,0 +1,40 @@
+#include "system_master.h"
+
+#include <QSqlQuery>
+
+#include "db_connection.h"
+
+namespace ondrel {
+
+namespace {
+QString NameColumn(int k) { return QStringLiteral("Name%1").arg(k + 1, 2, 10, QChar(u'0')); }
+QString CheckColumn(int k) { return QStringLiteral("Check%1").arg(k + 1, 2, 10, QChar(u'0')); }
+}  // namespace
+
+std::optional<SystemMaster> Rtn_MasterRead(DbConnection& cn) {
+    QSqlQuery q = RunQuery(cn, QStringLiteral("Select * From tblMasSystemA"));
+    if (!q.next()) return std::nullopt;
+    SystemMaster m;
+    for (int k = 0; k < 7; ++k) m.Name[k] = NullToEmpty(Field(q, NameColumn(k)));
+    for (int k = 1; k < 7; ++k) m.Check[k] = NullToEmpty(Field(q, CheckColumn(k)));
+    return m;
+}
+
+void Rtn_MasterWrite(DbConnection& cn, const std::array<QString, 7>& names,
+                     const std::array<bool, 7>& inUse) {
+    BeginTransaction(cn);
+    QString sql = QStringLiteral("Update tblMasSystemA Set");
+    QVariantList values;
+    for (int k = 0; k < 7; ++k) {
+        sql += (k == 0 ? QStringLiteral(" ") : QStringLiteral(",")) + NameColumn(k) + QStringLiteral(" = ?");
+        values << SqlText(names[k]);
+    }
+    for (int k = 1; k < 7; ++k) {
+        sql += u',' + CheckColumn(k) + QStringLiteral(" = ?");
+        values << SqlText(inUse[k] ? QStringLiteral("1") : QStringLiteral("0"));
+    }
+    RunChange(cn, sql, values);
+    CommitTransaction(cn);
+}
+
+}  // namespace ondrel

@@ -1,0 +1,211 @@
+#include "db_tool.h"
+
+#include <QDate>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QSqlQuery>
+#include <random>
+
+#include "app_error.h"
+#include "csv_reader.h"
+#include "db_connection.h"
+#include "japanese_date.h"
+#include "schema.h"
+
+namespace ondrel::tool {
+
+namespace {
+
+const QStringList kPatientColumns{"カルテ番号", "氏名", "フリガナ", "性別コード", "年号", "生年", "月",
+                                  "日", "TEL", "郵便番号", "住所１", "住所２", "職業"};
+const QStringList kClinicColumns{"医院名称", "医院郵便番号", "医院所在地", "医院電話番号", "医院FAX番号",
+                                 "管理医師"};
+
+QString Describe(const AppError& e) {
+    return QStringLiteral("(%1) %2").arg(e.number()).arg(ErrorText(e.number()));
+}
+
+// Creates the file, readable by its owner only, and lays in the schema and
+// the rows every system database starts with.
+QString CreateDatabase(const QString& file, DbConnection& cn) {
+    if (QFileInfo::exists(file)) return QStringLiteral("既にファイルがあります: ") + file;
+    {
+        QFile f(file);
+        if (!f.open(QIODevice::NewOnly | QIODevice::WriteOnly)) {
+            return QStringLiteral("ファイルを作成できません: ") + file;
+        }
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    try {
+        if (!OpenDbConnectionAt(file, cn, true)) throw AppError(err::DatabaseNotOpen);
+        CreateSchema(cn);
+        BeginTransaction(cn);
+        QVariantList master;
+        for (const char16_t* n : {u"所見補助１", u"所見補助２", u"所見補助３", u"所見補助４", u"所見補助５",
+                                  u"所見補助６", u"所見補助７"}) {
+            master << QString::fromUtf16(n);
+        }
+        for (int i = 0; i < 6; ++i) master << QStringLiteral("1");
+        RunChange(cn, QStringLiteral("Insert Into tblMasSystemA Values (?,?,?,?,?,?,?,?,?,?,?,?,?)"), master);
+        RunChange(cn, QStringLiteral("Insert Into 医院情報 (医院名称) Values (NULL)"));
+        CommitTransaction(cn);
+    } catch (const AppError& e) {
+        cn.RollbackAndClose();
+        QFile::remove(file);
+        return QStringLiteral("データベースを作成できません: ") + Describe(e);
+    }
+    return {};
+}
+
+void ImportPatientRow(DbConnection& cn, const QStringList& header, const QStringList& row) {
+    QStringList marks;
+    QVariantList values;
+    for (int i = 0; i < header.size(); ++i) {
+        marks << QStringLiteral("?");
+        values << SqlText(row[i]);
+    }
+    const int key = header.indexOf(QStringLiteral("カルテ番号"));
+    RunChange(cn, QStringLiteral("Delete From 患者マスター Where (カルテ番号 = ?)"), {values[key]});
+    RunChange(cn,
+              QStringLiteral("Insert Into 患者マスター (") + header.join(u',') + QStringLiteral(") Values (") +
+                  marks.join(u',') + u')',
+              values);
+}
+
+}  // namespace
+
+QString InitDatabase(const QString& file) {
+    DbConnection cn;
+    return CreateDatabase(file, cn);
+}
+
+QString ImportCsv(const QString& file, const QString& csvPath, const QString& table) {
+    const bool patients = table == QStringLiteral("患者マスター");
+    const QStringList& known = patients ? kPatientColumns : kClinicColumns;
+    QFile f(csvPath);
+    if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("CSV ファイルを読めません: ") + csvPath;
+    QString error;
+    const CsvTable csv = ParseCsv(f.readAll(), &error);
+    if (!error.isEmpty()) return error;
+    for (const QString& h : csv.header) {
+        if (!known.contains(h)) return QStringLiteral("1 行目: 知らない列名です: ") + h;
+    }
+    if (QSet<QString>(csv.header.begin(), csv.header.end()).size() != csv.header.size()) {
+        return QStringLiteral("1 行目: 同じ列名が二度あります。");
+    }
+    const int keyColumn = csv.header.indexOf(QStringLiteral("カルテ番号"));
+    if (patients && keyColumn < 0) return QStringLiteral("1 行目: カルテ番号の列がありません。");
+    if (patients) {
+        for (size_t r = 0; r < csv.rows.size(); ++r) {
+            bool ok = false;
+            csv.rows[r][keyColumn].trimmed().toInt(&ok);
+            if (!ok) {
+                return QStringLiteral("%1 行目: カルテ番号が数字ではありません: %2")
+                    .arg(csv.lineOfRow[r])
+                    .arg(csv.rows[r][keyColumn]);
+            }
+        }
+    }
+
+    DbConnection cn;
+    if (!OpenDbConnectionAt(file, cn)) return QStringLiteral("データベースを開けません: ") + file;
+    try {
+        BeginTransaction(cn);
+        if (!patients) RunChange(cn, QStringLiteral("Delete From 医院情報"));
+        for (const QStringList& row : csv.rows) {
+            if (patients) {
+                ImportPatientRow(cn, csv.header, row);
+            } else {
+                QStringList marks;
+                QVariantList values;
+                for (const QString& v : row) marks << QStringLiteral("?"), values << SqlText(v);
+                RunChange(cn,
+                          QStringLiteral("Insert Into 医院情報 (") + csv.header.join(u',') +
+                              QStringLiteral(") Values (") + marks.join(u',') + u')',
+                          values);
+            }
+        }
+        CommitTransaction(cn);
+    } catch (const AppError& e) {
+        cn.RollbackAndClose();
+        return QStringLiteral("取り込めませんでした（何も変更していません）: ") + Describe(e);
+    }
+    return {};
+}
+
+QString MakeDemoDatabase(const QString& file, const QDate& today) {
+    DbConnection cn;
+    QString error = CreateDatabase(file, cn);
+    if (!error.isEmpty()) return error;
+    std::mt19937 rng(20261210);
+    auto pick = [&](int n) { return int(std::uniform_int_distribution<int>(0, n - 1)(rng)); };
+    const QStringList surnames{"佐藤", "鈴木", "高橋", "田中", "伊藤", "渡辺", "山本", "中村", "小林", "加藤",
+                               "吉田", "山田", "佐々木", "山口", "松本", "井上", "木村", "林", "清水", "髙橋"};
+    const QStringList surnameKana{"サトウ", "スズキ", "タカハシ", "タナカ", "イトウ", "ワタナベ", "ヤマモト",
+                                  "ナカムラ", "コバヤシ", "カトウ", "ヨシダ", "ヤマダ", "ササキ", "ヤマグチ",
+                                  "マツモト", "イノウエ", "キムラ", "ハヤシ", "シミズ", "タカハシ"};
+    const QStringList men{"太郎", "一郎", "健二", "誠", "博", "茂", "翔太", "大輔", "勇", "清"};
+    const QStringList menKana{"タロウ", "イチロウ", "ケンジ", "マコト", "ヒロシ", "シゲル", "ショウタ",
+                              "ダイスケ", "イサム", "キヨシ"};
+    const QStringList women{"花子", "幸子", "恵子", "美咲", "陽子", "和子", "さくら", "裕子", "久美子", "千代"};
+    const QStringList womenKana{"ハナコ", "サチコ", "ケイコ", "ミサキ", "ヨウコ", "カズコ", "サクラ",
+                                "ユウコ", "クミコ", "チヨ"};
+    const QStringList memos{
+        "塩分を控えめにするよう指導。\n味噌汁は一日一杯まで。",
+        "毎日三十分の散歩を勧めた。",
+        "服薬を忘れないよう、お薬カレンダーの使用を提案。",
+        "血圧手帳を毎朝記録すること。",
+        "間食を減らし、野菜を先に食べるよう説明。",
+        "禁煙外来の案内をした。本人は'考えてみる'とのこと。",
+        "水分をこまめに取るよう指導（一日1.5L目安）。",
+        "転倒予防のため、室内の段差に注意するよう説明。",
+    };
+    try {
+        BeginTransaction(cn);
+        RunChange(cn, QStringLiteral("Delete From 医院情報"));
+        RunChange(cn,
+                  QStringLiteral("Insert Into 医院情報 Values (?,?,?,?,?,?)"),
+                  {QStringLiteral("みどり内科クリニック"), QStringLiteral("150-0001"),
+                   QStringLiteral("東京都渋谷区神宮前1-2-3"), QStringLiteral("03-1234-5678"),
+                   QStringLiteral("03-1234-5679"), QStringLiteral("緑川 誠")});
+        for (int i = 0; i < 50; ++i) {
+            const qint32 chart = i == 0 ? 12345 : 10000 + i * 137 + pick(10);
+            const bool male = pick(2) == 0;
+            const int s = pick(surnames.size()), g = pick(10);
+            // Birth days from 大正 to 令和.
+            const QDate birth = QDate(1915, 1, 1).addDays(pick(int(QDate(1915, 1, 1).daysTo(today) - 30)));
+            const QString era = FormatEraShort(birth);
+            const QStringList parts = era.mid(1).split(u'/');
+            RunChange(cn, QStringLiteral("Insert Into 患者マスター Values (?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+                      {chart, surnames[s] + QStringLiteral("　") + (male ? men[g] : women[g]),
+                       surnameKana[s] + QStringLiteral(" ") + (male ? menKana[g] : womenKana[g]),
+                       male ? QStringLiteral("1") : QStringLiteral("2"), era.left(1), parts[0], parts[1],
+                       parts[2], QStringLiteral("03-%1-%2").arg(1000 + pick(9000)).arg(1000 + pick(9000)),
+                       QStringLiteral("1%1-00%2").arg(pick(90) + 10).arg(pick(90) + 10),
+                       QStringLiteral("東京都世田谷区"), QStringLiteral("%1-%2").arg(pick(5) + 1).arg(pick(20) + 1),
+                       QStringLiteral("")});
+            const int memoCount = i == 0 ? 12 : pick(8);
+            for (int m = 0; m < memoCount; ++m) {
+                const int category = i == 0 ? m % 3 : pick(4);
+                QVariantList values{category, chart / 10, chart, today.addDays(-pick(730))};
+                for (int k = 0; k < 7; ++k) {
+                    values << (k == category ? QVariant(memos[pick(memos.size())]) : QVariant(QMetaType(QMetaType::QString)));
+                }
+                RunChange(cn,
+                          QStringLiteral("Insert Into tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, "
+                                         "LText000, LText001, LText002, LText003, LText004, LText005, LText006) "
+                                         "Values (?,?,?,?,?,?,?,?,?,?,?)"),
+                          values);
+            }
+        }
+        CommitTransaction(cn);
+    } catch (const AppError& e) {
+        cn.RollbackAndClose();
+        QFile::remove(file);
+        return QStringLiteral("デモ データベースを作成できません: ") + Describe(e);
+    }
+    return {};
+}
+
+}  // namespace ondrel::tool

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+
+namespace ondrel::tool {
+
+// Each returns an empty text on success, else the message for the user.
+QString InitDatabase(const QString& file);
+QString ImportCsv(const QString& file, const QString& csvPath, const QString& table);
+QString MakeDemoDatabase(const QString& file, const QDate& today);
+
+}  // namespace ondrel::tool
