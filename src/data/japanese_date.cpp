@@ -108,20 +108,53 @@ int YearInEra(const Era& era, const QDate& d) { return d.year() - era.start.year
 
 }  // namespace
 
-QString ShortDate(const QDate& date) {
-    return date.isValid() ? date.toString(QStringLiteral("yyyy/MM/dd")) : QString();
+namespace {
+
+// "yyyy/MM/dd (d)" written by hand: the date list and the history make one
+// per memo, and QDate::toString with a pattern costs several times more.
+QString DateText(const QDate& date, bool withWeekday) {
+    static constexpr std::array<char16_t, 7> kDays{u'月', u'火', u'水', u'木', u'金', u'土', u'日'};
+    if (!date.isValid()) return {};
+    char16_t buf[14] = {};
+    const int parts[3] = {date.year(), date.month(), date.day()};
+    const int pos[3] = {0, 5, 8}, len[3] = {4, 2, 2};
+    for (int f = 0; f < 3; ++f) {
+        int n = parts[f];
+        for (int i = pos[f] + len[f] - 1; i >= pos[f]; --i, n /= 10) buf[i] = char16_t(u'0' + n % 10);
+    }
+    buf[4] = buf[7] = u'/';
+    buf[10] = u' ';
+    buf[11] = u'(';
+    buf[12] = kDays[date.dayOfWeek() - 1];
+    buf[13] = u')';
+    return QString(reinterpret_cast<const QChar*>(buf), withWeekday ? 14 : 10);
 }
 
+}  // namespace
+
+QString ShortDate(const QDate& date) { return DateText(date, false); }
+
 QDate ParseShortDate(const QString& text) {
+    // Fast path for the stored form "yyyy-MM-dd" and the memory form "yyyy/MM/dd":
+    // the date list and the history parse one per row.
+    if (text.size() == 10 && text[4] == text[7] && (text[4] == u'-' || text[4] == u'/')) {
+        int v[3] = {0, 0, 0};
+        const int start[3] = {0, 5, 8}, len[3] = {4, 2, 2};
+        bool digits = true;
+        for (int f = 0; f < 3 && digits; ++f) {
+            for (int i = start[f]; i < start[f] + len[f]; ++i) {
+                const char16_t c = text[i].unicode();
+                digits = digits && c >= u'0' && c <= u'9';
+                v[f] = v[f] * 10 + (c - u'0');
+            }
+        }
+        if (digits) return QDate(v[0], v[1], v[2]);
+    }
     auto d = ParseDateText(text);
     return d ? *d : QDate();
 }
 
-QString DateWithWeekday(const QDate& date) {
-    static constexpr std::array<char16_t, 7> kDays{u'月', u'火', u'水', u'木', u'金', u'土', u'日'};
-    return ShortDate(date) + QStringLiteral(" (") + QChar(kDays[date.dayOfWeek() - 1]) +
-           QStringLiteral(")");
-}
+QString DateWithWeekday(const QDate& date) { return DateText(date, true); }
 
 std::optional<QDate> EraDate(const QString& era, const QString& year, const QString& month,
                              const QString& day) {

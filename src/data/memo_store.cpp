@@ -17,8 +17,7 @@ const QString kTable = QStringLiteral("tblDatCommon");
 
 QString TextColumn(int i) { return QStringLiteral("LText%1").arg(i, 3, 10, QChar(u'0')); }
 
-qint32 IntField(const QSqlQuery& q, const QString& name) {
-    const QVariant v = Field(q, name);
+qint32 IntValue(const QVariant& v, const QString& name) {
     bool ok = false;
     const qlonglong n = v.toLongLong(&ok);
     if (v.isNull() || !ok || n < INT32_MIN || n > INT32_MAX) {
@@ -27,8 +26,10 @@ qint32 IntField(const QSqlQuery& q, const QString& name) {
     return qint32(n);
 }
 
-QDate DateField(const QSqlQuery& q, const QString& name) {
-    const QDate d = ParseShortDate(Field(q, name).toString());
+qint32 IntField(const QSqlQuery& q, const QString& name) { return IntValue(Field(q, name), name); }
+
+QDate DateValue(const QVariant& v, const QString& name) {
+    const QDate d = ParseShortDate(v.toString());
     if (!d.isValid()) throw AppError(err::TypeMismatch, QStringLiteral("not a date in ") + name);
     return d;
 }
@@ -62,7 +63,7 @@ bool ReadCommon(AppContext& ctx, int formCode, qint32 karteNo, FetchMode mode, q
                 read.FormCode = IntField(q, QStringLiteral("FormCode"));
                 read.KarteNo = IntField(q, QStringLiteral("KarteNo"));
                 read.KarteNoBranch = IntField(q, QStringLiteral("KarteNoBranch"));
-                read.CreDate = ShortDate(DateField(q, QStringLiteral("CreDate")));
+                read.CreDate = ShortDate(DateValue(Field(q, QStringLiteral("CreDate")), QStringLiteral("CreDate")));
                 for (int i = 0; i < kCategoryCount; ++i) read.LText[i] = NullToEmpty(Field(q, TextColumn(i)));
                 r = read;
             }
@@ -145,9 +146,10 @@ std::vector<DateListRow> ReadDateList(AppContext& ctx, int formCode, qint32 kart
                                                   "Where (FormCode = ?) And (KarteNo = ?) "
                                                   "Order By CreDate Desc, MainKey Desc"),
                                    {formCode, karteNo});
+            const QString date = QStringLiteral("CreDate"), key = QStringLiteral("MainKey");
             while (q.next()) {
-                const QDate d = DateField(q, QStringLiteral("CreDate"));
-                rows.push_back({DateWithWeekday(d), ShortDate(d), IntField(q, QStringLiteral("MainKey"))});
+                const QDate d = DateValue(q.value(0), date);
+                rows.push_back({DateWithWeekday(d), ShortDate(d), IntValue(q.value(1), key)});
             }
         }
         CloseDbConnection(cn);
@@ -174,10 +176,13 @@ QString HistoryText(AppContext& ctx, int formCode, qint32 karteNo, HistoryOrder 
         QString text;
         {
             QSqlQuery q = RunQuery(cn, sql, values);
+            const QString date = QStringLiteral("CreDate");
             while (q.next()) {
-                text += u'●' + DateWithWeekday(DateField(q, QStringLiteral("CreDate"))) +
-                        QStringLiteral("\r\n") + NullToEmpty(Field(q, QStringLiteral("INFO"))) +
-                        QStringLiteral("\r\n\r\n");
+                const QString day = DateWithWeekday(DateValue(q.value(0), date));
+                const QVariant slot = q.value(1);
+                // A NULL slot is an empty text; toString() of a null value is empty.
+                const QString memo = slot.toString();
+                text.append(u'●').append(day).append(u"\r\n").append(memo).append(u"\r\n\r\n");
             }
         }
         CloseDbConnection(cn);
