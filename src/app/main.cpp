@@ -1,10 +1,11 @@
 #include <QApplication>
 
 #include "app_context.h"
+#include "frm_ondrel.h"
 #include "gui_setup.h"
 #include "message_box_prompter.h"
 #include "override_wait_cursor.h"
-#include "patient_lookup.h"
+#include "start_program.h"
 #include "startup.h"
 
 int main(int argc, char* argv[]) {
@@ -18,8 +19,7 @@ int main(int argc, char* argv[]) {
     ondrel::AppContext ctx(QCoreApplication::applicationDirPath(), prompter, clock, waitCursor, end);
 
     ondrel::SingleInstance instance(QCoreApplication::applicationFilePath());
-    const QStringList args = QCoreApplication::arguments().mid(1);
-    if (ondrel::RunStartupSteps(ctx, args, instance) != ondrel::StartupOutcome::Continue) return 1;
-    ondrel::LoadClinicInfo(ctx);
-    return 0;
+    auto window = ondrel::StartProgram(ctx, QCoreApplication::arguments().mid(1), instance);
+    if (!window) return 1;
+    return app.exec();
 }

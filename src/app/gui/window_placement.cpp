@@ -1,0 +1,97 @@
+#include "window_placement.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+#include "app_context.h"
+#include "conversions.h"
+#include "ini_file.h"
+#include "twips.h"
+
+namespace ondrel {
+
+namespace {
+
+std::optional<int> NumberKey(const QString& file, const QString& section, const char* key) {
+    const auto v = ReadNumber(ReadIniString(file, section, QString::fromLatin1(key)));
+    if (!v || !(*v >= INT32_MIN && *v <= INT32_MAX)) return std::nullopt;
+    return int(std::nearbyint(*v));
+}
+
+QRect AvailableArea(const QWidget& w) {
+    const QScreen* s = w.screen() ? w.screen() : QGuiApplication::primaryScreen();
+    return s ? s->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+bool OnSomeScreen(const QRect& frame) {
+    for (const QScreen* s : QGuiApplication::screens()) {
+        // At least a grip of the title bar must be reachable.
+        if (s->availableGeometry().intersects(QRect(frame.topLeft(), QSize(frame.width(), 30)))) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void RestoreWindowPlacement(const AppContext& ctx, QWidget& window) {
+    const QString file = SettingsFilePath(ctx);
+    const QString section = window.objectName();
+    const int dpi = LogicalDpi(&window);
+    const QRect area = AvailableArea(window);
+    const QSize size = window.size();
+    const QPoint centred(area.x() + int(std::nearbyint(area.width() / 2.0 - size.width() / 2.0)),
+                         area.y() + int(std::nearbyint(area.height() / 2.0 - size.height() / 2.0)));
+    const QString state = ReadIniString(file, section, QStringLiteral("WindowState"));
+    if (state.isEmpty()) {
+        window.move(centred);
+        return;
+    }
+    const auto left = NumberKey(file, section, "WinLeft");
+    const auto top = NumberKey(file, section, "WinTop");
+    QPoint pos(left ? TwipsToPixels(*left, dpi) : centred.x(), top ? TwipsToPixels(*top, dpi) : centred.y());
+    QSize newSize = size;
+    if (section == u"frmOndrel") {
+        const auto width = NumberKey(file, section, "WinWidth");
+        const auto height = NumberKey(file, section, "WinHeight");
+        if (width && *width > 0) newSize.setWidth(TwipsToPixels(*width, dpi));
+        if (height && *height > 0) newSize.setHeight(TwipsToPixels(*height, dpi));
+    }
+    if (!OnSomeScreen(QRect(pos, newSize))) {
+        pos = QPoint(area.x() + (area.width() - newSize.width()) / 2, area.y() + (area.height() - newSize.height()) / 2);
+    }
+    window.resize(newSize);
+    window.move(pos);
+    // A state that is not a number is read as normal.
+    int s = 0;
+    try {
+        s = ToInt16(state);
+    } catch (...) {
+        s = 0;
+    }
+    if (s == 2) window.setWindowState(Qt::WindowMaximized);
+    else if (s == 1) window.setWindowState(Qt::WindowMinimized);
+}
+
+void SaveWindowPlacement(const AppContext& ctx, QWidget& window) {
+    if (window.isMinimized()) return;
+    const QString file = SettingsFilePath(ctx);
+    const QString section = window.objectName();
+    const int dpi = LogicalDpi(&window);
+    const bool maximized = window.isMaximized();
+    const QRect frame = window.frameGeometry();
+    auto write = [&](const char* key, int value) {
+        WriteIniString(file, section, QString::fromLatin1(key), QString::number(value));
+    };
+    write("WindowState", maximized ? 2 : 0);
+    write("WinLeft", PixelsToTwips(frame.x(), dpi));
+    write("WinTop", PixelsToTwips(frame.y(), dpi));
+    if (!maximized) {
+        write("WinWidth", PixelsToTwips(window.width(), dpi));
+        write("WinHeight", PixelsToTwips(window.height(), dpi));
+    }
+}
+
+void SetTopmost(QWidget& window) { window.setWindowFlag(Qt::WindowStaysOnTopHint, true); }
+
+}  // namespace ondrel

@@ -1,0 +1,467 @@
+#include "frm_ondrel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDateEdit>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+
+#include "app_context.h"
+#include "app_error.h"
+#include "conversions.h"
+#include "db_connection.h"
+#include "enter_as_tab.h"
+#include "ini_file.h"
+#include "main_layout.h"
+#include "patient_lookup.h"
+#include "trap.h"
+#include "twips.h"
+#include "window_placement.h"
+
+namespace ondrel {
+
+namespace {
+
+constexpr int kTimerMs = 10000;
+const QColor kHeaderBack(255, 255, 192);
+
+QFont WindowFont(double points) {
+    QFont f(QStringLiteral("MS PGothic"));
+    f.setPointSizeF(points);
+    return f;
+}
+
+QLabel* Label(QWidget* parent, const QString& text, const QString& name, int index, QRect twips) {
+    auto* l = new QLabel(text, parent);
+    NameControl(l, name, index);
+    PlaceTwips(l, twips.x(), twips.y(), twips.width(), twips.height());
+    return l;
+}
+
+}  // namespace
+
+// Runs a procedure under the error trap: a failure ends the program through
+// the error report, with no connection of the window's own to close.
+void FrmOndrel::Trap(const std::function<void()>& body) { WithTrap(ctx_, nullptr, body); }
+
+FrmOndrel::FrmOndrel(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+    using namespace main_twips;
+    NameControl(this, QStringLiteral("frmOndrel"));
+    setWindowTitle(QStringLiteral("指導指示管理"));
+    setFont(WindowFont(11.25));
+    resize(TwipsRect(0, 0, kInnerWidth, kInnerHeight, LogicalDpi(this)).size());
+
+    picMain[0] = new QWidget(this);
+    NameControl(picMain[0], QStringLiteral("picMain"), 0);
+    PlaceTwips(picMain[0], kViewportLeft, 0, kContentWidth, kViewportHeight);
+    picMain[1] = new QWidget(picMain[0]);
+    NameControl(picMain[1], QStringLiteral("picMain"), 1);
+    PlaceTwips(picMain[1], 0, 225, kContentWidth, 10905);
+
+    BuildHeader();
+    BuildPages();
+    BuildButtons();
+
+    picScroll = new QWidget(this);
+    NameControl(picScroll, QStringLiteral("picScroll"));
+    PlaceTwips(picScroll, kScrollLeft, 11115, 15990, kScrollHeight);
+    hsbScroll = new QScrollBar(Qt::Horizontal, picScroll);
+    NameControl(hsbScroll, QStringLiteral("hsbScroll"));
+    hsbScroll->setAccessibleName(QStringLiteral("横スクロール"));
+    PlaceTwips(hsbScroll, 0, 90, 15990, 330);
+    // Both the change and the drag move the content panel.
+    connect(hsbScroll, &QScrollBar::valueChanged, this, [this](int v) {
+        const QRect g = picMain[1]->geometry();
+        picMain[1]->move(-TwipsToPixels(v * 10, LogicalDpi(this)), g.y());
+    });
+
+    timTimer = new QTimer(this);
+    timTimer->setObjectName(QStringLiteral("timTimer"));
+    timTimer->setInterval(kTimerMs);
+    connect(timTimer, &QTimer::timeout, this, [this] { Rtn_LinkCheck(); });
+
+    new EnterAsTab(this, {QStringLiteral("txtLData"), QStringLiteral("txtPersonalID")});
+}
+
+void FrmOndrel::BuildHeader() {
+    picInfo = new QWidget(picMain[1]);
+    NameControl(picInfo, QStringLiteral("picInfo"));
+    PlaceTwips(picInfo, 0, 0, 9870, 600);
+    picInfo->setAutoFillBackground(true);
+    QPalette pal = picInfo->palette();
+    pal.setColor(QPalette::Window, kHeaderBack);
+    picInfo->setPalette(pal);
+    picInfo->setFont(WindowFont(9.75));
+
+    lblInfoH[0] = Label(picInfo, QStringLiteral("カルテ番号"), QStringLiteral("lblInfoH"), 0, {180, 180, 960, 195});
+    shpHeader0 = new QFrame(picInfo);
+    NameControl(shpHeader0, QStringLiteral("shpHeader"), 0);
+    PlaceTwips(shpHeader0, 1215, 90, 1545, 375);
+    shpHeader0->setStyleSheet(QStringLiteral("background-color: white; border: 1px solid black;"));
+
+    txtPersonalID = new QLineEdit(picInfo);
+    NameControl(txtPersonalID, QStringLiteral("txtPersonalID"));
+    txtPersonalID->setAccessibleName(QStringLiteral("カルテ番号"));
+    PlaceTwips(txtPersonalID, 1305, 180, 1365, 195);
+    txtPersonalID->setFrame(false);
+    txtPersonalID->setMaxLength(10);
+    txtPersonalID->setStyleSheet(QStringLiteral("background-color: white; color: black; border: none;"));
+    txtPersonalID->setAttribute(Qt::WA_InputMethodEnabled, false);
+    // Enter looks the patient up; the window's Enter-as-Tab leaves this box alone.
+    connect(txtPersonalID, &QLineEdit::returnPressed, this, [this] { Rtn_DataDispMain(); });
+
+    lblInfo[0] = Label(picInfo, {}, QStringLiteral("lblInfo"), 0, {1305, 0, 1365, 195});
+    lblInfo[0]->hide();
+    lblInfo[1] = Label(picInfo, {}, QStringLiteral("lblInfo"), 1, {2475, 0, 555, 195});
+    lblInfo[1]->hide();
+    lblInfoH[1] = Label(picInfo, QStringLiteral("氏名"), QStringLiteral("lblInfoH"), 1, {3105, 180, 465, 195});
+    lblInfo[2] = Label(picInfo, {}, QStringLiteral("lblInfo"), 2, {3735, 180, 2265, 195});
+    lblInfo[2]->setAccessibleName(QStringLiteral("氏名"));
+    lblInfoH[4] = Label(picInfo, QStringLiteral("性別"), QStringLiteral("lblInfoH"), 4, {6435, 180, 465, 195});
+    lblInfo[4] = Label(picInfo, {}, QStringLiteral("lblInfo"), 4, {7065, 180, 285, 195});
+    lblInfo[4]->setAccessibleName(QStringLiteral("性別"));
+    lblInfoH[5] = Label(picInfo, QStringLiteral("年齢"), QStringLiteral("lblInfoH"), 5, {8325, 180, 465, 195});
+    lblInfo[6] = Label(picInfo, {}, QStringLiteral("lblInfo"), 6, {8955, 180, 645, 195});
+    lblInfo[6]->setAccessibleName(QStringLiteral("年齢"));
+}
+
+void FrmOndrel::BuildPages() {
+    tabMain = new QTabWidget(picMain[1]);
+    NameControl(tabMain, QStringLiteral("tabMain"));
+    PlaceTwips(tabMain, 0, 765, main_twips::kTabWidth, 10095);
+    tabMain->tabBar()->setExpanding(false);
+    tabMain->setUsesScrollButtons(false);
+    for (int i = 0; i < kCategories; ++i) {
+        tabPage[i] = new QWidget;
+        tabMain->addTab(tabPage[i], QString());
+        picGroup[i] = new QWidget(tabPage[i]);
+        NameControl(picGroup[i], QStringLiteral("picGroup"), i);
+        PlaceTwips(picGroup[i], 315, 765, 15270, 9015);
+        picGroup[i]->hide();
+
+        auto* grid = new QTableWidget(picGroup[i]);
+        grdDateList[i] = grid;
+        NameControl(grid, QStringLiteral("grdDateList"), i);
+        grid->setAccessibleName(QStringLiteral("日付一覧"));
+        PlaceTwips(grid, 0, 0, 2445, 9015);
+        grid->setColumnCount(3);
+        grid->setHorizontalHeaderLabels({QStringLiteral("日付"), QStringLiteral("日付"), QStringLiteral("MainKey")});
+        grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        grid->setSelectionMode(QAbstractItemView::SingleSelection);
+        grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+        grid->setTabKeyNavigation(false);
+        grid->verticalHeader()->hide();
+        grid->horizontalHeader()->setSectionsClickable(false);
+        grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        grid->horizontalHeader()->setHighlightSections(false);
+        const int dpi = LogicalDpi(this);
+        grid->horizontalHeader()->setFixedHeight(TwipsToPixels(567, dpi));
+        grid->verticalHeader()->setDefaultSectionSize(TwipsToPixels(454, dpi));
+        grid->verticalHeader()->setMinimumSectionSize(1);
+        grid->setColumnWidth(0, TwipsToPixels(2130, dpi));
+        grid->setColumnHidden(1, true);
+        grid->setColumnHidden(2, true);
+        grid->setStyleSheet(QStringLiteral(
+            "QTableWidget { gridline-color: rgb(128,128,128); }"
+            "QHeaderView::section { background-color: rgb(192,192,255); border: 1px solid rgb(128,128,128); }"));
+        // The current row stays light red also when the list has no focus.
+        QPalette gp = grid->palette();
+        for (auto group : {QPalette::Active, QPalette::Inactive}) {
+            gp.setColor(group, QPalette::Highlight, QColor(255, 192, 192));
+            gp.setColor(group, QPalette::HighlightedText, Qt::black);
+        }
+        grid->setPalette(gp);
+        connect(grid, &QTableWidget::currentCellChanged, this,
+                [this, i](int row, int, int previousRow, int) { grdDateList_RowChange(i, row, previousRow); });
+
+        txtPast[i] = new QPlainTextEdit(picGroup[i]);
+        NameControl(txtPast[i], QStringLiteral("txtPast"), i);
+        txtPast[i]->setAccessibleName(QStringLiteral("履歴"));
+        PlaceTwips(txtPast[i], 2700, 0, 6135, 9015);
+        txtPast[i]->setTabChangesFocus(true);
+        txtPast[i]->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        txtPast[i]->setAttribute(Qt::WA_InputMethodEnabled, false);
+        QPalette pp = txtPast[i]->palette();
+        pp.setColor(QPalette::Base, QColor(224, 224, 224));
+        txtPast[i]->setPalette(pp);
+
+        lblTitle[i + 7] = Label(picGroup[i], QStringLiteral("日付"), QStringLiteral("lblTitle"), i + 7, {9180, 1125, 510, 240});
+        dtpCreData[i] = new QDateEdit(picGroup[i]);
+        NameControl(dtpCreData[i], QStringLiteral("dtpCreData"), i);
+        dtpCreData[i]->setAccessibleName(QStringLiteral("日付"));
+        PlaceTwips(dtpCreData[i], 9990, 1035, 1680, 375);
+        dtpCreData[i]->setCalendarPopup(true);
+        dtpCreData[i]->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+        // Wide enough for the whole date beside its drop-down button.
+        dtpCreData[i]->resize(std::max(dtpCreData[i]->width(), dtpCreData[i]->sizeHint().width()),
+                              dtpCreData[i]->height());
+        lblTitle[i] = Label(picGroup[i], {}, QStringLiteral("lblTitle"), i, {9180, 1710, 3660, 240});
+
+        txtLData[i] = new QPlainTextEdit(picGroup[i]);
+        NameControl(txtLData[i], QStringLiteral("txtLData"), i);
+        txtLData[i]->setAccessibleName(QStringLiteral("内容"));
+        PlaceTwips(txtLData[i], 9090, 2025, 6135, 6990);
+        txtLData[i]->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        QPalette lp = txtLData[i]->palette();
+        lp.setColor(QPalette::Base, Qt::white);
+        txtLData[i]->setPalette(lp);
+    }
+    tabPage[0]->installEventFilter(this);
+    connect(tabMain, &QTabWidget::currentChanged, this, [this](int c) { tabMain_Click(c); });
+}
+
+void FrmOndrel::BuildButtons() {
+    auto button = [this](QWidget* parent, int index, const QString& caption, QRect twips) {
+        auto* b = new QPushButton(caption, parent);
+        NameControl(b, QStringLiteral("cmdProcess"), index);
+        PlaceTwips(b, twips.x(), twips.y(), twips.width(), twips.height());
+        connect(b, &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
+        cmdProcess[index] = b;
+    };
+    button(picMain[1], 7, QStringLiteral("設定"), {12735, 0, 1500, 465});
+    button(picMain[1], 6, QStringLiteral("閉じる"), {14445, 0, 1500, 465});
+
+    picButton = new QWidget(picMain[1]);
+    NameControl(picButton, QStringLiteral("picButton"));
+    PlaceTwips(picButton, 9405, 1530, 6180, 780);
+    button(picButton, 0, QStringLiteral("新規作成"), {135, 135, 1410, 465});
+    button(picButton, 4, QStringLiteral("保存"), {1620, 135, 1410, 465});
+    button(picButton, 3, QStringLiteral("削除"), {3105, 135, 1410, 465});
+    button(picButton, 5, QStringLiteral("印刷"), {4590, 135, 1410, 465});
+    cmdProcess[4]->setAutoFillBackground(true);
+    chkPrintFlg = new QCheckBox(picButton);
+    NameControl(chkPrintFlg, QStringLiteral("chkPrintFlg"));
+    chkPrintFlg->setAccessibleName(QStringLiteral("日付を指定して印刷"));
+    PlaceTwips(chkPrintFlg, 5715, 225, 210, 180);
+    chkPrintFlg->raise();
+    picButton->raise();
+    SetMemoButtons(false);
+}
+
+// The pages sit in the tab strip at their designed place, measured from the
+// strip's own corner as on Windows, whatever the height of Qt's tab bar.
+void FrmOndrel::LayoutPages() {
+    const int dpi = LogicalDpi(this);
+    const QPoint page = tabPage[0]->mapTo(tabMain, QPoint(0, 0));
+    for (auto* g : picGroup) {
+        g->move(TwipsToPixels(315, dpi) - page.x(), TwipsToPixels(765, dpi) - page.y());
+    }
+}
+
+bool FrmOndrel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == tabPage[0] && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+        LayoutPages();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+int FrmOndrel::CurrentTab() const { return tabMain->currentIndex(); }
+
+void FrmOndrel::Form_Load() {
+    loading_ = true;
+    const auto& s = ctx_.settings;
+    if (s.WindowTop == 1) SetTopmost(*this);
+    RestoreWindowPlacement(ctx_, *this);
+    setWindowTitle(s.Title);
+    chkPrintFlg->setChecked(s.PrintFlg == 1);  // any other value leaves it clear
+    picMain[1]->setAutoFillBackground(true);
+    picMain[1]->setPalette(picMain[0]->palette());
+    Rtn_TabSet();
+    if (!s.StartKarteNo.isEmpty()) {
+        txtPersonalID->setText(s.StartKarteNo);
+        Rtn_DataDispMain();
+    }
+    if (s.KarteNoInput == 0) {
+        lblInfo[0]->move(lblInfo[0]->x(), txtPersonalID->y());
+        lblInfo[0]->show();
+        txtPersonalID->hide();
+        shpHeader0->hide();
+    }
+    const int defaultTab = s.DefaultTab >= 0 && s.DefaultTab < kCategories ? s.DefaultTab : 0;
+    // Without a patient there is nothing to load (no query on an empty number).
+    if (lblInfo0_) {
+        for (int c : {4, 3, 2, 1, 0}) Rtn_DataDispTab(DispMode::L, c);
+    }
+    txtBeforeTab = defaultTab;
+    tabMain->setCurrentIndex(defaultTab);
+    Rtn_PastDisp(CurrentTab());
+    timTimer->start();
+    loading_ = false;
+}
+
+void FrmOndrel::Rtn_TabSet() {
+    DbConnection cn;
+    WithTrap(ctx_, &cn, [&] {
+        OpenDbConnection(ctx_, cn);
+        names_.fill(QString());
+        if (const auto m = Rtn_MasterRead(cn)) {
+            names_ = m->Name;
+            for (int k = 1; k < kCategories; ++k) flags_[k] = m->Check[k];
+        }
+        for (int i = 0; i < kCategories; ++i) {
+            tabMain->setTabText(i, names_[i]);
+            lblTitle[i]->setText(names_[i]);
+        }
+        // Unavailable categories stay visible but cannot be chosen.
+        for (int i = 1; i < kCategories; ++i) tabMain->setTabEnabled(i, flags_[i] == u"1");
+        CloseDbConnection(cn);
+    });
+}
+
+void FrmOndrel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (isMinimized()) return;
+    const int dpi = LogicalDpi(this);
+    const ResizeResult r = MainResize(PixelsToTwips(width(), dpi), PixelsToTwips(height(), dpi));
+    picScroll->setVisible(r.scrollShown);
+    QRect g = picScroll->geometry();
+    g.moveTop(TwipsToPixels(r.scrollTop, dpi));
+    if (r.scrollWidth > 0) {
+        g.setWidth(TwipsToPixels(r.scrollWidth, dpi));
+        hsbScroll->resize(TwipsToPixels(r.scrollWidth - 90, dpi), hsbScroll->height());
+    }
+    picScroll->setGeometry(g);
+    if (r.viewportWidth > 0) picMain[0]->resize(TwipsToPixels(r.viewportWidth, dpi), picMain[0]->height());
+    Rtn_ScrollSet();
+}
+
+void FrmOndrel::Rtn_ScrollSet() {
+    const int dpi = LogicalDpi(this);
+    const ScrollRange r =
+        Rtn_ScrollRange(PixelsToTwips(picMain[0]->width(), dpi), PixelsToTwips(picMain[1]->width(), dpi));
+    hsbScroll->setSingleStep(r.smallStep);
+    hsbScroll->setPageStep(r.largeStep);
+    hsbScroll->setRange(0, r.maximum);  // a lower maximum pulls the value and the panel along
+}
+
+void FrmOndrel::tabMain_Click(int c) {
+    if (c < 0) return;
+    SetPageShown(c, false);
+    Rtn_DataSave(false);
+    Rtn_DateListDisp(c);
+    Rtn_DataDispTab(DispMode::L, c);
+    Rtn_PastDisp(c);
+    txtBeforeTab = c;
+}
+
+void FrmOndrel::closeEvent(QCloseEvent* event) {
+    if (busy_ > 0) {  // a command is between its question and its work
+        event->ignore();
+        return;
+    }
+    const auto& s = ctx_.settings;
+    if (s.MessageFlg[3] == 0 &&
+        !ctx_.prompter.Question(s.Title, QStringLiteral("編集したデータは失われます。よろしいですか。"))) {
+        event->ignore();
+        return;
+    }
+    const QString file = SettingsFilePath(ctx_);
+    WriteIniString(file, QStringLiteral("System"), QStringLiteral("DefaultTab"), QString::number(CurrentTab()));
+    WriteIniString(file, QStringLiteral("System"), QStringLiteral("PrintFlg"),
+                   chkPrintFlg->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    SaveWindowPlacement(ctx_, *this);
+    timTimer->stop();
+    event->accept();
+}
+
+void FrmOndrel::ClearHeader() {
+    lblInfo0_.reset();
+    lblInfo1_.reset();
+    for (int i : {0, 1, 2, 4, 6}) lblInfo[i]->clear();
+}
+
+void FrmOndrel::ShowPatientState(bool shown) {
+    tabMain->setVisible(shown);
+    picButton->setVisible(shown);
+}
+
+void FrmOndrel::Rtn_DataDispMain() {
+    Trap([&] {
+        const auto& s = ctx_.settings;
+        QString t = txtPersonalID->text();
+        t.remove(u'-');
+        txtPersonalID->setText(t);
+        qint32 n = 0;
+        bool valid = ReadNumber(t).has_value();
+        if (valid) {
+            try {
+                n = ToInt32(t);
+            } catch (const AppError&) {
+                valid = false;  // beyond the 32-bit range: as wrong as letters
+            }
+        }
+        if (!valid) {
+            ctx_.prompter.Warning(s.Title, QStringLiteral("カルテ番号が不正です。"));
+            txtPersonalID->setFocus();
+            ClearHeader();
+            ShowPatientState(false);
+            return;
+        }
+        LookUpPatient(ctx_, n);
+        if (ctx_.patient.ChartNo == -1) {
+            ClearHeader();
+            ctx_.prompter.Warning(s.Title, QStringLiteral("カルテ番号") + t + QStringLiteral("は登録されていません。"));
+            txtPersonalID->setFocus();
+            ShowPatientState(false);
+            return;
+        }
+        const auto& p = ctx_.patient;
+        txtPersonalID->setText(FormatKarteNo(p.ChartNo));
+        lblInfo0_ = p.BaseNo;
+        lblInfo1_ = p.ChartNo;
+        lblInfo[0]->setText(QString::number(p.BaseNo));
+        lblInfo[1]->setText(QString::number(p.ChartNo));
+        lblInfo[2]->setText(p.Name);
+        lblInfo[4]->setText(p.Sex);
+        lblInfo[6]->setText(p.BirthDate.isEmpty() ? QString()
+                                                  : AgeText(p.BirthDate, ctx_.clock.Today()) + QStringLiteral("歳"));
+        // The IPA fonts run wider than the Windows one: never cut a header text.
+        for (int i : {2, 4, 6}) lblInfo[i]->resize(std::max(lblInfo[i]->width(), lblInfo[i]->sizeHint().width()), lblInfo[i]->height());
+        const int c = CurrentTab();
+        Rtn_DateListDisp(c);
+        Rtn_DataDispTab(DispMode::L, c);
+        Rtn_PastDisp(c);
+        txtBeforeTab = c;
+        ShowPatientState(true);
+    });
+}
+
+void FrmOndrel::Rtn_LinkCheck() {
+    // Never in the middle of something: a box or dialog of ours is open, or a
+    // command is between its question and its work.
+    if (busy_ > 0 || loading_ || ctx_.prompter.IsShowing() || QApplication::activeModalWidget()) return;
+    Trap([&] {
+        const QString path = LinkFilePath(ctx_);
+        if (!QFileInfo(path).isFile()) return;
+        if (ReadIniString(path, QStringLiteral("Patient.Info"), QStringLiteral("Status")) != u"1") return;
+        const QString k = ReadIniString(path, QStringLiteral("Patient.Info"), QStringLiteral("KarteNoBranch"));
+        // 1234-5 and 12345 are the same patient.
+        QString digits = k;
+        digits.remove(u'-');
+        const auto number = ReadNumber(digits);
+        if (number && lblInfo1_ && *number == double(*lblInfo1_)) {
+            linkRejected_.clear();
+            return;
+        }
+        if (k == linkRejected_) return;  // told once already
+        BusyScope busy(busy_);
+        const int t = txtBeforeTab;
+        if (t >= 0 && t < kCategories && txtMainkey[t]) Rtn_DataSave(false);
+        txtPersonalID->setText(k);
+        Rtn_DataDispMain();
+        linkRejected_ = lblInfo1_ ? QString() : k;
+    });
+}
+
+}  // namespace ondrel

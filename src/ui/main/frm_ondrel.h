@@ -1,0 +1,133 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <optional>
+
+#include "system_master.h"
+
+class QCheckBox;
+class QDateEdit;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QScrollBar;
+class QTabWidget;
+class QTableWidget;
+class QTimer;
+
+namespace ondrel {
+
+struct AppContext;
+
+enum class DispMode { L, D, W };  // latest, by date-list row, new
+
+// Marks a procedure that lets pending events run: meanwhile the poll and the
+// buttons wait, so nothing starts in the middle of it.
+class BusyScope {
+public:
+    explicit BusyScope(int& n) : n_(n) { ++n_; }
+    ~BusyScope() { --n_; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    int& n_;
+};
+
+// The main window: header, category pages, button bar, link-file poll.
+class FrmOndrel : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kCategories = 7;
+
+    explicit FrmOndrel(AppContext& ctx, QWidget* parent = nullptr);
+
+    // The opening sequence; runs before the window is shown.
+    void Form_Load();
+
+    void Rtn_TabSet();
+    void Rtn_ScrollSet();
+    void Rtn_DataDispMain();
+    void Rtn_LinkCheck();
+    void Rtn_DataDispTab(DispMode mode, int c);
+    void Rtn_DateListDisp(int c);
+    void Rtn_PastDisp(int c);
+    void Rtn_DataSave(bool ask);
+    void Rtn_DataGet();
+    void Rtn_DataDelete();
+    void cmdProcess_Click(int index);
+
+    // The settings and report windows plug in here (設定, 印刷).
+    std::function<void(FrmOndrel&)> openSettings;
+    std::function<void(FrmOndrel&)> openPrintDialog;
+    std::function<void(FrmOndrel&)> printMemo;
+
+    int CurrentTab() const;
+    // The patient shown: KarteNo (lblInfo(0)) and the full chart number (lblInfo(1)).
+    std::optional<qint32> ShownKarteNo() const { return lblInfo0_; }
+    std::optional<qint32> ShownChartNo() const { return lblInfo1_; }
+    const std::array<QString, kCategories>& CategoryNames() const { return names_; }
+    bool Busy() const { return busy_ > 0; }
+
+    // State that the Windows form kept in hidden text boxes.
+    int txtBeforeTab = 0;
+    std::array<std::optional<qint32>, kCategories> txtMainkey;
+    std::array<int, kCategories> txtRow{};
+    bool SkipEventFlg = false;
+
+    // Controls, by their described names.
+    std::array<QWidget*, 2> picMain{};
+    QWidget* picInfo = nullptr;
+    QFrame* shpHeader0 = nullptr;
+    QLineEdit* txtPersonalID = nullptr;
+    std::array<QLabel*, 7> lblInfo{};   // 0, 1, 2, 4, 6 exist
+    std::array<QLabel*, 6> lblInfoH{};  // 0, 1, 4, 5 exist
+    QTabWidget* tabMain = nullptr;
+    std::array<QWidget*, kCategories> tabPage{};
+    std::array<QWidget*, kCategories> picGroup{};
+    std::array<QTableWidget*, kCategories> grdDateList{};
+    std::array<QPlainTextEdit*, kCategories> txtPast{};
+    std::array<QDateEdit*, kCategories> dtpCreData{};
+    std::array<QPlainTextEdit*, kCategories> txtLData{};
+    std::array<QLabel*, 2 * kCategories> lblTitle{};
+    QWidget* picButton = nullptr;
+    std::array<QPushButton*, 8> cmdProcess{};  // 0, 3, 4, 5, 6, 7 exist
+    QCheckBox* chkPrintFlg = nullptr;
+    QWidget* picScroll = nullptr;
+    QScrollBar* hsbScroll = nullptr;
+    QTimer* timTimer = nullptr;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildHeader();
+    void BuildPages();
+    void BuildButtons();
+    void LayoutPages();
+    void tabMain_Click(int c);
+    void grdDateList_RowChange(int c, int row, int previousRow);
+    void ClearHeader();
+    void ShowPatientState(bool shown);
+    void SetMemoButtons(bool memoShown);
+    void SetPageShown(int c, bool shown);
+    void Trap(const std::function<void()>& body);
+
+    AppContext& ctx_;
+    std::optional<qint32> lblInfo0_;
+    std::optional<qint32> lblInfo1_;
+    std::array<QString, kCategories> names_;
+    std::array<QString, kCategories> flags_;
+    int busy_ = 0;
+    // The link-file value last reported as not registered (or not a number).
+    QString linkRejected_;
+    bool loading_ = false;
+};
+
+}  // namespace ondrel

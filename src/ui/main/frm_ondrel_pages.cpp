@@ -1,0 +1,246 @@
+// The category pages: memo display, date list, history and the memo commands.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+
+#include "app_context.h"
+#include "app_error.h"
+#include "frm_ondrel.h"
+#include "japanese_date.h"
+#include "memo_store.h"
+#include "trap.h"
+#include "twips.h"
+
+namespace ondrel {
+
+namespace {
+
+const QString kDiscardQuestion = QStringLiteral("編集したデータは失われます。よろしいですか。");
+
+void LetEventsRun() { QCoreApplication::processEvents(); }
+
+QTableWidgetItem* Cell(const QString& text) {
+    auto* item = new QTableWidgetItem(text);
+    item->setTextAlignment(Qt::AlignCenter);
+    return item;
+}
+
+// Memo texts keep Windows line ends in the database, as the Windows program
+// stored them; the editor works with plain line feeds.
+QString ToStored(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text.replace(u'\n', QStringLiteral("\r\n"));
+}
+
+}  // namespace
+
+void FrmOndrel::SetPageShown(int c, bool shown) { picGroup[c]->setVisible(shown); }
+
+void FrmOndrel::SetMemoButtons(bool memoShown) {
+    for (int i : {3, 4, 5}) cmdProcess[i]->setEnabled(memoShown);
+    QPalette p = cmdProcess[4]->palette();
+    p.setColor(QPalette::Button, memoShown ? QColor(255, 192, 192) : QApplication::palette().color(QPalette::Button));
+    cmdProcess[4]->setPalette(p);
+}
+
+void FrmOndrel::Rtn_DataDispTab(DispMode mode, int c) {
+    BusyScope busy(busy_);
+    Trap([&] {
+        const auto& s = ctx_.settings;
+        QTableWidget* grid = grdDateList[c];
+        if (mode != DispMode::L && !picGroup[c]->isHidden() && s.MessageFlg[3] == 0) {
+            if (!ctx_.prompter.Question(s.Title, kDiscardQuestion)) {
+                SkipEventFlg = true;
+                grid->setCurrentCell(txtRow[c] - 1, 0);
+                SkipEventFlg = false;
+                return;
+            }
+            LetEventsRun();
+        }
+        bool found = false;
+        if (lblInfo0_) {
+            const qint32 karteNo = *lblInfo0_;
+            switch (mode) {
+                case DispMode::L:
+                    found = ReadCommon(ctx_, c, karteNo, FetchMode::Latest, 0);
+                    break;
+                case DispMode::D: {
+                    const int r = grid->currentRow() + 1;
+                    const QTableWidgetItem* keyItem = grid->item(r - 1, 2);
+                    if (!keyItem) throw AppError(err::InvalidProcedureCall, QStringLiteral("no date-list row"));
+                    found = ReadCommon(ctx_, c, karteNo, FetchMode::ByKey, keyItem->text().toInt());
+                    txtRow[c] = r;
+                    break;
+                }
+                case DispMode::W: {
+                    auto& r = ctx_.common;
+                    r = CommonRecord{};
+                    r.FormCode = c;
+                    r.KarteNo = karteNo;
+                    r.KarteNoBranch = lblInfo1_.value_or(0);
+                    r.CreDate = ShortDate(ctx_.clock.Today());
+                    found = InsertCommon(ctx_);
+                    const QDate d = ParseShortDate(r.CreDate);
+                    txtRow[c] = 1;
+                    SkipEventFlg = true;
+                    grid->insertRow(0);
+                    grid->setItem(0, 0, Cell(DateWithWeekday(d)));
+                    grid->setItem(0, 1, Cell(r.CreDate));
+                    grid->setItem(0, 2, Cell(QString::number(r.MainKey)));
+                    grid->setRowHeight(0, TwipsToPixels(454, LogicalDpi(this)));
+                    grid->setCurrentCell(0, 0);
+                    SkipEventFlg = false;
+                    break;
+                }
+            }
+        }
+        if (found) {
+            const auto& r = ctx_.common;
+            txtMainkey[c] = r.MainKey;
+            dtpCreData[c]->setDate(ParseShortDate(r.CreDate));
+            for (int i = 0; i < kCategories; ++i) txtLData[i]->setPlainText(r.LText[i]);
+            SetMemoButtons(true);
+            SetPageShown(c, true);
+            tabMain->setFocus();
+        } else {
+            txtMainkey[c].reset();
+            SetMemoButtons(false);
+            SetPageShown(c, false);
+        }
+    });
+}
+
+void FrmOndrel::Rtn_DateListDisp(int c) {
+    Trap([&] {
+        QTableWidget* grid = grdDateList[c];
+        std::vector<DateListRow> rows;
+        if (lblInfo0_) rows = ReadDateList(ctx_, c, *lblInfo0_);
+        grid->setUpdatesEnabled(false);
+        SkipEventFlg = true;
+        grid->clearContents();
+        grid->setRowCount(int(rows.size()));
+        for (int r = 0; r < int(rows.size()); ++r) {
+            grid->setItem(r, 0, Cell(rows[r].dateText));
+            grid->setItem(r, 1, Cell(rows[r].creDate));
+            grid->setItem(r, 2, Cell(QString::number(rows[r].mainKey)));
+        }
+        if (!rows.empty()) {
+            grid->scrollToTop();
+            grid->setCurrentCell(0, 0);
+            txtRow[c] = 1;
+        } else {
+            SetPageShown(c, false);
+            txtRow[c] = 0;
+        }
+        SkipEventFlg = false;
+        grid->setFocus();
+        grid->setUpdatesEnabled(true);
+    });
+}
+
+void FrmOndrel::grdDateList_RowChange(int c, int row, int previousRow) {
+    if (SkipEventFlg || row == previousRow) return;
+    if (busy_ > 0) {
+        // A pick while a command waits for its work: put the row back.
+        SkipEventFlg = true;
+        grdDateList[c]->setCurrentCell(previousRow, 0);
+        SkipEventFlg = false;
+        return;
+    }
+    if (row >= 0 && c == CurrentTab()) Rtn_DataDispTab(DispMode::D, c);
+}
+
+void FrmOndrel::Rtn_PastDisp(int c) {
+    Trap([&] {
+        txtPast[c]->setPlainText(lblInfo0_ ? HistoryText(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst) : QString());
+    });
+}
+
+void FrmOndrel::Rtn_DataGet() {
+    const int t = txtBeforeTab;
+    auto& r = ctx_.common;
+    if (!txtMainkey[t]) throw AppError(err::TypeMismatch, QStringLiteral("no memo on the page"));
+    r.MainKey = *txtMainkey[t];
+    r.CreDate = ShortDate(dtpCreData[t]->date());
+    // Apostrophes are kept: every value is bound, so the box and the store agree.
+    for (int i = 0; i < kCategories; ++i) r.LText[i] = ToStored(txtLData[i]->toPlainText());
+}
+
+void FrmOndrel::Rtn_DataSave(bool ask) {
+    BusyScope busy(busy_);
+    Trap([&] {
+        const auto& s = ctx_.settings;
+        if (ask && s.MessageFlg[1] == 0 &&
+            !ctx_.prompter.Question(s.Title, QStringLiteral("データを保存します。よろしいですか。"))) {
+            return;
+        }
+        LetEventsRun();
+        const int t = txtBeforeTab;
+        if (t < 0 || t >= kCategories || !grdDateList[t]->isVisible()) return;
+        Rtn_DataGet();
+        UpdateCommon(ctx_);
+        QTableWidget* grid = grdDateList[t];
+        const int row = grid->currentRow();
+        const QDate picked = dtpCreData[t]->date();
+        if (row >= 0 && grid->item(row, 1) && grid->item(row, 1)->text() != ShortDate(picked)) {
+            grid->item(row, 0)->setText(DateWithWeekday(picked));
+            grid->item(row, 1)->setText(ShortDate(picked));
+        }
+        Rtn_PastDisp(t);
+    });
+}
+
+void FrmOndrel::Rtn_DataDelete() {
+    BusyScope busy(busy_);
+    Trap([&] {
+        if (!ctx_.prompter.Question(ctx_.settings.Title, QStringLiteral("表示中のデータを削除します。よろしいですか。"))) {
+            return;
+        }
+        LetEventsRun();
+        const int c = CurrentTab();
+        if (!txtMainkey[c]) return;
+        DeleteCommon(ctx_, *txtMainkey[c]);
+        Rtn_DateListDisp(c);
+        Rtn_DataDispTab(DispMode::L, c);
+        Rtn_PastDisp(c);
+    });
+}
+
+void FrmOndrel::cmdProcess_Click(int index) {
+    if (busy_ > 0) return;  // a second click while a command waits
+    switch (index) {
+        case 0:
+            Rtn_DataDispTab(DispMode::W, CurrentTab());
+            break;
+        case 3:
+            Rtn_DataDelete();
+            break;
+        case 4:
+            Rtn_DataSave(true);
+            break;
+        case 5:
+            Rtn_DataSave(false);
+            if (chkPrintFlg->isChecked()) {
+                if (openPrintDialog) openPrintDialog(*this);
+            } else if (printMemo) {
+                printMemo(*this);
+            }
+            break;
+        case 6:
+            close();
+            break;
+        case 7:
+            if (openSettings) openSettings(*this);
+            Rtn_TabSet();
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace ondrel

@@ -1,0 +1,22 @@
+#include "start_program.h"
+
+#include "app_context.h"
+#include "frm_ondrel.h"
+#include "patient_lookup.h"
+#include "startup.h"
+#include "trap.h"
+
+namespace ondrel {
+
+std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments, SingleInstance& instance) {
+    if (RunStartupSteps(ctx, arguments, instance) != StartupOutcome::Continue) return nullptr;
+    LoadClinicInfo(ctx);
+    return WithTrap(ctx, nullptr, [&] {
+        auto window = std::make_unique<FrmOndrel>(ctx);
+        window->Form_Load();
+        window->show();
+        return window;
+    });
+}
+
+}  // namespace ondrel

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QStringList>
+#include <memory>
+
+namespace ondrel {
+
+struct AppContext;
+class FrmOndrel;
+class SingleInstance;
+
+// The start as main runs it: single instance, settings, system database,
+// start chart number, clinic data, then the main window opened and shown.
+// nullptr when the start ended before the window (the user has been told).
+std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments, SingleInstance& instance);
+
+}  // namespace ondrel

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <memory>
+
+#include "frm_ondrel.h"
+#include "app_settings.h"
+#include "gui_setup.h"
+#include "test_db.h"
+
+namespace ondrel::test {
+
+// A program folder, its database with patients 12345, 12346 and 7, and the
+// main window opened on it as start-up opens it.
+struct WindowFixture : TestDbProgram {
+    std::unique_ptr<FrmOndrel> window;
+
+    void Open(const QString& startKarteNo = QStringLiteral("12345")) {
+        ctx->settings.StartKarteNo = startKarteNo;
+        window = std::make_unique<FrmOndrel>(*ctx);
+        window->Form_Load();
+        window->show();
+        QCoreApplication::processEvents();
+    }
+    void SetIni(const QStringList& systemKeys) {
+        QStringList lines{QStringLiteral("[System]"), QStringLiteral("Title=指導指示管理"),
+                          QStringLiteral("SystemDB=") + DbPath()};
+        WriteIniText(lines + systemKeys);
+        LoadSettings(*ctx);
+    }
+    void WriteLink(const QString& status, const QString& karteNo) const {
+        WriteBytes(Root() + QStringLiteral("/1-99リンクバーZEV/カルテ番号.ini"),
+                   ToCp932(QStringLiteral("[Patient.Info]\r\nStatus=%1\r\nKarteNoBranch=%2\r\n").arg(status, karteNo)));
+    }
+};
+
+}  // namespace ondrel::test
