@@ -32,6 +32,12 @@ bool OnSomeScreen(const QRect& frame) {
     return false;
 }
 
+// Halves go to the even neighbour, as the Windows program rounded.
+QPoint Centred(const QRect& area, const QSize& size) {
+    return QPoint(area.x() + int(std::nearbyint(area.width() / 2.0 - size.width() / 2.0)),
+                  area.y() + int(std::nearbyint(area.height() / 2.0 - size.height() / 2.0)));
+}
+
 }  // namespace
 
 void RestoreWindowPlacement(const AppContext& ctx, QWidget& window) {
@@ -40,8 +46,7 @@ void RestoreWindowPlacement(const AppContext& ctx, QWidget& window) {
     const int dpi = LogicalDpi(&window);
     const QRect area = AvailableArea(window);
     const QSize size = window.size();
-    const QPoint centred(area.x() + int(std::nearbyint(area.width() / 2.0 - size.width() / 2.0)),
-                         area.y() + int(std::nearbyint(area.height() / 2.0 - size.height() / 2.0)));
+    const QPoint centred = Centred(area, size);
     const QString state = ReadIniString(file, section, QStringLiteral("WindowState"));
     if (state.isEmpty()) {
         window.move(centred);
@@ -58,7 +63,7 @@ void RestoreWindowPlacement(const AppContext& ctx, QWidget& window) {
         if (height && *height > 0) newSize.setHeight(TwipsToPixels(*height, dpi));
     }
     if (!OnSomeScreen(QRect(pos, newSize))) {
-        pos = QPoint(area.x() + (area.width() - newSize.width()) / 2, area.y() + (area.height() - newSize.height()) / 2);
+        pos = Centred(area, newSize);
     }
     window.resize(newSize);
     window.move(pos);
