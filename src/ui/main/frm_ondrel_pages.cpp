@@ -181,7 +181,12 @@ void FrmOndrel::Rtn_DataSave(bool ask) {
         }
         LetEventsRun();
         const int t = txtBeforeTab;
-        if (t < 0 || t >= kCategories || !grdDateList[t]->isVisible()) return;
+        // Only a page that shows a memo in a shown window is saved. Qt has already
+        // switched pages when a category change saves the one being left, so
+        // the page's own state counts, not what the tab widget shows now.
+        if (t < 0 || t >= kCategories || !isVisible() || !tabMain->isVisibleTo(this) || picGroup[t]->isHidden()) {
+            return;
+        }
         Rtn_DataGet();
         UpdateCommon(ctx_);
         QTableWidget* grid = grdDateList[t];
