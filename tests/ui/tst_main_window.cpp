@@ -8,7 +8,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTabWidget>
-#include <QTableWidget>
+#include "date_list_grid.h"
 #include <QtTest>
 
 #include "ini_file.h"
@@ -95,7 +95,7 @@ void TstMainWindow::unregisteredStartLoadsNothing() {
     QVERIFY(!w.ShownKarteNo());
     for (int c = 0; c < 7; ++c) {
         QVERIFY(!w.txtMainkey[c]);
-        QCOMPARE(w.grdDateList[c]->rowCount(), 0);
+        QCOMPARE(w.grdDateList[c]->RowCount(), 0);
         QVERIFY(w.txtPast[c]->toPlainText().isEmpty());
     }
 }

@@ -4,7 +4,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTableWidget>
+#include "date_list_grid.h"
 #include <QtTest>
 
 #include "ui_fixture.h"
@@ -77,20 +77,20 @@ void TstMemoPages::newMemo() {
     for (bool a : answers) f.prompter.Answer({a});
     w.cmdProcess[0]->click();
     QCOMPARE(f.prompter.Texts(), asked ? QStringList{"編集したデータは失われます。よろしいですか。"} : QStringList{});
-    QTableWidget* grid = w.grdDateList[0];
+    DateListGrid* grid = w.grdDateList[0];
     if (!created) {
         QCOMPARE(*w.txtMainkey[0], later);
-        QCOMPARE(grid->rowCount(), 1);
+        QCOMPARE(grid->RowCount(), 1);
         return;
     }
     const qint32 key = *w.txtMainkey[0];
     QVERIFY(key != later);
     // Listed first, below the header, although another memo is dated later.
-    QCOMPARE(grid->currentRow(), 0);
+    QCOMPARE(grid->CurrentRow(), 0);
     QCOMPARE(w.txtRow[0], 1);
-    QCOMPARE(grid->item(0, 0)->text(), QStringLiteral("2026/12/10 (木)"));
-    QCOMPARE(grid->item(0, 1)->text(), QStringLiteral("2026/12/10"));
-    QCOMPARE(grid->item(0, 2)->text(), QString::number(key));
+    QCOMPARE(grid->Text(0, 0), QStringLiteral("2026/12/10 (木)"));
+    QCOMPARE(grid->Text(0, 1), QStringLiteral("2026/12/10"));
+    QCOMPARE(grid->Text(0, 2), QString::number(key));
     QCOMPARE(w.dtpCreData[0]->date(), QDate(2026, 12, 10));
     for (int i = 0; i < 7; ++i) QVERIFY(w.txtLData[i]->toPlainText().isEmpty());
     QVERIFY(w.picGroup[0]->isVisible());
@@ -114,14 +114,14 @@ void TstMemoPages::pickDate() {
     auto& w = *f.window;
     w.tabMain->setCurrentIndex(1);
     QCOMPARE(*w.txtMainkey[1], newer);
-    QTableWidget* grid = w.grdDateList[1];
-    QCOMPARE(grid->item(0, 2)->text(), QString::number(newer));
+    DateListGrid* grid = w.grdDateList[1];
+    QCOMPARE(grid->Text(0, 2), QString::number(newer));
     QVERIFY(grid->isColumnHidden(1) && grid->isColumnHidden(2));
     f.prompter.Answer({answer});
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(grid->item(1, 0)).center());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->Model().index(1, 0)).center());
     QCOMPARE(f.prompter.Texts(), QStringList{"編集したデータは失われます。よろしいですか。"});
     QCOMPARE(*w.txtMainkey[1], answer ? older : newer);
-    QCOMPARE(grid->currentRow(), answer ? 1 : 0);
+    QCOMPARE(grid->CurrentRow(), answer ? 1 : 0);
     QCOMPARE(w.txtRow[1], answer ? 2 : 1);
     QCOMPARE(w.txtLData[1]->toPlainText(), answer ? QStringLiteral("older") : QStringLiteral("newer"));
 }
@@ -139,7 +139,7 @@ void TstMemoPages::keyboardRowMove() {
     // Up again from the first row reaches no header row: nothing opens.
     QTest::keyClick(w.grdDateList[0], Qt::Key_Up);
     QTest::keyClick(w.grdDateList[0], Qt::Key_Up);
-    QCOMPARE(w.grdDateList[0]->currentRow(), 0);
+    QCOMPARE(w.grdDateList[0]->CurrentRow(), 0);
     QVERIFY(f.prompter.shown.empty());
 }
 
@@ -219,10 +219,10 @@ void TstMemoPages::changedDateRewritesRowInPlace() {
     auto& w = *f.window;
     w.dtpCreData[0]->setDate(QDate(2023, 6, 15));
     w.cmdProcess[4]->click();
-    QTableWidget* grid = w.grdDateList[0];
-    QCOMPARE(grid->item(0, 0)->text(), QStringLiteral("2023/06/15 (木)"));
-    QCOMPARE(grid->item(0, 1)->text(), QStringLiteral("2023/06/15"));
-    QCOMPARE(grid->item(0, 2)->text(), QString::number(newer));  // same row, not re-sorted
+    DateListGrid* grid = w.grdDateList[0];
+    QCOMPARE(grid->Text(0, 0), QStringLiteral("2023/06/15 (木)"));
+    QCOMPARE(grid->Text(0, 1), QStringLiteral("2023/06/15"));
+    QCOMPARE(grid->Text(0, 2), QString::number(newer));  // same row, not re-sorted
     QCOMPARE(f.Scalar("Select CreDate From tblDatCommon Where MainKey = ?", {newer}).toString(),
              QStringLiteral("2023-06-15"));
     // The history follows at once, in date order.
@@ -244,7 +244,7 @@ void TstMemoPages::deleteLastMemo() {
                                               "表示中のデータを削除します。よろしいですか。"}));
     QCOMPARE(f.Scalar("Select Count(*) From tblDatCommon").toInt(), 0);
     QVERIFY(!w.picGroup[0]->isVisible());
-    QCOMPARE(w.grdDateList[0]->rowCount(), 0);
+    QCOMPARE(w.grdDateList[0]->RowCount(), 0);
     QCOMPARE(w.txtRow[0], 0);
     QVERIFY(w.txtPast[0]->toPlainText().isEmpty());
     for (int i : {3, 4, 5}) QVERIFY(!w.cmdProcess[i]->isEnabled());

@@ -13,12 +13,12 @@
 #include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTableWidget>
 #include <QTimer>
 
 #include "app_context.h"
 #include "app_error.h"
 #include "conversions.h"
+#include "date_list_grid.h"
 #include "db_connection.h"
 #include "enter_as_tab.h"
 #include "ini_file.h"
@@ -149,13 +149,11 @@ void FrmOndrel::BuildPages() {
         PlaceTwips(picGroup[i], 315, 765, 15270, 9015);
         picGroup[i]->hide();
 
-        auto* grid = new QTableWidget(picGroup[i]);
+        auto* grid = new DateListGrid(picGroup[i]);
         grdDateList[i] = grid;
         NameControl(grid, QStringLiteral("grdDateList"), i);
         grid->setAccessibleName(QStringLiteral("日付一覧"));
         PlaceTwips(grid, 0, 0, 2445, 9015);
-        grid->setColumnCount(3);
-        grid->setHorizontalHeaderLabels({QStringLiteral("日付"), QStringLiteral("日付"), QStringLiteral("MainKey")});
         grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
         grid->setSelectionMode(QAbstractItemView::SingleSelection);
         grid->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -173,7 +171,7 @@ void FrmOndrel::BuildPages() {
         grid->setColumnHidden(1, true);
         grid->setColumnHidden(2, true);
         grid->setStyleSheet(QStringLiteral(
-            "QTableWidget { gridline-color: rgb(128,128,128); }"
+            "QTableView { gridline-color: rgb(128,128,128); }"
             "QHeaderView::section { background-color: rgb(192,192,255); border: 1px solid rgb(128,128,128); }"));
         // The current row stays light red also when the list has no focus.
         QPalette gp = grid->palette();
@@ -182,8 +180,8 @@ void FrmOndrel::BuildPages() {
             gp.setColor(group, QPalette::HighlightedText, Qt::black);
         }
         grid->setPalette(gp);
-        connect(grid, &QTableWidget::currentCellChanged, this,
-                [this, i](int row, int, int previousRow, int) { grdDateList_RowChange(i, row, previousRow); });
+        connect(grid, &DateListGrid::CurrentRowChanged, this,
+                [this, i](int row, int previousRow) { grdDateList_RowChange(i, row, previousRow); });
 
         txtPast[i] = new QPlainTextEdit(picGroup[i]);
         NameControl(txtPast[i], QStringLiteral("txtPast"), i);

@@ -16,12 +16,12 @@ class QPlainTextEdit;
 class QPushButton;
 class QScrollBar;
 class QTabWidget;
-class QTableWidget;
 class QTimer;
 
 namespace ondrel {
 
 struct AppContext;
+class DateListGrid;
 
 enum class DispMode { L, D, W };  // latest, by date-list row, new
 
@@ -89,7 +89,7 @@ public:
     QTabWidget* tabMain = nullptr;
     std::array<QWidget*, kCategories> tabPage{};
     std::array<QWidget*, kCategories> picGroup{};
-    std::array<QTableWidget*, kCategories> grdDateList{};
+    std::array<DateListGrid*, kCategories> grdDateList{};
     std::array<QPlainTextEdit*, kCategories> txtPast{};
     std::array<QDateEdit*, kCategories> dtpCreData{};
     std::array<QPlainTextEdit*, kCategories> txtLData{};

@@ -6,10 +6,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTableWidget>
 
 #include "app_context.h"
 #include "app_error.h"
+#include "date_list_grid.h"
 #include "frm_ondrel.h"
 #include "japanese_date.h"
 #include "memo_store.h"
@@ -24,10 +24,12 @@ const QString kDiscardQuestion = QStringLiteral("編集したデータは失わ�
 
 void LetEventsRun() { QCoreApplication::processEvents(); }
 
-QTableWidgetItem* Cell(const QString& text) {
-    auto* item = new QTableWidgetItem(text);
-    item->setTextAlignment(Qt::AlignCenter);
-    return item;
+// The history box gets one text block per memo (its inner line breaks as line
+// separators): a document of one block per line takes several times longer
+// to set, and the text the user sees, and toPlainText(), are the same.
+QString ForHistoryBox(QString text) {
+    text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
+    return text.replace(QString(QChar::LineSeparator) + u'●', QStringLiteral("\n●"));
 }
 
 // Memo texts keep Windows line ends in the database, as the Windows program
@@ -52,11 +54,11 @@ void FrmOndrel::Rtn_DataDispTab(DispMode mode, int c) {
     BusyScope busy(busy_);
     Trap([&] {
         const auto& s = ctx_.settings;
-        QTableWidget* grid = grdDateList[c];
+        DateListGrid* grid = grdDateList[c];
         if (mode != DispMode::L && !picGroup[c]->isHidden() && s.MessageFlg[3] == 0) {
             if (!ctx_.prompter.Question(s.Title, kDiscardQuestion)) {
                 SkipEventFlg = true;
-                grid->setCurrentCell(txtRow[c] - 1, 0);
+                grid->SetCurrentRow(txtRow[c] - 1);
                 SkipEventFlg = false;
                 return;
             }
@@ -70,10 +72,9 @@ void FrmOndrel::Rtn_DataDispTab(DispMode mode, int c) {
                     found = ReadCommon(ctx_, c, karteNo, FetchMode::Latest, 0);
                     break;
                 case DispMode::D: {
-                    const int r = grid->currentRow() + 1;
-                    const QTableWidgetItem* keyItem = grid->item(r - 1, 2);
-                    if (!keyItem) throw AppError(err::InvalidProcedureCall, QStringLiteral("no date-list row"));
-                    found = ReadCommon(ctx_, c, karteNo, FetchMode::ByKey, keyItem->text().toInt());
+                    const int r = grid->CurrentRow() + 1;
+                    if (r < 1) throw AppError(err::InvalidProcedureCall, QStringLiteral("no date-list row"));
+                    found = ReadCommon(ctx_, c, karteNo, FetchMode::ByKey, grid->Model().Row(r - 1).mainKey);
                     txtRow[c] = r;
                     break;
                 }
@@ -88,12 +89,8 @@ void FrmOndrel::Rtn_DataDispTab(DispMode mode, int c) {
                     const QDate d = ParseShortDate(r.CreDate);
                     txtRow[c] = 1;
                     SkipEventFlg = true;
-                    grid->insertRow(0);
-                    grid->setItem(0, 0, Cell(DateWithWeekday(d)));
-                    grid->setItem(0, 1, Cell(r.CreDate));
-                    grid->setItem(0, 2, Cell(QString::number(r.MainKey)));
-                    grid->setRowHeight(0, TwipsToPixels(454, LogicalDpi(this)));
-                    grid->setCurrentCell(0, 0);
+                    grid->Model().InsertTop({DateWithWeekday(d), r.CreDate, r.MainKey});
+                    grid->SetCurrentRow(0);
                     SkipEventFlg = false;
                     break;
                 }
@@ -117,21 +114,16 @@ void FrmOndrel::Rtn_DataDispTab(DispMode mode, int c) {
 
 void FrmOndrel::Rtn_DateListDisp(int c) {
     Trap([&] {
-        QTableWidget* grid = grdDateList[c];
+        DateListGrid* grid = grdDateList[c];
         std::vector<DateListRow> rows;
         if (lblInfo0_) rows = ReadDateList(ctx_, c, *lblInfo0_);
         grid->setUpdatesEnabled(false);
         SkipEventFlg = true;
-        grid->clearContents();
-        grid->setRowCount(int(rows.size()));
-        for (int r = 0; r < int(rows.size()); ++r) {
-            grid->setItem(r, 0, Cell(rows[r].dateText));
-            grid->setItem(r, 1, Cell(rows[r].creDate));
-            grid->setItem(r, 2, Cell(QString::number(rows[r].mainKey)));
-        }
-        if (!rows.empty()) {
+        const bool any = !rows.empty();
+        grid->Model().Reset(std::move(rows));
+        if (any) {
             grid->scrollToTop();
-            grid->setCurrentCell(0, 0);
+            grid->SetCurrentRow(0);
             txtRow[c] = 1;
         } else {
             SetPageShown(c, false);
@@ -148,7 +140,7 @@ void FrmOndrel::grdDateList_RowChange(int c, int row, int previousRow) {
     if (busy_ > 0) {
         // A pick while a command waits for its work: put the row back.
         SkipEventFlg = true;
-        grdDateList[c]->setCurrentCell(previousRow, 0);
+        grdDateList[c]->SetCurrentRow(previousRow);
         SkipEventFlg = false;
         return;
     }
@@ -157,7 +149,8 @@ void FrmOndrel::grdDateList_RowChange(int c, int row, int previousRow) {
 
 void FrmOndrel::Rtn_PastDisp(int c) {
     Trap([&] {
-        txtPast[c]->setPlainText(lblInfo0_ ? HistoryText(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst) : QString());
+        txtPast[c]->setPlainText(
+            lblInfo0_ ? ForHistoryBox(HistoryText(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst)) : QString());
     });
 }
 
@@ -189,12 +182,11 @@ void FrmOndrel::Rtn_DataSave(bool ask) {
         }
         Rtn_DataGet();
         UpdateCommon(ctx_);
-        QTableWidget* grid = grdDateList[t];
-        const int row = grid->currentRow();
+        DateListGrid* grid = grdDateList[t];
+        const int row = grid->CurrentRow();
         const QDate picked = dtpCreData[t]->date();
-        if (row >= 0 && grid->item(row, 1) && grid->item(row, 1)->text() != ShortDate(picked)) {
-            grid->item(row, 0)->setText(DateWithWeekday(picked));
-            grid->item(row, 1)->setText(ShortDate(picked));
+        if (row >= 0 && grid->Text(row, 1) != ShortDate(picked)) {
+            grid->Model().SetDate(row, DateWithWeekday(picked), ShortDate(picked));
         }
         Rtn_PastDisp(t);
     });

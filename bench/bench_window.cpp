@@ -1,0 +1,190 @@
+// Patient switch and save on the main window offscreen, beside the floor of
+// the same statements through the sqlite3 C API (open and close per statement).
+#include <sqlite3.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "app_context.h"
+#include "db_tool.h"
+#include "frm_ondrel.h"
+#include "gui_setup.h"
+#include "ini_file.h"
+#include "app_settings.h"
+#include "memo_store.h"
+
+using namespace ondrel;
+
+namespace {
+
+class NullPrompter final : public Prompter {
+public:
+    bool Question(const QString&, const QString&) override { return true; }
+    void Warning(const QString&, const QString& t) override { std::fprintf(stderr, "%s\n", qPrintable(t)); }
+    void Information(const QString&, const QString&) override {}
+    void Beep() override {}
+    bool IsShowing() const override { return false; }
+};
+
+void Exec(sqlite3* db, const char* sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+        std::fprintf(stderr, "sqlite: %s\n", err);
+        std::exit(1);
+    }
+}
+
+void Generate(const QString& path) {
+    if (!tool::InitDatabase(path).isEmpty()) std::exit(1);
+    sqlite3* db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    Exec(db, "BEGIN");
+    Exec(db, "INSERT INTO 患者マスター (カルテ番号, 氏名, 性別コード, 年号, 生年, 月, 日) VALUES "
+             "(10001, '千件　太郎', '1', 'S', '45', '3', '12'), (20002, '万件　花子', '2', 'H', '4', '2', '29')");
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000) "
+                           "VALUES (0, ?, ?, ?, ?)", -1, &s, nullptr);
+    const QByteArray memo = QStringLiteral("塩分を控えめにするよう指導。\r\n毎日三十分の散歩を勧めた。").toUtf8();
+    auto add = [&](int chart, int n) {
+        for (int i = 0; i < n; ++i) {
+            const QByteArray date = QDate(2000, 1, 1).addDays(i % 9000).toString(Qt::ISODate).toLatin1();
+            sqlite3_bind_int(s, 1, chart / 10);
+            sqlite3_bind_int(s, 2, chart);
+            sqlite3_bind_text(s, 3, date.constData(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(s, 4, memo.constData(), -1, SQLITE_STATIC);
+            sqlite3_step(s);
+            sqlite3_reset(s);
+        }
+    };
+    add(10001, 1000);
+    add(20002, 10000);
+    sqlite3_finalize(s);
+    Exec(db, "COMMIT");
+    sqlite3_close(db);
+}
+
+double Median(const std::function<void()>& op, int runs) {
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        op();
+        t.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+// One statement the way the program runs it: open, run to the end, close.
+void FloorQuery(const QByteArray& path, const char* sql, int bind) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+    sqlite3_bind_int(s, 1, bind);
+    volatile size_t sink = 0;
+    while (sqlite3_step(s) == SQLITE_ROW) {
+        for (int c = 0; c < sqlite3_column_count(s); ++c) sink = sink + size_t(sqlite3_column_bytes16(s, c));
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+}
+
+void FloorSwitch(const QByteArray& path, int chart) {
+    FloorQuery(path, "Select * From 患者マスター Where (カルテ番号 = ?)", chart);
+    FloorQuery(path, "Select CreDate, MainKey From tblDatCommon Where (FormCode = 0) And (KarteNo = ?) "
+                     "Order By CreDate Desc, MainKey Desc", chart / 10);
+    FloorQuery(path, "Select * From tblDatCommon Where (FormCode = 0) And (KarteNo = ?) "
+                     "Order By CreDate Desc, MainKey Desc Limit 1", chart / 10);
+    FloorQuery(path, "Select CreDate, LText000 From tblDatCommon Where (FormCode = 0) And (KarteNo = ?) "
+                     "Order By CreDate Desc, MainKey Desc", chart / 10);
+}
+
+void FloorDurableUpdate(const QByteArray& path, int key) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    Exec(db, "PRAGMA synchronous=FULL");
+    Exec(db, "BEGIN IMMEDIATE");
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "Update tblDatCommon Set CreDate = '2020-01-01', LText000 = 'x' Where (MainKey = ?)", -1,
+                       &s, nullptr);
+    sqlite3_bind_int(s, 1, key);
+    sqlite3_step(s);
+    sqlite3_finalize(s);
+    Exec(db, "COMMIT");
+    sqlite3_close(db);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    SetUpApplication(app);
+    const QString dbPath = QDir(QCoreApplication::applicationDirPath()).filePath("bench-window.db");
+    if (!QFile::exists(dbPath)) Generate(dbPath);
+    QTemporaryDir dir;
+    NullPrompter prompter;
+    SystemClock clock;
+    NoWaitCursor wait;
+    ProcessExit end;
+    AppContext ctx(dir.path(), prompter, clock, wait, end);
+    WriteIniString(SettingsFilePath(ctx), "System", "SystemDB", dbPath);
+    WriteIniString(SettingsFilePath(ctx), "System", "MessageFlg3", "1");
+    LoadSettings(ctx);
+    ctx.settings.StartKarteNo = QStringLiteral("10001");
+    FrmOndrel w(ctx);
+    w.Form_Load();
+    w.show();
+    QCoreApplication::processEvents();
+
+    auto switchTo = [&](const char* chart) {
+        w.txtPersonalID->setText(QString::fromLatin1(chart));
+        w.Rtn_DataDispMain();
+        QCoreApplication::processEvents();  // the paint the user waits for
+    };
+    const QByteArray p8 = dbPath.toUtf8();
+    const double s1 = Median([&] { switchTo("20002"); switchTo("10001"); }, 15);
+    const double s1k = Median([&] { switchTo("10001"); }, 15);
+    const double s10k = Median([&] { switchTo("20002"); }, 15);
+    Q_UNUSED(s1);
+    const double f1k = Median([&] { FloorSwitch(p8, 10001); }, 15);
+    const double f10k = Median([&] { FloorSwitch(p8, 20002); }, 15);
+    switchTo("10001");
+    const int key = *w.txtMainkey[0];
+    int n = 0;
+    const double save = Median([&] {
+        w.txtLData[0]->setPlainText(QStringLiteral("保存 %1").arg(++n));
+        w.Rtn_DataSave(false);
+    }, 15);
+    const double floorSave = Median([&] { FloorDurableUpdate(p8, key); }, 15);
+    if (qEnvironmentVariableIsSet("ONDREL_BENCH_PARTS")) {
+        std::printf("  save parts: update %.2f ms, history %.2f ms (text %.2f ms), events %.2f ms\n",
+                    Median([&] { ReadCommon(ctx, 0, 1000, FetchMode::Latest, 0); UpdateCommon(ctx); }, 15),
+                    Median([&] { w.Rtn_PastDisp(0); }, 15),
+                    Median([&] { HistoryText(ctx, 0, 1000, HistoryOrder::NewestFirst); }, 15),
+                    Median([&] { QCoreApplication::processEvents(); }, 15));
+    }
+    if (qEnvironmentVariableIsSet("ONDREL_BENCH_PARTS")) {
+        switchTo("20002");
+        std::printf("  date list %.2f ms, latest %.2f ms, history %.2f ms, history text only %.2f ms\n",
+                    Median([&] { w.Rtn_DateListDisp(0); }, 9), Median([&] { w.Rtn_DataDispTab(DispMode::L, 0); }, 9),
+                    Median([&] { w.Rtn_PastDisp(0); }, 9),
+                    Median([&] { HistoryText(ctx, 0, 2000, HistoryOrder::NewestFirst); }, 9));
+        switchTo("10001");
+    }
+    std::printf("%-32s %10.2f ms %10.2f ms %6.2f×  goal ≤ 16 ms\n", "switch, 1 000 memos", s1k, f1k, s1k / f1k);
+    std::printf("%-32s %10.2f ms %10.2f ms %6.2f×  goal ≤ 100 ms\n", "switch, 10 000 memos", s10k, f10k, s10k / f10k);
+    std::printf("%-32s %10.2f ms %10.2f ms %6.2f×  goal ≤ 1.5× floor\n", "save, 1 000 memos", save, floorSave,
+                save / floorSave);
+    return 0;
+}

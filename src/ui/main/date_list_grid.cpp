@@ -1,0 +1,79 @@
+#include "date_list_grid.h"
+
+#include <QHeaderView>
+
+namespace ondrel {
+
+int DateListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+int DateListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+
+QVariant DateListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= int(rows_.size())) return {};
+    if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
+    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) return {};
+    const DateListRow& r = rows_[size_t(index.row())];
+    switch (index.column()) {
+        case 0:
+            return r.dateText;
+        case 1:
+            return r.creDate;
+        default:
+            return QString::number(r.mainKey);
+    }
+}
+
+QVariant DateListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    return section == 2 ? QStringLiteral("MainKey") : QStringLiteral("日付");
+}
+
+Qt::ItemFlags DateListModel::flags(const QModelIndex& index) const {
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+void DateListModel::Reset(std::vector<DateListRow> rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+void DateListModel::InsertTop(DateListRow row) {
+    beginInsertRows({}, 0, 0);
+    rows_.insert(rows_.begin(), std::move(row));
+    endInsertRows();
+}
+
+void DateListModel::SetDate(int row, const QString& dateText, const QString& creDate) {
+    rows_[size_t(row)].dateText = dateText;
+    rows_[size_t(row)].creDate = creDate;
+    emit dataChanged(index(row, 0), index(row, 1));
+}
+
+DateListGrid::DateListGrid(QWidget* parent) : QTableView(parent), model_(this) {
+    setModel(&model_);
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current, const QModelIndex& previous) {
+                emit CurrentRowChanged(current.isValid() ? current.row() : -1,
+                                       previous.isValid() ? previous.row() : -1);
+            });
+}
+
+QString DateListGrid::Text(int row, int column) const {
+    return model_.data(model_.index(row, column), Qt::DisplayRole).toString();
+}
+
+int DateListGrid::CurrentRow() const { return currentIndex().isValid() ? currentIndex().row() : -1; }
+
+void DateListGrid::SetCurrentRow(int row) {
+    if (row < 0 || row >= model_.rowCount()) {
+        selectionModel()->clearCurrentIndex();
+        clearSelection();
+        return;
+    }
+    setCurrentIndex(model_.index(row, 0));
+}
+
+}  // namespace ondrel
