@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "app_settings.h"
+#include "frm_env.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;
@@ -21,6 +22,13 @@ private slots:
         const QString out = qEnvironmentVariable("ONDREL_TEST_BIN") + "/main-window.png";
         QVERIFY(f.window->grab().save(out));
         qInfo("rendered %s", qPrintable(out));
+    }
+    void settingsDialog() {
+        WindowFixture f;
+        FrmEnv d(*f.ctx);
+        d.Form_Load();
+        d.show();
+        QVERIFY(d.grab().save(qEnvironmentVariable("ONDREL_TEST_BIN") + "/settings-dialog.png"));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "start_program.h"
 
 #include "app_context.h"
+#include "frm_env.h"
 #include "frm_ondrel.h"
 #include "patient_lookup.h"
 #include "startup.h"
@@ -13,6 +14,11 @@ std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& argu
     LoadClinicInfo(ctx);
     return WithTrap(ctx, nullptr, [&] {
         auto window = std::make_unique<FrmOndrel>(ctx);
+        window->openSettings = [&ctx](FrmOndrel& main) {
+            FrmEnv dialog(ctx, &main);
+            dialog.Form_Load();
+            dialog.exec();
+        };
         window->Form_Load();
         window->show();
         return window;

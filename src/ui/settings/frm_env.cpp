@@ -1,0 +1,200 @@
+#include "frm_env.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app_context.h"
+#include "db_connection.h"
+#include "enter_as_tab.h"
+#include "ini_file.h"
+#include "system_master.h"
+#include "trap.h"
+#include "twips.h"
+#include "wait_cursor.h"
+#include "window_placement.h"
+
+namespace ondrel {
+
+namespace {
+
+constexpr std::array<int, 7> kCheckTops{765, 1200, 1650, 2100, 2550, 3000, 3450};
+
+QFont DialogFont(double points) {
+    QFont f(QStringLiteral("MS PGothic"));
+    f.setPointSizeF(points);
+    return f;
+}
+
+// Drops `count` code points that end at position `end` (the text just typed or pasted).
+QString DropBefore(const QString& text, qsizetype end, qsizetype count) {
+    qsizetype start = end;
+    while (count-- > 0 && start > 0) {
+        --start;
+        if (start > 0 && text[start].isLowSurrogate() && text[start - 1].isHighSurrogate()) --start;
+    }
+    return text.left(start) + text.mid(end);
+}
+
+}  // namespace
+
+qsizetype CharacterCount(const QString& text) {
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!(text[i].isLowSurrogate() && i > 0 && text[i - 1].isHighSurrogate())) ++n;
+    }
+    return n;
+}
+
+FrmEnv::FrmEnv(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
+    NameControl(this, QStringLiteral("frmEnv"));
+    setWindowTitle(QStringLiteral("設定"));
+    setFont(DialogFont(11.25));
+    setModal(true);
+    setFixedSize(TwipsRect(0, 0, 6660, 5355, LogicalDpi(this)).size());
+
+    picGroup0 = new QFrame(this);
+    NameControl(picGroup0, QStringLiteral("picGroup"), 0);
+    picGroup0->setFrameShape(QFrame::Box);
+    picGroup0->setFrameShadow(QFrame::Sunken);
+    PlaceTwips(picGroup0, 225, 225, 4470, 3975);
+    lblThing0 = new QLabel(QStringLiteral("15文字以内で入力して下さい"), picGroup0);
+    NameControl(lblThing0, QStringLiteral("lblThing"), 0);
+    PlaceTwips(lblThing0, 180, 225, 2895, 240);
+
+    QWidget* previous = nullptr;
+    for (int i = 0; i < 7; ++i) {
+        auto* box = new QLineEdit(picGroup0);
+        txtData[i] = box;
+        NameControl(box, QStringLiteral("txtData"), i);
+        box->setAccessibleName(QStringLiteral("分類名%1").arg(i + 1));
+        box->setFont(DialogFont(9.75));
+        PlaceTwips(box, 225, 720 + 450 * i, 2850, 285);
+        QPalette p = box->palette();
+        p.setColor(QPalette::Base, Qt::white);
+        box->setPalette(p);
+        connect(box, &QLineEdit::textChanged, this, [this, i](const QString&) { LimitLength(txtData[i]); });
+        if (previous) setTabOrder(previous, box);
+        previous = box;
+    }
+    for (int i = 0; i < 7; ++i) {
+        auto* check = new QCheckBox(QStringLiteral("使用"), picGroup0);
+        chkData[i] = check;
+        NameControl(check, QStringLiteral("chkData"), i);
+        check->setAccessibleName(QStringLiteral("分類%1を使用").arg(i + 1));
+        PlaceTwips(check, 3420, kCheckTops[i], 825, 225);
+        check->resize(std::max(check->width(), check->sizeHint().width()), check->height());
+        setTabOrder(previous, check);
+        previous = check;
+    }
+    chkData[0]->setChecked(true);  // category 0 is always in use
+    chkData[0]->setEnabled(false);
+
+    auto button = [this](int index, const QString& caption, QRect twips) {
+        auto* b = new QPushButton(caption, this);
+        NameControl(b, QStringLiteral("cmdProcess"), index);
+        PlaceTwips(b, twips.x(), twips.y(), twips.width(), twips.height());
+        b->setAutoDefault(false);
+        connect(b, &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
+        cmdProcess[index] = b;
+    };
+    button(1, QStringLiteral("閉じる"), {4950, 225, 1500, 465});
+    button(0, QStringLiteral("保存"), {4950, 3735, 1500, 465});
+    QPalette save = cmdProcess[0]->palette();
+    save.setColor(QPalette::Button, QColor(255, 192, 192));
+    cmdProcess[0]->setPalette(save);
+    cmdProcess[0]->setAutoFillBackground(true);
+    setTabOrder(previous, cmdProcess[1]);
+    setTabOrder(cmdProcess[1], cmdProcess[0]);
+
+    chkWindowTop = new QCheckBox(QStringLiteral("システムを最前面で表示する"), this);
+    NameControl(chkWindowTop, QStringLiteral("chkWindowTop"));
+    PlaceTwips(chkWindowTop, 495, 4680, 4020, 225);
+    chkWindowTop->resize(std::max(chkWindowTop->width(), chkWindowTop->sizeHint().width()), chkWindowTop->height());
+    setTabOrder(cmdProcess[0], chkWindowTop);
+    connect(chkWindowTop, &QCheckBox::clicked, this, [this] { chkWindowTop_Click(); });
+
+    new EnterAsTab(this);
+}
+
+// At most 15 characters, also for pasted text: what does not fit of the
+// inserted text is dropped, the rest of the name stays.
+void FrmEnv::LimitLength(QLineEdit* box) {
+    const QString text = box->text();
+    const qsizetype excess = CharacterCount(text) - kMaxNameLength;
+    if (excess > 0) {
+        const int cursor = box->cursorPosition();
+        const QString kept = DropBefore(text, cursor, excess);
+        const qsizetype removed = text.size() - kept.size();
+        QSignalBlocker block(box);
+        box->setText(kept);
+        box->setCursorPosition(int(cursor - removed));
+    }
+}
+
+void FrmEnv::Form_Load() {
+    if (ctx_.settings.WindowTop == 1) SetTopmost(*this);
+    RestoreWindowPlacement(ctx_, *this);
+    loading_ = true;
+    Rtn_MasterDisp();
+    // A value other than 0 or 1 shows the box clear.
+    chkWindowTop->setChecked(ctx_.settings.WindowTop == 1);
+    loading_ = false;
+}
+
+void FrmEnv::Rtn_MasterDisp() {
+    DbConnection cn;
+    WithTrap(ctx_, &cn, [&] {
+        SystemMaster m;
+        m.Check.fill(QStringLiteral("0"));
+        OpenDbConnection(ctx_, cn);
+        if (const auto row = Rtn_MasterRead(cn)) m = *row;
+        for (int i = 0; i < 7; ++i) txtData[i]->setText(m.Name[i]);
+        for (int i = 1; i < 7; ++i) chkData[i]->setChecked(m.Check[i] == u"1");
+        CloseDbConnection(cn);
+    });
+}
+
+void FrmEnv::Rtn_MasterSave() {
+    const auto& s = ctx_.settings;
+    if (s.MessageFlg[1] == 0 && !ctx_.prompter.Question(s.Title, QStringLiteral("データを保存します。よろしいですか。"))) {
+        return;
+    }
+    QCoreApplication::processEvents();
+    WaitCursorGuard wait(ctx_.waitCursor);
+    DbConnection cn;
+    WithTrap(ctx_, &cn, [&] {
+        std::array<QString, 7> names;
+        std::array<bool, 7> inUse{};
+        for (int i = 0; i < 7; ++i) names[i] = txtData[i]->text();
+        for (int i = 1; i < 7; ++i) inUse[i] = chkData[i]->isChecked();
+        OpenDbConnection(ctx_, cn);
+        Rtn_MasterWrite(cn, names, inUse);
+        CloseDbConnection(cn);
+    });
+}
+
+void FrmEnv::cmdProcess_Click(int index) {
+    if (index == 0) Rtn_MasterSave();
+    close();
+}
+
+void FrmEnv::chkWindowTop_Click() {
+    if (loading_) return;
+    const QString value = chkWindowTop->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    WriteIniString(SettingsFilePath(ctx_), QStringLiteral("System"), QStringLiteral("WindowTop"), value);
+    ctx_.settings.WindowTop = qint16(value.toInt());
+    ctx_.prompter.Information(ctx_.settings.Title, QStringLiteral("システムを終了しますので立ち上げ直して下さい。"));
+    ctx_.end.End(0);  // at once: no placement written, no question asked
+}
+
+void FrmEnv::closeEvent(QCloseEvent* event) {
+    SaveWindowPlacement(ctx_, *this);
+    QDialog::closeEvent(event);
+}
+
+}  // namespace ondrel
