@@ -1,0 +1,116 @@
+#include "guidance_report.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include "app_context.h"
+#include "app_error.h"
+#include "japanese_date.h"
+#include "office.h"
+#include "trap.h"
+
+namespace ondrel {
+
+namespace {
+
+constexpr int kOfficeGone = 462;  // the office stopped answering
+
+// "2024/04/01", also with a time of day after it.
+std::optional<QDate> ReadsAsDate(const QString& text) {
+    static const QRegularExpression kTime(QStringLiteral("\\s+\\d{1,2}:\\d{2}(:\\d{2})?$"));
+    QString t = text.trimmed();
+    t.remove(kTime);
+    return ParseDateText(t);
+}
+
+}  // namespace
+
+bool SheetNameAcceptable(const QString& name) {
+    static const QRegularExpression kForbidden(QStringLiteral("[\\[\\]*?:/\\\\]"));
+    return !name.isEmpty() && name.size() <= 31 && !name.contains(kForbidden) && !name.startsWith(u'\'') &&
+           !name.endsWith(u'\'');
+}
+
+ReportCells ComposeReport(const ReportInfo& info) {
+    ReportCells c;
+    c.sheetName = SheetNameAcceptable(info.CategoryName) ? info.CategoryName : QString();
+    c.a2 = info.CategoryName;
+    const auto date = ReadsAsDate(info.DateText);
+    c.c2 = date ? FormatEraLong(*date) : info.DateText;
+    c.a4 = info.KarteNo + QStringLiteral("\u3000\u3000") + info.PatientName;
+    c.a6 = info.MemoText;
+    c.a6.remove(u'\r');
+    return c;
+}
+
+QString ReportOutputPath(const AppContext& ctx, const QString& karteNo) {
+    return ReportFolderPath(ctx) + QStringLiteral("/指導指示管理-") + karteNo + QStringLiteral(".xls");
+}
+
+bool Rtn_ExcelStart(Office& office) {
+    office.Connect();
+    return true;
+}
+
+bool Rtn_ExcelOpen(AppContext& ctx, Office& office, std::unique_ptr<OfficeDocument>& doc, const QString& templateName) {
+    const QString path = ctx.ProgramFolder + QStringLiteral("/Template/") + templateName;
+    const QFileInfo info(path);
+    // An empty file is no workbook either; the office would take it for text.
+    if (!info.isFile() || info.size() == 0) {
+        ctx.prompter.Warning(ctx.settings.Title, QStringLiteral("テンプレートファイルが指定のフォルダに存在しません。"));
+        return false;
+    }
+    Rtn_ExcelStart(office);
+    OfficeWatchdog watchdog(office.ProcessGroup(), office.Config().workDeadline);
+    try {
+        doc = office.LoadTemplate(path);
+    } catch (const AppError&) {
+        if (watchdog.Fired()) throw AppError(kOfficeGone);
+        throw;
+    }
+    return true;
+}
+
+bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc, const QString& outputPath) {
+    const QFileInfo folder(QFileInfo(outputPath).absolutePath());
+    if (!folder.isDir()) throw AppError(err::PathNotFound, outputPath);
+    OfficeWatchdog watchdog(office.ProcessGroup(), office.Config().workDeadline);
+    try {
+        office.CloseDocumentsAt(outputPath);
+        doc.StoreAs(outputPath);
+        if (office.HasDisplay()) doc.Show();
+    } catch (const AppError&) {
+        if (watchdog.Fired()) throw AppError(kOfficeGone);
+        throw;
+    }
+    Q_UNUSED(ctx);
+    return true;
+}
+
+void Rtn_ExcelFront(Office& office) { office.BringToFront(); }
+
+void Rtn_GuidanceReport(AppContext& ctx, Office& office) {
+    WaitCursorGuard wait(ctx.waitCursor);
+    WithTrap(ctx, nullptr, [&] {
+        const ReportCells cells = ComposeReport(ctx.report);
+        std::unique_ptr<OfficeDocument> doc;
+        if (!Rtn_ExcelOpen(ctx, office, doc, QString::fromUtf8(kTemplateName))) return;
+        OfficeWatchdog watchdog(office.ProcessGroup(), office.Config().workDeadline);
+        try {
+            if (!cells.sheetName.isEmpty()) doc->RenameFirstSheet(cells.sheetName);
+            doc->SetCellText(2, 1, cells.a2);
+            doc->SetCellText(2, 3, cells.c2);
+            doc->SetCellText(4, 1, cells.a4);
+            doc->SetCellText(6, 1, cells.a6);
+        } catch (const AppError&) {
+            if (watchdog.Fired()) throw AppError(kOfficeGone);
+            throw;
+        }
+        Rtn_ExcelSave(ctx, office, *doc, ReportOutputPath(ctx, ctx.report.KarteNo));
+        // Without a display nobody can look at it: the saved file is the report.
+        if (!office.HasDisplay()) doc->Close();
+    });
+}
+
+}  // namespace ondrel

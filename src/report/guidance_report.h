@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+namespace ondrel {
+
+struct AppContext;
+struct ReportInfo;
+class Office;
+class OfficeDocument;
+
+inline constexpr const char* kTemplateName = "指導指示管理.xls";
+
+// What the report writes, worked out from ReportInfo before the office is touched.
+struct ReportCells {
+    QString sheetName;  // empty: keep the template's sheet name
+    QString a2;
+    QString c2;
+    QString a4;
+    QString a6;
+};
+
+// A name an .xls sheet can take: 1 to 31 characters, none of []*?:/\ and no
+// apostrophe at either end.
+bool SheetNameAcceptable(const QString& name);
+ReportCells ComposeReport(const ReportInfo& info);
+QString ReportOutputPath(const AppContext& ctx, const QString& karteNo);
+
+// The spreadsheet layer, in the order the report calls it.
+bool Rtn_ExcelStart(Office& office);
+bool Rtn_ExcelOpen(AppContext& ctx, Office& office, std::unique_ptr<OfficeDocument>& doc, const QString& templateName);
+bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc, const QString& outputPath);
+void Rtn_ExcelFront(Office& office);
+
+// Fills the template from ctx.report, saves it to 帳票 and shows it (with a
+// display). A missing template is told and nothing is written; any other
+// failure goes to the error report.
+void Rtn_GuidanceReport(AppContext& ctx, Office& office);
+
+}  // namespace ondrel

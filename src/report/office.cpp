@@ -1,0 +1,437 @@
+#include "office.h"
+
+#include <com/sun/star/awt/XTopWindow.hpp>
+#include <com/sun/star/awt/XTopWindow2.hpp>
+#include <com/sun/star/awt/XWindow.hpp>
+#include <com/sun/star/beans/NamedValue.hpp>
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/configuration/theDefaultProvider.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/container/XNameReplace.hpp>
+#include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/text/XTextRange.hpp>
+#include <com/sun/star/uno/Exception.hpp>
+#include <com/sun/star/util/XChangesBatch.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <sal/main.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QThread>
+#include <QUrl>
+#include <condition_variable>
+#include <csignal>
+#include <fcntl.h>
+#include <mutex>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "app_error.h"
+
+extern char** environ;
+
+namespace ondrel {
+
+namespace css = com::sun::star;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+using rtl::OUString;
+
+namespace {
+
+constexpr int kCannotStart = err::CannotCreateObject;  // 429
+constexpr int kAutomation = 440;
+
+OUString ToOU(const QString& s) { return OUString(reinterpret_cast<const sal_Unicode*>(s.utf16()), int(s.size())); }
+QString FromOU(const OUString& s) { return QString(reinterpret_cast<const QChar*>(s.getStr()), s.getLength()); }
+OUString FileUrl(const QString& path) {
+    return ToOU(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded));
+}
+
+css::beans::PropertyValue Prop(const char* name, const css::uno::Any& value) {
+    css::beans::PropertyValue p;
+    p.Name = OUString::createFromAscii(name);
+    p.Value = value;
+    return p;
+}
+
+// The UNO runtime of this process, set up once: its environment and the
+// local component context that connects to the office.
+Reference<css::uno::XComponentContext> LocalContext() {
+    static Reference<css::uno::XComponentContext> context = [] {
+        static char name[] = "ondrel";
+        static char* argv[] = {name, nullptr};
+        sal_detail_initialize(1, argv);
+        if (qEnvironmentVariableIsEmpty("URE_BOOTSTRAP")) {
+            qputenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:/usr/lib/libreoffice/program/fundamentalrc");
+        }
+        return cppu::defaultBootstrap_InitialComponentContext();
+    }();
+    return context;
+}
+
+// Failures of the office arrive as UNO exceptions; the program speaks AppError.
+template <typename F>
+auto Uno(int number, F&& f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const css::uno::Exception& e) {
+        throw AppError(number, FromOU(e.Message));
+    }
+}
+
+}  // namespace
+
+struct Office::Impl {
+    Reference<css::uno::XComponentContext> remote;
+    Reference<css::frame::XDesktop2> desktop;
+};
+
+struct OfficeDocument::Impl {
+    Reference<css::lang::XComponent> component;
+    Reference<css::sheet::XSpreadsheet> FirstSheet() {
+        Reference<css::sheet::XSpreadsheetDocument> doc(component, UNO_QUERY_THROW);
+        Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+        return Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(0), UNO_QUERY_THROW);
+    }
+};
+
+OfficeConfig OfficeConfig::ForUser() {
+    OfficeConfig c;
+    c.pipeName = QStringLiteral("ondrel-office-%1").arg(::getuid());
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty()) cache = QDir::tempPath();
+    c.profileDir = cache + QStringLiteral("/ondrel/office-profile");
+    c.withDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    return c;
+}
+
+Office::Office(OfficeConfig config) : config_(std::move(config)), impl_(std::make_unique<Impl>()) {}
+
+Office::~Office() {
+    if (profileLockFd_ >= 0) ::close(profileLockFd_);
+}
+
+bool Office::Connected() const { return impl_->desktop.is(); }
+
+bool Office::TryConnect() {
+    try {
+        Reference<css::bridge::XUnoUrlResolver> resolver = css::bridge::UnoUrlResolver::create(LocalContext());
+        Reference<css::uno::XInterface> remote = resolver->resolve(
+            ToOU(QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext").arg(config_.pipeName)));
+        impl_->remote.set(remote, UNO_QUERY_THROW);
+        impl_->desktop = css::frame::Desktop::create(impl_->remote);
+        return true;
+    } catch (const css::uno::Exception&) {
+        impl_->remote.clear();
+        impl_->desktop.clear();
+        return false;
+    }
+}
+
+pid_t Office::ProcessGroup() const {
+    if (startedPid_ > 0) return startedPid_;
+    bool ok = false;
+    QFile pidFile(config_.profileDir + QStringLiteral("/office.pid"));
+    if (pidFile.open(QIODevice::ReadOnly)) {
+        const pid_t pid = pid_t(pidFile.readAll().trimmed().toInt(&ok));
+        // Only a process group of ours that is still alive.
+        if (ok && pid > 0 && ::getpgid(pid) == pid) return pid;
+    }
+    return 0;
+}
+
+void Office::StartProcess() {
+    const QString soffice =
+        config_.soffice.isEmpty() ? QStandardPaths::findExecutable(QStringLiteral("soffice")) : config_.soffice;
+    if (soffice.isEmpty()) throw AppError(kCannotStart, QStringLiteral("soffice not found"));
+
+    // Never two offices on one profile: the second would hand its work to the
+    // first and exit. The lock passes to the office and lives as long as it.
+    QDir().mkpath(config_.profileDir);
+    QString profile = config_.profileDir;
+    const QByteArray lockPath = QFile::encodeName(config_.profileDir + QStringLiteral("/.lock"));
+    profileLockFd_ = ::open(lockPath.constData(), O_RDWR | O_CREAT, 0600);
+    if (profileLockFd_ < 0 || ::flock(profileLockFd_, LOCK_EX | LOCK_NB) != 0) {
+        if (profileLockFd_ >= 0) ::close(profileLockFd_);
+        profileLockFd_ = -1;
+        profile = QDir::tempPath() + QStringLiteral("/ondrel-office-%1-%2").arg(::getuid()).arg(::getpid());
+        QDir().mkpath(profile);
+    }
+
+    QList<QByteArray> args{
+        QFile::encodeName(soffice),
+        "-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(QUrl::FullyEncoded).toUtf8(),
+        "--accept=pipe,name=" + config_.pipeName.toUtf8() + ";urp;",
+        "--invisible", "--norestore", "--nologo", "--nodefault", "--nolockcheck"};
+    if (!config_.withDisplay) args << "--headless";
+    std::vector<char*> argv;
+    for (QByteArray& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) throw AppError(kCannotStart, QStringLiteral("cannot spawn soffice"));
+    startedPid_ = pid;
+    QFile pidFile(config_.profileDir + QStringLiteral("/office.pid"));
+    if (pidFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) pidFile.write(QByteArray::number(pid));
+}
+
+void Office::Connect() {
+    if (Connected()) return;
+    if (TryConnect()) return;
+    StartProcess();
+    const auto deadline = std::chrono::steady_clock::now() + config_.startDeadline;
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(startedPid_, &status, WNOHANG) == startedPid_) {
+            startedPid_ = 0;
+            throw AppError(kCannotStart, QStringLiteral("soffice ended at start"));
+        }
+        if (TryConnect()) {
+            SeedProfile();
+            return;
+        }
+        QThread::msleep(100);
+    }
+    ::killpg(startedPid_, SIGKILL);
+    ::waitpid(startedPid_, nullptr, 0);
+    startedPid_ = 0;
+    throw AppError(kCannotStart, QStringLiteral("soffice did not answer in time"));
+}
+
+// A new profile repeats first-start work at every start until it knows the
+// version it was last used with.
+void Office::SeedProfile() {
+    const QString marker = config_.profileDir + QStringLiteral("/.seeded");
+    if (QFile::exists(marker)) return;
+    try {
+        Reference<css::lang::XMultiServiceFactory> provider = css::configuration::theDefaultProvider::get(impl_->remote);
+        css::beans::NamedValue path(OUString("nodepath"), css::uno::Any(OUString("/org.openoffice.Setup/Product")));
+        css::uno::Sequence<css::uno::Any> args(1);
+        args.getArray()[0] <<= path;
+        Reference<css::container::XNameAccess> read(
+            provider->createInstanceWithArguments(OUString("com.sun.star.configuration.ConfigurationAccess"), args),
+            UNO_QUERY_THROW);
+        OUString version;
+        read->getByName(OUString("ooSetupVersion")) >>= version;
+        Reference<css::container::XNameReplace> write(
+            provider->createInstanceWithArguments(OUString("com.sun.star.configuration.ConfigurationUpdateAccess"),
+                                                  args),
+            UNO_QUERY_THROW);
+        write->replaceByName(OUString("ooSetupLastVersion"), css::uno::Any(version));
+        Reference<css::util::XChangesBatch>(write, UNO_QUERY_THROW)->commitChanges();
+        QFile f(marker);
+        if (f.open(QIODevice::WriteOnly)) f.write("1");
+    } catch (const css::uno::Exception&) {
+        // Only a speed-up; the reports work without it.
+    }
+}
+
+std::unique_ptr<OfficeDocument> Office::Load(const QString& path, bool asTemplate) {
+    return Uno(kAutomation, [&] {
+    Reference<css::frame::XComponentLoader> loader(impl_->desktop, UNO_QUERY_THROW);
+    css::uno::Sequence<css::beans::PropertyValue> props(3);
+    auto* p = props.getArray();
+    p[0] = Prop("Hidden", css::uno::Any(true));
+    // As a template: no lock on the file, and the sheet can be renamed.
+    p[1] = Prop(asTemplate ? "AsTemplate" : "ReadOnly", css::uno::Any(true));
+    // Otherwise a text file named .xls would load as CSV.
+    p[2] = Prop("FilterName", css::uno::Any(OUString("MS Excel 97")));
+    auto impl = std::make_unique<OfficeDocument::Impl>();
+    impl->component = loader->loadComponentFromURL(FileUrl(path), OUString("_blank"), 0, props);
+    if (!impl->component.is()) throw AppError(kAutomation, QStringLiteral("the workbook did not load"));
+    return std::make_unique<OfficeDocument>(std::move(impl));
+    });
+}
+
+std::unique_ptr<OfficeDocument> Office::LoadTemplate(const QString& path) { return Load(path, true); }
+std::unique_ptr<OfficeDocument> Office::LoadForReading(const QString& path) { return Load(path, false); }
+
+void Office::CloseDocumentsAt(const QString& path) {
+    Uno(kAutomation, [&] {
+    const OUString url = FileUrl(path);
+    Reference<css::container::XEnumeration> docs = impl_->desktop->getComponents()->createEnumeration();
+    while (docs->hasMoreElements()) {
+        try {
+            Reference<css::frame::XModel> model(docs->nextElement(), UNO_QUERY);
+            if (model.is() && model->getURL() == url) {
+                Reference<css::util::XCloseable>(model, UNO_QUERY_THROW)->close(true);
+            }
+        } catch (const css::lang::DisposedException&) {
+            // Another document closed meanwhile; not ours to care about.
+        }
+    }
+    });
+}
+
+void Office::BringToFront() {
+    if (!Connected() || !config_.withDisplay) return;
+    try {
+        Reference<css::frame::XFrame> frame = impl_->desktop->getCurrentFrame();
+        if (!frame.is()) return;
+        Reference<css::awt::XTopWindow> top(frame->getContainerWindow(), UNO_QUERY);
+        if (top.is()) top->toFront();
+    } catch (const css::uno::Exception&) {
+        // Bringing a window forward is a courtesy; it never fails a report.
+    }
+}
+
+void Office::Terminate() {
+    if (!Connected()) return;
+    try {
+        impl_->desktop->terminate();
+    } catch (const css::uno::Exception&) {
+        // The bridge goes down with the office.
+    }
+    impl_->desktop.clear();
+    impl_->remote.clear();
+    if (startedPid_ > 0) {
+        for (int i = 0; i < 100 && ::waitpid(startedPid_, nullptr, WNOHANG) == 0; ++i) QThread::msleep(50);
+        ::killpg(startedPid_, SIGKILL);
+        ::waitpid(startedPid_, nullptr, WNOHANG);
+        startedPid_ = 0;
+    }
+}
+
+OfficeDocument::OfficeDocument(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+OfficeDocument::~OfficeDocument() = default;
+
+QString OfficeDocument::FirstSheetName() {
+    return Uno(kAutomation, [&] {
+        return FromOU(Reference<css::container::XNamed>(impl_->FirstSheet(), UNO_QUERY_THROW)->getName());
+    });
+}
+
+bool OfficeDocument::RenameFirstSheet(const QString& name) {
+    return Uno(kAutomation, [&] {
+        Reference<css::container::XNamed> sheet(impl_->FirstSheet(), UNO_QUERY_THROW);
+        try {
+            sheet->setName(ToOU(name));
+        } catch (const css::uno::RuntimeException&) {
+            return false;
+        }
+        return FromOU(sheet->getName()) == name;
+    });
+}
+
+QString OfficeDocument::CellText(int row, int column) {
+    return Uno(kAutomation, [&] {
+        Reference<css::text::XTextRange> cell(impl_->FirstSheet()->getCellByPosition(column - 1, row - 1),
+                                              UNO_QUERY_THROW);
+        return FromOU(cell->getString());
+    });
+}
+
+void OfficeDocument::SetCellText(int row, int column, const QString& text) {
+    // Literal text: nothing is read as a number, date or formula.
+    Uno(kAutomation, [&] {
+        Reference<css::text::XTextRange> cell(impl_->FirstSheet()->getCellByPosition(column - 1, row - 1),
+                                              UNO_QUERY_THROW);
+        cell->setString(ToOU(text));
+    });
+}
+
+void OfficeDocument::StoreAs(const QString& path) {
+    // A refused write arrives as an I/O error of the office.
+    Uno(err::PermissionDenied, [&] {
+    Reference<css::frame::XStorable> store(impl_->component, UNO_QUERY_THROW);
+    css::uno::Sequence<css::beans::PropertyValue> props(2);
+    auto* p = props.getArray();
+    p[0] = Prop("FilterName", css::uno::Any(OUString("MS Excel 97")));
+    p[1] = Prop("Overwrite", css::uno::Any(true));
+    store->storeAsURL(FileUrl(path), props);
+    });
+}
+
+void OfficeDocument::Show() {
+    Uno(kAutomation, [&] {
+    Reference<css::frame::XModel> model(impl_->component, UNO_QUERY_THROW);
+    Reference<css::frame::XFrame> frame = model->getCurrentController()->getFrame();
+    Reference<css::awt::XWindow> window = frame->getContainerWindow();
+    window->setVisible(true);
+    Reference<css::awt::XTopWindow2> top(window, UNO_QUERY);
+    if (top.is()) {
+        top->setIsMaximized(true);
+        top->toFront();
+    }
+    });
+}
+
+void OfficeDocument::Close() {
+    try {
+        Reference<css::util::XCloseable> c(impl_->component, UNO_QUERY);
+        if (c.is()) c->close(true);
+    } catch (const css::uno::Exception&) {
+        // Already gone.
+    }
+    impl_->component.clear();
+}
+
+struct OfficeWatchdog::State {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    bool fired = false;
+    std::thread thread;
+};
+
+OfficeWatchdog::OfficeWatchdog(pid_t processGroup, std::chrono::milliseconds deadline)
+    : state_(std::make_shared<State>()) {
+    if (processGroup <= 0) return;
+    auto s = state_;
+    s->thread = std::thread([s, processGroup, deadline] {
+        std::unique_lock lock(s->m);
+        if (!s->cv.wait_for(lock, deadline, [&] { return s->done; })) {
+            s->fired = true;
+            ::killpg(processGroup, SIGKILL);
+        }
+    });
+}
+
+OfficeWatchdog::~OfficeWatchdog() {
+    {
+        std::lock_guard lock(state_->m);
+        state_->done = true;
+    }
+    state_->cv.notify_all();
+    if (state_->thread.joinable()) state_->thread.join();
+}
+
+bool OfficeWatchdog::Fired() const {
+    std::lock_guard lock(state_->m);
+    return state_->fired;
+}
+
+}  // namespace ondrel

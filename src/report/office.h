@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QString>
+#include <chrono>
+#include <memory>
+#include <sys/types.h>
+
+namespace ondrel {
+
+// Where the program's own office lives: its pipe, profile and executable.
+struct OfficeConfig {
+    QString pipeName;
+    QString profileDir;
+    QString soffice;  // empty: found on PATH
+    std::chrono::milliseconds startDeadline{20000};
+    std::chrono::milliseconds workDeadline{30000};
+    bool withDisplay = false;
+
+    // Per user, under the user's cache folder; reused across runs.
+    static OfficeConfig ForUser();
+};
+
+class OfficeDocument;
+
+// A connection to the program's office, started on demand. The office runs
+// as its own process group and outlives the program, as Excel did.
+class Office {
+public:
+    explicit Office(OfficeConfig config);
+    ~Office();
+    Office(const Office&) = delete;
+    Office& operator=(const Office&) = delete;
+
+    // Finds the running office or starts one; AppError 429 when it cannot.
+    void Connect();
+    bool Connected() const;
+    bool StartedHere() const { return startedPid_ > 0; }
+    bool HasDisplay() const { return config_.withDisplay; }
+    const OfficeConfig& Config() const { return config_; }
+
+    // Loads a workbook hidden, as a template (the file stays untouched).
+    std::unique_ptr<OfficeDocument> LoadTemplate(const QString& path);
+    // Loads a workbook to read it (tests, checks).
+    std::unique_ptr<OfficeDocument> LoadForReading(const QString& path);
+    // Closes, unsaved, every loaded document stored at this path.
+    void CloseDocumentsAt(const QString& path);
+    // The office's active window to the front, when it has a display.
+    void BringToFront();
+    // Ends the office (the batch command, tests).
+    void Terminate();
+
+    // The process group to kill when a call hangs; 0 when unknown.
+    pid_t ProcessGroup() const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<OfficeDocument> Load(const QString& path, bool asTemplate);
+    bool TryConnect();
+    void StartProcess();
+    void SeedProfile();
+
+    OfficeConfig config_;
+    std::unique_ptr<Impl> impl_;
+    pid_t startedPid_ = 0;
+    int profileLockFd_ = -1;
+};
+
+// One loaded spreadsheet document.
+class OfficeDocument {
+public:
+    struct Impl;
+    explicit OfficeDocument(std::unique_ptr<Impl> impl);
+    ~OfficeDocument();
+
+    QString FirstSheetName();
+    // False when the spreadsheet refuses the name.
+    bool RenameFirstSheet(const QString& name);
+    QString CellText(int row, int column);  // 1-based, as the report counts
+    void SetCellText(int row, int column, const QString& text);
+    // Saves as Excel 97 .xls over any file at the path.
+    void StoreAs(const QString& path);
+    // Shows the document maximised in front.
+    void Show();
+    void Close();
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Ends a hung office: after the deadline the process group is killed, which
+// breaks the blocked call with an exception instead of a frozen window.
+class OfficeWatchdog {
+public:
+    OfficeWatchdog(pid_t processGroup, std::chrono::milliseconds deadline);
+    ~OfficeWatchdog();
+    bool Fired() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace ondrel

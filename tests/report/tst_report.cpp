@@ -1,0 +1,254 @@
+#include <QDir>
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include "guidance_report.h"
+#include "office.h"
+#include "test_db.h"
+
+using namespace ondrel;
+using namespace ondrel::test;
+
+namespace {
+
+struct Workbook {
+    QString sheet, a2, c2, a4, a6;
+};
+
+}  // namespace
+
+class TstReport : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir officeHome_;
+    std::unique_ptr<Office> office_;
+
+    OfficeConfig Config() const {
+        OfficeConfig c;
+        c.pipeName = QStringLiteral("ondrel-test-%1").arg(QCoreApplication::applicationPid());
+        c.profileDir = officeHome_.path() + "/profile";
+        c.withDisplay = false;
+        return c;
+    }
+
+    // A program folder with the template installed and 帳票 beside it.
+    static void Install(TestProgram& p) {
+        QDir(p.Folder()).mkpath("Template");
+        QDir(p.Folder()).mkpath("帳票");
+        QFile::copy(QStringLiteral(ONDREL_TEMPLATE), p.Folder() + "/Template/指導指示管理.xls");
+    }
+
+    Workbook Read(const QString& path) {
+        auto doc = office_->LoadForReading(path);
+        Workbook w{doc->FirstSheetName(), doc->CellText(2, 1), doc->CellText(2, 3), doc->CellText(4, 1),
+                   doc->CellText(6, 1)};
+        doc->Close();
+        return w;
+    }
+
+    void Report(TestProgram& p, const QString& karteNo, const QString& name, const QString& category,
+                const QString& date, const QString& memo) {
+        p.ctx->report = ReportInfo{karteNo, name, category, date, memo};
+        Rtn_GuidanceReport(*p.ctx, *office_);
+    }
+
+private slots:
+    void initTestCase() {
+        office_ = std::make_unique<Office>(Config());
+        QElapsedTimer t;
+        t.start();
+        office_->Connect();
+        qInfo("office started in %lld ms", t.elapsed());
+    }
+    void cleanupTestCase() { office_->Terminate(); }
+
+    void compose_data();
+    void compose();
+    void sheetNames_data();
+    void sheetNames();
+    void oneMemoReport();
+    void rangeAndEdgeCells_data();
+    void rangeAndEdgeCells();
+    void secondReportReplacesFirst();
+    void missingTemplate();
+    void outputFolderProblems_data();
+    void outputFolderProblems();
+    void officeThatCannotStart_data();
+    void officeThatCannotStart();
+};
+
+void TstReport::compose_data() {
+    QTest::addColumn<QString>("dateText");
+    QTest::addColumn<QString>("c2");
+    QTest::newRow("2024/04/01") << "2024/04/01" << "令和6年4月1日";
+    QTest::newRow("with a time") << "2024/04/01 10:30:00" << "令和6年4月1日";
+    QTest::newRow("first day of 令和, year 1 as 1") << "2019/05/01" << "令和1年5月1日";
+    QTest::newRow("last day of 平成") << "2019/04/30" << "平成31年4月30日";
+    QTest::newRow("last day of 昭和") << "1989/01/07" << "昭和64年1月7日";
+    QTest::newRow("first day of 平成") << "1989/01/08" << "平成1年1月8日";
+    QTest::newRow("first day of 昭和") << "1926/12/25" << "昭和1年12月25日";
+    QTest::newRow("last day of 大正") << "1926/12/24" << "大正15年12月24日";
+    QTest::newRow("range text unchanged") << "令和6年3月25日 ～ 令和6年4月1日" << "令和6年3月25日 ～ 令和6年4月1日";
+    QTest::newRow("not a date") << "2024/13/01" << "2024/13/01";
+    QTest::newRow("empty") << "" << "";
+}
+
+void TstReport::compose() {
+    QFETCH(QString, dateText);
+    QFETCH(QString, c2);
+    const ReportCells cells = ComposeReport(ReportInfo{"1234", "山田　太郎", "所見", dateText, "a\r\nb"});
+    QCOMPARE(cells.c2, c2);
+    QCOMPARE(cells.a4, QStringLiteral("1234\u3000\u3000山田　太郎"));
+    QCOMPARE(cells.a6, QStringLiteral("a\nb"));
+}
+
+void TstReport::sheetNames_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("acceptable");
+    QTest::newRow("japanese") << "所見補助１" << true;
+    QTest::newRow("31 characters") << QString(31, u'漢') << true;
+    QTest::newRow("32 characters") << QString(32, u'漢') << false;
+    QTest::newRow("empty") << "" << false;
+    for (const char* c : {"[", "]", "*", "?", ":", "/", "\\"}) {
+        QTest::newRow(c) << QStringLiteral("a%1b").arg(QLatin1String(c)) << false;
+    }
+    QTest::newRow("apostrophe inside") << "O'Brien" << true;
+    QTest::newRow("apostrophe at the start") << "'x" << false;
+}
+
+void TstReport::sheetNames() {
+    QFETCH(QString, name);
+    QFETCH(bool, acceptable);
+    QCOMPARE(SheetNameAcceptable(name), acceptable);
+}
+
+void TstReport::oneMemoReport() {
+    TestProgram p;
+    Install(p);
+    p.ctx->settings.Title = QStringLiteral("指導指示管理");
+    const QByteArray templateBefore = ReadBytes(p.Folder() + "/Template/指導指示管理.xls");
+    Report(p, "1234", "山田　太郎", "栄養指導", "2024/04/01", "一行目\r\n\r\n三行目 'quoted' \"x\"");
+    const QString out = p.Folder() + "/帳票/指導指示管理-1234.xls";
+    QVERIFY(QFile::exists(out));
+    const Workbook w = Read(out);
+    QCOMPARE(w.sheet, QStringLiteral("栄養指導"));
+    QCOMPARE(w.a2, QStringLiteral("栄養指導"));
+    QCOMPARE(w.c2, QStringLiteral("令和6年4月1日"));
+    QCOMPARE(w.a4, QStringLiteral("1234\u3000\u3000山田　太郎"));
+    QCOMPARE(w.a6, QStringLiteral("一行目\n\n三行目 'quoted' \"x\""));
+    QCOMPARE(ReadBytes(p.Folder() + "/Template/指導指示管理.xls"), templateBefore);  // never written
+    QVERIFY(p.prompter.shown.empty());
+    QCOMPARE(p.waitCursor.depth, 0);
+}
+
+void TstReport::rangeAndEdgeCells_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("category");
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("memo");
+    QTest::addColumn<QStringList>("expected");  // sheet, A2, C2, A4, A6
+    QTest::newRow("range report")
+        << "山田" << "所見" << "令和6年3月25日 ～ 令和6年4月1日" << "●2024/03/25 (月)\r\nT1\r\n\r\n"
+        << QStringList{"所見", "所見", "令和6年3月25日 ～ 令和6年4月1日", "1234\u3000\u3000山田",
+                       "●2024/03/25 (月)\nT1\n\n"};
+    QTest::newRow("empty memo") << "山田" << "所見" << "2024/04/01" << ""
+                                << QStringList{"所見", "所見", "令和6年4月1日", "1234\u3000\u3000山田", ""};
+    QTest::newRow("refused sheet name keeps the template's") << "山田" << "食事/運動" << "2024/04/01" << "m"
+                                                             << QStringList{"指導指示", "食事/運動", "令和6年4月1日",
+                                                                            "1234\u3000\u3000山田", "m"};
+    QTest::newRow("empty category and name") << "" << "" << "2024/04/01" << "m"
+                                             << QStringList{"指導指示", "", "令和6年4月1日", "1234\u3000\u3000", "m"};
+}
+
+void TstReport::rangeAndEdgeCells() {
+    QFETCH(QString, name);
+    QFETCH(QString, category);
+    QFETCH(QString, date);
+    QFETCH(QString, memo);
+    QFETCH(QStringList, expected);
+    TestProgram p;
+    Install(p);
+    Report(p, "1234", name, category, date, memo);
+    const Workbook w = Read(p.Folder() + "/帳票/指導指示管理-1234.xls");
+    QCOMPARE((QStringList{w.sheet, w.a2, w.c2, w.a4, w.a6}), expected);
+}
+
+void TstReport::secondReportReplacesFirst() {
+    TestProgram p;
+    Install(p);
+    Report(p, "1234", "山田", "所見", "2024/04/01", "first");
+    Report(p, "1234", "山田", "所見", "2024/04/02", "second");
+    Report(p, "99", "鈴木", "所見", "2024/04/03", "other chart");
+    QCOMPARE(Read(p.Folder() + "/帳票/指導指示管理-1234.xls").a6, QStringLiteral("second"));
+    QCOMPARE(Read(p.Folder() + "/帳票/指導指示管理-99.xls").a6, QStringLiteral("other chart"));
+    QCOMPARE(QDir(p.Folder() + "/帳票").entryList(QDir::Files).size(), 2);
+}
+
+void TstReport::missingTemplate() {
+    for (const bool empty : {false, true}) {
+        TestProgram p;
+        Install(p);
+        QFile::remove(p.Folder() + "/Template/指導指示管理.xls");
+        if (empty) WriteBytes(p.Folder() + "/Template/指導指示管理.xls", {});
+        p.ctx->settings.Title = QStringLiteral("T");
+        Report(p, "1234", "山田", "所見", "2024/04/01", "m");
+        QCOMPARE(p.prompter.Texts(), QStringList{"テンプレートファイルが指定のフォルダに存在しません。"});
+        QCOMPARE(p.prompter.shown[0].title, QStringLiteral("T"));
+        QVERIFY(QDir(p.Folder() + "/帳票").entryList(QDir::Files).isEmpty());
+    }
+}
+
+void TstReport::outputFolderProblems_data() {
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<int>("error");
+    QTest::newRow("帳票 missing") << "missing" << 76;
+    QTest::newRow("output path is a folder") << "blocked" << 70;
+}
+
+void TstReport::outputFolderProblems() {
+    QFETCH(QString, problem);
+    QFETCH(int, error);
+    TestProgram p;
+    Install(p);
+    if (problem == u"missing") QDir(p.Folder() + "/帳票").removeRecursively();
+    if (problem == u"blocked") QDir(p.Folder() + "/帳票").mkpath("指導指示管理-1234.xls");
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, Report(p, "1234", "山田", "所見", "2024/04/01", "m"));
+    QVERIFY2(p.prompter.shown.back().text.contains(QStringLiteral("(%1) ").arg(error)),
+             qPrintable(p.prompter.shown.back().text));
+}
+
+void TstReport::officeThatCannotStart_data() {
+    QTest::addColumn<QString>("script");
+    QTest::newRow("not installed") << "";
+    QTest::newRow("dies at start") << "#!/bin/sh\nexit 3\n";
+    QTest::newRow("never answers") << "#!/bin/sh\nexec sleep 60\n";
+}
+
+void TstReport::officeThatCannotStart() {
+    QFETCH(QString, script);
+    TestProgram p;
+    Install(p);
+    OfficeConfig c;
+    c.pipeName = QStringLiteral("ondrel-test-fake-%1").arg(QCoreApplication::applicationPid());
+    c.profileDir = p.Root() + "/fake-profile";
+    c.startDeadline = std::chrono::milliseconds(1500);
+    c.soffice = p.Root() + "/bin/soffice";
+    if (!script.isEmpty()) {
+        QDir().mkpath(p.Root() + "/bin");
+        WriteBytes(c.soffice, script.toUtf8());
+        QFile::setPermissions(c.soffice, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    } else {
+        c.soffice = p.Root() + "/bin/none";
+    }
+    Office fake(c);
+    p.ctx->report = ReportInfo{"1234", "山田", "所見", "2024/04/01", "m"};
+    QElapsedTimer t;
+    t.start();
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, Rtn_GuidanceReport(*p.ctx, fake));
+    QVERIFY(t.elapsed() < 10000);
+    QVERIFY(p.prompter.shown.back().text.contains(QStringLiteral("(429) ")));
+    QVERIFY(QDir(p.Folder() + "/帳票").entryList(QDir::Files).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TstReport)
+#include "tst_report.moc"
