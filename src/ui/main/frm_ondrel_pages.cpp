@@ -220,14 +220,17 @@ void FrmOndrel::cmdProcess_Click(int index) {
         case 4:
             Rtn_DataSave(true);
             break;
-        case 5:
+        case 5: {
+            // The memo is saved before anything of the report can fail.
             Rtn_DataSave(false);
+            BusyScope busy(busy_);
             if (chkPrintFlg->isChecked()) {
                 if (openPrintDialog) openPrintDialog(*this);
             } else if (printMemo) {
                 printMemo(*this);
             }
             break;
+        }
         case 6:
             close();
             break;

@@ -3,6 +3,8 @@
 #include "app_context.h"
 #include "frm_env.h"
 #include "frm_ondrel.h"
+#include "frm_print.h"
+#include "office.h"
 #include "patient_lookup.h"
 #include "startup.h"
 #include "trap.h"
@@ -14,6 +16,14 @@ std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& argu
     LoadClinicInfo(ctx);
     return WithTrap(ctx, nullptr, [&] {
         auto window = std::make_unique<FrmOndrel>(ctx);
+        // One office for the run: only the first report pays its start.
+        auto office = std::make_shared<Office>(OfficeConfig::ForUser());
+        window->printMemo = [&ctx, office](FrmOndrel& main) { Rtn_DataPrint(ctx, main, *office); };
+        window->openPrintDialog = [&ctx, office](FrmOndrel& main) {
+            FrmPrint dialog(ctx, main, *office);
+            dialog.Form_Load();
+            dialog.exec();
+        };
         window->openSettings = [&ctx](FrmOndrel& main) {
             FrmEnv dialog(ctx, &main);
             dialog.Form_Load();

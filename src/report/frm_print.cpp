@@ -1,0 +1,138 @@
+#include "frm_print.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "app_context.h"
+#include "enter_as_tab.h"
+#include "frm_ondrel.h"
+#include "guidance_report.h"
+#include "japanese_date.h"
+#include "memo_store.h"
+#include "trap.h"
+#include "twips.h"
+#include "window_placement.h"
+
+namespace ondrel {
+
+namespace {
+
+const QString kPrintQuestion = QStringLiteral("データを印刷します。よろしいですか。");
+
+bool AskToPrint(AppContext& ctx) {
+    return ctx.settings.MessageFlg[2] != 0 || ctx.prompter.Question(ctx.settings.Title, kPrintQuestion);
+}
+
+// The header and category of the main window, as the report shows them.
+void FillFromMainWindow(ReportInfo& r, FrmOndrel& main, int k) {
+    r.KarteNo = main.lblInfo[0]->text();
+    r.PatientName = main.lblInfo[2]->text();
+    r.CategoryName = main.lblTitle[k]->text();
+}
+
+}  // namespace
+
+FrmPrint::FrmPrint(AppContext& ctx, FrmOndrel& main, Office& office)
+    : QDialog(&main), ctx_(ctx), main_(main), office_(office) {
+    NameControl(this, QStringLiteral("frmPrint"));
+    setWindowTitle(QStringLiteral("印刷"));
+    QFont f(QStringLiteral("MS PGothic"));
+    f.setPointSizeF(11.25);
+    setFont(f);
+    setModal(true);
+    setFixedSize(TwipsRect(0, 0, 4785, 2100, LogicalDpi(this)).size());
+
+    picGroup0 = new QFrame(this);
+    NameControl(picGroup0, QStringLiteral("picGroup"), 0);
+    picGroup0->setFrameShape(QFrame::Box);
+    picGroup0->setFrameShadow(QFrame::Sunken);
+    PlaceTwips(picGroup0, 225, 225, 4335, 915);
+    lblThing[0] = new QLabel(QStringLiteral("日付を指定して印刷"), picGroup0);
+    NameControl(lblThing[0], QStringLiteral("lblThing"), 0);
+    PlaceTwips(lblThing[0], 45, 45, 2085, 240);
+    dtpData[0] = new QDateEdit(picGroup0);
+    lblThing[1] = new QLabel(QStringLiteral("～"), picGroup0);
+    NameControl(lblThing[1], QStringLiteral("lblThing"), 1);
+    PlaceTwips(lblThing[1], 2160, 585, 240, 240);
+    dtpData[1] = new QDateEdit(picGroup0);
+    const std::array<int, 2> lefts{270, 2655};
+    for (int i = 0; i < 2; ++i) {
+        NameControl(dtpData[i], QStringLiteral("dtpData"), i);
+        dtpData[i]->setAccessibleName(i == 0 ? QStringLiteral("開始日") : QStringLiteral("終了日"));
+        PlaceTwips(dtpData[i], lefts[i], 540, 1680, 375);
+        dtpData[i]->setCalendarPopup(true);
+        dtpData[i]->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+    }
+    auto button = [this](int index, const QString& caption, QRect twips) {
+        auto* b = new QPushButton(caption, this);
+        NameControl(b, QStringLiteral("cmdProcess"), index);
+        PlaceTwips(b, twips.x(), twips.y(), twips.width(), twips.height());
+        b->setAutoDefault(false);
+        connect(b, &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
+        cmdProcess[index] = b;
+    };
+    button(0, QStringLiteral("印刷"), {1350, 1395, 1500, 465});
+    button(1, QStringLiteral("閉じる"), {3060, 1395, 1500, 465});
+    setTabOrder(dtpData[0], dtpData[1]);
+    setTabOrder(dtpData[1], cmdProcess[0]);
+    setTabOrder(cmdProcess[0], cmdProcess[1]);
+    new EnterAsTab(this);
+}
+
+void FrmPrint::Form_Load() {
+    if (ctx_.settings.WindowTop == 1) SetTopmost(*this);
+    RestoreWindowPlacement(ctx_, *this);
+    const QDate today = ctx_.clock.Today();
+    dtpData[1]->setDate(today);
+    dtpData[0]->setDate(today.addDays(-7));
+}
+
+void FrmPrint::cmdProcess_Click(int index) {
+    if (index == 0) Rtn_RangePrint();
+    close();
+}
+
+void FrmPrint::Rtn_RangePrint() {
+    if (!AskToPrint(ctx_)) return;
+    QCoreApplication::processEvents();
+    const int k = main_.CurrentTab();
+    Rtn_RangeTextGet(k);
+    auto& r = ctx_.report;
+    FillFromMainWindow(r, main_, k);
+    r.DateText = FormatEraLong(dtpData[0]->date()) + QStringLiteral(" ～ ") + FormatEraLong(dtpData[1]->date());
+    r.MemoText = txtPast;
+    Rtn_GuidanceReport(ctx_, office_);
+    Rtn_ExcelFront(office_);
+}
+
+void FrmPrint::Rtn_RangeTextGet(int k) {
+    // Bounds as entered, both days included; no patient shown, no query.
+    const auto karteNo = main_.ShownKarteNo();
+    txtPast = karteNo ? HistoryText(ctx_, k, *karteNo, HistoryOrder::OldestFirst, dtpData[0]->date(),
+                                    dtpData[1]->date())
+                      : QString();
+}
+
+void FrmPrint::closeEvent(QCloseEvent* event) {
+    SaveWindowPlacement(ctx_, *this);
+    QDialog::closeEvent(event);
+}
+
+void Rtn_DataPrint(AppContext& ctx, FrmOndrel& main, Office& office) {
+    if (!AskToPrint(ctx)) return;
+    QCoreApplication::processEvents();
+    const int c = main.CurrentTab();
+    auto& r = ctx.report;
+    FillFromMainWindow(r, main, c);
+    r.DateText = ShortDate(main.dtpCreData[c]->date());
+    r.MemoText = main.txtLData[c]->toPlainText();
+    Rtn_GuidanceReport(ctx, office);
+    Rtn_ExcelFront(office);
+}
+
+}  // namespace ondrel

@@ -1,0 +1,118 @@
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+
+#include "frm_print.h"
+#include "ini_file.h"
+#include "office.h"
+#include "ui_fixture.h"
+
+using namespace ondrel;
+using namespace ondrel::test;
+
+class TstPrint : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir officeHome_;
+    std::unique_ptr<Office> office_;
+
+    void Prepare(WindowFixture& f) {
+        QDir(f.Folder()).mkpath("Template");
+        QDir(f.Folder()).mkpath("帳票");
+        QFile::copy(QStringLiteral(ONDREL_TEMPLATE), f.Folder() + "/Template/指導指示管理.xls");
+        f.AddMemo(1, 12345, "2026-12-03", "first day");      // today − 7
+        f.AddMemo(1, 12345, "2026-12-10", "last day, A");
+        f.AddMemo(1, 12345, "2026-12-10", "last day, B");
+        f.AddMemo(1, 12345, "2026-12-02", "before the range");
+        f.AddMemo(2, 12345, "2026-12-05", "other category");
+        f.Open();
+        f.window->tabMain->setCurrentIndex(1);
+        f.window->printMemo = [&](FrmOndrel& w) { Rtn_DataPrint(*f.ctx, w, *office_); };
+        f.window->openPrintDialog = [&](FrmOndrel& w) {
+            FrmPrint d(*f.ctx, w, *office_);
+            d.Form_Load();
+            d.show();
+            QCOMPARE(d.dtpData[0]->date(), QDate(2026, 12, 3));
+            QCOMPARE(d.dtpData[1]->date(), QDate(2026, 12, 10));
+            d.cmdProcess[0]->click();
+            QVERIFY(!d.isVisible());
+        };
+    }
+    QStringList Cells(const WindowFixture& f) {
+        const QString out = f.Folder() + "/帳票/指導指示管理-1234.xls";
+        if (!QFile::exists(out)) return {};
+        auto doc = office_->LoadForReading(out);
+        QStringList cells{doc->FirstSheetName(), doc->CellText(2, 3), doc->CellText(4, 1), doc->CellText(6, 1)};
+        doc->Close();
+        return cells;
+    }
+
+private slots:
+    void initTestCase() {
+        SetUpApplication(*qApp);
+        OfficeConfig c;
+        c.pipeName = QStringLiteral("ondrel-test-print-%1").arg(QCoreApplication::applicationPid());
+        c.profileDir = officeHome_.path() + "/profile";
+        c.withDisplay = false;
+        office_ = std::make_unique<Office>(c);
+    }
+    void cleanupTestCase() { office_->Terminate(); }
+
+    void rangeReport_data();
+    void rangeReport();
+    void singleMemoSavesThenReports();
+};
+
+void TstPrint::rangeReport_data() {
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<int>("questions");
+    QTest::addColumn<bool>("reported");
+    QTest::newRow("Yes") << QStringList{} << QList<bool>{true} << 1 << true;
+    QTest::newRow("No: no report") << QStringList{} << QList<bool>{false} << 1 << false;
+    QTest::newRow("MessageFlg2 1: at once") << QStringList{"MessageFlg2=1"} << QList<bool>{} << 0 << true;
+}
+
+void TstPrint::rangeReport() {
+    QFETCH(QStringList, keys);
+    QFETCH(QList<bool>, answers);
+    QFETCH(int, questions);
+    QFETCH(bool, reported);
+    WindowFixture f;
+    f.SetIni(keys);
+    Prepare(f);
+    f.window->chkPrintFlg->setChecked(true);
+    for (bool a : answers) f.prompter.Answer({a});
+    f.window->cmdProcess[5]->click();
+    // Only the dialog's own question; 印刷 with the box ticked asks none.
+    QCOMPARE(int(f.prompter.shown.size()), questions);
+    if (questions) QCOMPARE(f.prompter.Texts()[0], QStringLiteral("データを印刷します。よろしいですか。"));
+    if (!reported) {
+        QVERIFY(Cells(f).isEmpty());
+        return;
+    }
+    QCOMPARE(Cells(f), (QStringList{"所見補助２", "令和8年12月3日 ～ 令和8年12月10日", "1234\u3000\u3000山田　太郎",
+                                     "●2026/12/03 (木)\nfirst day\n\n●2026/12/10 (木)\nlast day, A\n\n"
+                                     "●2026/12/10 (木)\nlast day, B\n\n"}));
+    QCOMPARE(ReadIniString(f.IniPath(), "frmPrint", "WindowState"), QStringLiteral("0"));
+}
+
+void TstPrint::singleMemoSavesThenReports() {
+    WindowFixture f;
+    f.SetIni({"MessageFlg2=1"});
+    Prepare(f);
+    auto& w = *f.window;
+    w.txtLData[1]->setPlainText(QStringLiteral("edited\nbefore printing"));
+    w.cmdProcess[5]->click();
+    QVERIFY(f.prompter.shown.empty());  // neither the save nor the print question
+    QCOMPARE(f.Scalar("Select LText001 From tblDatCommon Where MainKey = ?", {*w.txtMainkey[1]}).toString(),
+             QStringLiteral("edited\r\nbefore printing"));
+    QCOMPARE(Cells(f), (QStringList{"所見補助２", "令和8年12月10日", "1234\u3000\u3000山田　太郎",
+                                     "edited\nbefore printing"}));
+}
+
+QTEST_MAIN(TstPrint)
+#include "tst_print.moc"
