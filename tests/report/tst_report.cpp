@@ -5,6 +5,7 @@
 #include "guidance_report.h"
 #include "office.h"
 #include "test_db.h"
+#include <QProcess>
 
 using namespace ondrel;
 using namespace ondrel::test;
@@ -75,6 +76,8 @@ private slots:
     void outputFolderProblems();
     void officeThatCannotStart_data();
     void officeThatCannotStart();
+    void batchCommand_data();
+    void batchCommand();
 };
 
 void TstReport::compose_data() {
@@ -252,3 +255,50 @@ void TstReport::officeThatCannotStart() {
 
 QTEST_GUILESS_MAIN(TstReport)
 #include "tst_report.moc"
+
+void TstReport::batchCommand_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("cells");  // sheet, C2, A4, A6
+    QTest::newRow("latest memo") << QStringList{"--chart", "12345", "--category", "1"} << 0
+                                 << QStringList{"所見補助２", "令和6年4月2日", "1234\u3000\u3000山田　太郎", "second"};
+    QTest::newRow("memo of a day") << QStringList{"--chart", "12345", "--category", "1", "--date", "2024/04/01"} << 0
+                                   << QStringList{"所見補助２", "令和6年4月1日", "1234\u3000\u3000山田　太郎", "first\nline"};
+    QTest::newRow("range") << QStringList{"--chart", "12345", "--category", "1", "--from", "2024/04/01", "--to",
+                                          "2024/04/01"}
+                           << 0
+                           << QStringList{"所見補助２", "令和6年4月1日 ～ 令和6年4月1日", "1234\u3000\u3000山田　太郎",
+                                          "●2024/04/01 (月)\nfirst\nline\n\n"};
+    QTest::newRow("not registered") << QStringList{"--chart", "99999", "--category", "1"} << 1 << QStringList{};
+    QTest::newRow("no memo that day") << QStringList{"--chart", "12345", "--category", "1", "--date", "2020/01/01"}
+                                      << 1 << QStringList{};
+    QTest::newRow("usage") << QStringList{"--chart", "12345", "--category", "9"} << 2 << QStringList{};
+}
+
+void TstReport::batchCommand() {
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, cells);
+    TestDbProgram p;
+    Install(p);
+    p.AddMemo(1, 12345, "2024-04-01", "first\r\nline");
+    p.AddMemo(1, 12345, "2024-04-02", "second");
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CACHE_HOME", officeHome_.path() + "/batch-cache");  // an office of its own
+    env.remove("DISPLAY");
+    tool.setProcessEnvironment(env);
+    tool.start(qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/ondrel-report",
+               QStringList{"--folder", p.Folder()} + args);
+    QVERIFY(tool.waitForFinished(120000));
+    QCOMPARE(tool.exitCode(), exitCode);
+    const QString out = p.Folder() + "/帳票/指導指示管理-1234.xls";
+    if (exitCode != 0) {
+        QVERIFY(!QFile::exists(out));
+        QVERIFY(!tool.readAllStandardError().isEmpty());
+        return;
+    }
+    QCOMPARE(QString::fromUtf8(tool.readAllStandardOutput()).trimmed(), out);
+    const Workbook w = Read(out);
+    QCOMPARE((QStringList{w.sheet, w.c2, w.a4, w.a6}), cells);
+}

@@ -1,0 +1,139 @@
+// The guidance report without the window, for a patient's records in bulk
+// and for checks:
+//   ondrel-report --folder PROGRAM_FOLDER --chart N --category K [--date D | --from D --to D]
+// Without --date the latest memo of the category is reported. Never shows a
+// window; ends the office it started, not one that was already running.
+#include <QCoreApplication>
+#include <QDate>
+#include <cstdio>
+
+#include "app_context.h"
+#include "app_settings.h"
+#include "db_connection.h"
+#include "guidance_report.h"
+#include "japanese_date.h"
+#include "memo_store.h"
+#include "office.h"
+#include "patient_lookup.h"
+#include "system_master.h"
+#include "trap.h"
+
+namespace {
+
+using namespace ondrel;
+
+struct Ended {
+    int status;
+};
+
+class StderrPrompter final : public Prompter {
+public:
+    bool Question(const QString&, const QString&) override { return true; }
+    void Warning(const QString&, const QString& text) override { Print(text); }
+    void Information(const QString&, const QString& text) override { Print(text); }
+    void Beep() override {}
+    bool IsShowing() const override { return false; }
+    bool told = false;
+
+private:
+    void Print(QString text) {
+        told = true;
+        std::fprintf(stderr, "ondrel-report: %s\n", qPrintable(text.replace(QStringLiteral("\r\n"), QStringLiteral(" "))));
+    }
+};
+
+class ThrowEnd final : public ProgramEnd {
+public:
+    [[noreturn]] void End(int status) override { throw Ended{status}; }
+};
+
+int Fail(const char* message) {
+    std::fprintf(stderr, "ondrel-report: %s\n", message);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QString folder, chart, category, date, from, to;
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    for (qsizetype i = 0; i + 1 < args.size(); i += 2) {
+        const QString& key = args[i];
+        const QString& value = args[i + 1];
+        if (key == u"--folder") folder = value;
+        else if (key == u"--chart") chart = value;
+        else if (key == u"--category") category = value;
+        else if (key == u"--date") date = value;
+        else if (key == u"--from") from = value;
+        else if (key == u"--to") to = value;
+        else folder.clear();
+    }
+    bool chartOk = false, categoryOk = false;
+    const qint32 n = chart.toInt(&chartOk);
+    const int k = category.toInt(&categoryOk);
+    if (args.size() % 2 != 0 || folder.isEmpty() || !chartOk || !categoryOk || k < 0 || k > 6 ||
+        (!date.isEmpty() && !from.isEmpty()) || from.isEmpty() != to.isEmpty()) {
+        std::fputs("使い方: ondrel-report --folder PROGRAM_FOLDER --chart N --category K "
+                   "[--date D | --from D --to D]\n",
+                   stderr);
+        return 2;
+    }
+
+    StderrPrompter prompter;
+    SystemClock clock;
+    NoWaitCursor wait;
+    ThrowEnd end;
+    AppContext ctx(folder, prompter, clock, wait, end);
+    OfficeConfig config = OfficeConfig::ForUser();
+    config.withDisplay = false;
+    Office office(config);
+    int status = 0;
+    try {
+        LoadSettings(ctx);
+        LookUpPatient(ctx, n);
+        if (ctx.patient.ChartNo == -1) return Fail("カルテ番号が登録されていません。");
+        const qint32 karteNo = ctx.patient.BaseNo;
+        auto& r = ctx.report;
+        r.KarteNo = QString::number(karteNo);
+        r.PatientName = ctx.patient.Name;
+        {
+            DbConnection cn;
+            WithTrap(ctx, &cn, [&] {
+                OpenDbConnection(ctx, cn);
+                if (const auto m = Rtn_MasterRead(cn)) r.CategoryName = m->Name[k];
+                CloseDbConnection(cn);
+            });
+        }
+        if (!from.isEmpty()) {
+            const QDate f = ParseShortDate(from), t = ParseShortDate(to);
+            if (!f.isValid() || !t.isValid()) return Fail("日付が正しくありません。");
+            r.DateText = FormatEraLong(f) + QStringLiteral(" ～ ") + FormatEraLong(t);
+            r.MemoText = HistoryText(ctx, k, karteNo, HistoryOrder::OldestFirst, f, t);
+        } else {
+            bool found = ReadCommon(ctx, k, karteNo, FetchMode::Latest, 0);
+            if (!date.isEmpty()) {
+                // The latest memo of that day.
+                const QDate d = ParseShortDate(date);
+                if (!d.isValid()) return Fail("日付が正しくありません。");
+                found = false;
+                for (const auto& row : ReadDateList(ctx, k, karteNo)) {
+                    if (row.creDate == ShortDate(d)) {
+                        found = ReadCommon(ctx, k, karteNo, FetchMode::ByKey, row.mainKey);
+                        break;
+                    }
+                }
+            }
+            if (!found) return Fail("指定の指導指示がありません。");
+            r.DateText = ctx.common.CreDate;
+            r.MemoText = ctx.common.LText[k];
+        }
+        Rtn_GuidanceReport(ctx, office);
+        if (prompter.told) status = 1;  // the template was missing
+    } catch (const Ended& e) {
+        status = e.status == 0 ? 1 : e.status;
+    }
+    if (office.StartedHere()) office.Terminate();
+    if (status == 0) std::printf("%s\n", qPrintable(ReportOutputPath(ctx, ctx.report.KarteNo)));
+    return status;
+}
