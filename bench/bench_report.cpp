@@ -1,0 +1,85 @@
+// The report on a running office, with a cold office on a kept profile, and
+// the floor: soffice --headless --convert-to xls of the same template.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "app_context.h"
+#include "guidance_report.h"
+#include "office.h"
+
+using namespace ondrel;
+
+namespace {
+
+class NullPrompter final : public Prompter {
+public:
+    bool Question(const QString&, const QString&) override { return true; }
+    void Warning(const QString&, const QString& t) override { std::fprintf(stderr, "%s\n", qPrintable(t)); }
+    void Information(const QString&, const QString&) override {}
+    void Beep() override {}
+    bool IsShowing() const override { return false; }
+};
+
+double Median(const std::function<void()>& op, int runs) {
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        op();
+        t.push_back(timer.nsecsElapsed() / 1e9);
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/prog";
+    QDir().mkpath(folder + "/Template");
+    QDir().mkpath(folder + "/帳票");
+    const QString tmpl = QStringLiteral(ONDREL_TEMPLATE);
+    QFile::copy(tmpl, folder + "/Template/指導指示管理.xls");
+    NullPrompter prompter;
+    SystemClock clock;
+    NoWaitCursor wait;
+    ProcessExit end;
+    AppContext ctx(folder, prompter, clock, wait, end);
+    ctx.report = ReportInfo{"1234", "山田　太郎", "所見補助１", "2024/04/01", "塩分を控えめに。\r\n毎日散歩。"};
+
+    OfficeConfig config;
+    config.pipeName = QStringLiteral("ondrel-bench-%1").arg(QCoreApplication::applicationPid());
+    config.profileDir = dir.path() + "/profile";
+    {
+        Office warm(config);  // makes and seeds the profile
+        Rtn_GuidanceReport(ctx, warm);
+        warm.Terminate();
+    }
+    const double cold = Median([&] {
+        Office office(config);
+        Rtn_GuidanceReport(ctx, office);
+        office.Terminate();
+    }, 5);
+    Office running(config);
+    running.Connect();
+    const double hot = Median([&] { Rtn_GuidanceReport(ctx, running); }, 15);
+    running.Terminate();
+    const double floor = Median([&] {
+        QProcess p;
+        p.start("soffice", {"-env:UserInstallation=file://" + dir.path() + "/convert-profile", "--headless",
+                            "--norestore", "--convert-to", "xls:MS Excel 97", "--outdir", dir.path() + "/out", tmpl});
+        p.waitForFinished(60000);
+    }, 5);
+    std::printf("%-32s %10.3f s  goal ≤ 0.1 s\n", "report, running office", hot);
+    std::printf("%-32s %10.3f s %10.3f s %6.2f×  goal ≤ 0.5× floor\n", "report, cold office", cold, floor, cold / floor);
+    return 0;
+}
