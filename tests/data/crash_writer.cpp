@@ -1,0 +1,48 @@
+// Writes memos through the program's own store until killed, printing each
+// write after its commit has returned: "<key> <text>".
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "app_context.h"
+#include "memo_store.h"
+
+using namespace ondrel;
+
+namespace {
+class SilentPrompter final : public Prompter {
+public:
+    bool Question(const QString&, const QString&) override { return true; }
+    void Warning(const QString&, const QString& t) override { std::fprintf(stderr, "%s\n", qPrintable(t)); }
+    void Information(const QString&, const QString&) override {}
+    void Beep() override {}
+    bool IsShowing() const override { return false; }
+};
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    SilentPrompter prompter;
+    SystemClock clock;
+    NoWaitCursor wait;
+    ProcessExit end;
+    AppContext ctx(QStringLiteral("."), prompter, clock, wait, end);
+    ctx.settings.SystemDB = QString::fromLocal8Bit(argv[1]);
+    std::vector<qint32> keys;
+    for (qint64 seq = 1;; ++seq) {
+        auto& r = ctx.common;
+        const QString text = QStringLiteral("%1 改行\r\nあり").arg(seq);
+        if (keys.empty() || seq % 3 != 0) {
+            r = CommonRecord{0, 1, 1234, 12345, QStringLiteral("2026/12/10"), {}};
+            r.LText[1] = text;
+            InsertCommon(ctx);
+            keys.push_back(r.MainKey);
+        } else {
+            r.MainKey = keys[size_t(seq) % keys.size()];
+            r.CreDate = QStringLiteral("2026/12/11");
+            r.LText[1] = text;
+            UpdateCommon(ctx);
+        }
+        std::printf("%d %lld\n", r.MainKey, seq);
+        std::fflush(stdout);
+    }
+}
