@@ -11,13 +11,14 @@
 
 namespace ondrel {
 
-std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments, SingleInstance& instance) {
+std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments, SingleInstance& instance,
+                                        const OfficeConfig& officeConfig) {
     if (RunStartupSteps(ctx, arguments, instance) != StartupOutcome::Continue) return nullptr;
     LoadClinicInfo(ctx);
     return WithTrap(ctx, nullptr, [&] {
         auto window = std::make_unique<FrmOndrel>(ctx);
         // One office for the run: only the first report pays its start.
-        auto office = std::make_shared<Office>(OfficeConfig::ForUser());
+        auto office = std::make_shared<Office>(officeConfig);
         window->printMemo = [&ctx, office](FrmOndrel& main) { Rtn_DataPrint(ctx, main, *office); };
         window->openPrintDialog = [&ctx, office](FrmOndrel& main) {
             FrmPrint dialog(ctx, main, *office);

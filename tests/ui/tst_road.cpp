@@ -1,0 +1,209 @@
+// The typical road of a clinic day, through the start-up that main runs.
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QtTest>
+
+#include "date_list_grid.h"
+#include "db_connection.h"
+#include "frm_env.h"
+#include "frm_ondrel.h"
+#include "frm_print.h"
+#include "gui_setup.h"
+#include "ini_file.h"
+#include "start_program.h"
+#include "startup.h"
+#include "test_support.h"
+
+using namespace ondrel;
+using namespace ondrel::test;
+
+class TstRoad : public QObject {
+    Q_OBJECT
+
+    static QString Bin(const char* tool) {
+        return qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/" + QString::fromLatin1(tool);
+    }
+    static void TypeText(QWidget* w, const QString& text) {
+        for (QChar ch : text) {
+            if (ch == u'\n') QTest::keyClick(w, Qt::Key_Return);
+            else QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+        }
+    }
+    // Runs `act` on the modal dialog that the next step opens.
+    // Runs `act` on the modal dialog that the next step opens, once it is up.
+    template <typename Dialog, typename Act>
+    static void OnModal(Act act) {
+        auto* timer = new QTimer(qApp);
+        QObject::connect(timer, &QTimer::timeout, [timer, act] {
+            auto* d = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+            if (!d || !d->isVisible()) return;
+            timer->stop();
+            timer->deleteLater();
+            act(*d);
+        });
+        timer->start(20);
+    }
+
+private slots:
+    void initTestCase() { SetUpApplication(*qApp); }
+    void clinicDay();
+};
+
+void TstRoad::clinicDay() {
+    TestProgram p;
+    const QString db = p.Root() + "/demo.db";
+    QCOMPARE(QProcess::execute(Bin("ondrel-db"), {"demo", db}), 0);
+    p.WriteIniText({"[System]", "Title=指導指示管理", "SystemDB=" + db, "KarteNoInput=1", "DefaultTab=0", "PrintFlg=0"});
+    QDir(p.Folder()).mkpath("Template");
+    QDir(p.Folder()).mkpath("帳票");
+    QFile::copy(QStringLiteral(ONDREL_TEMPLATE), p.Folder() + "/Template/指導指示管理.xls");
+    OfficeConfig office;
+    office.pipeName = QStringLiteral("ondrel-test-road-%1").arg(QCoreApplication::applicationPid());
+    office.profileDir = p.Root() + "/office-profile";
+    office.withDisplay = false;
+    auto& prompter = p.prompter;
+    auto* ctx = p.ctx.get();
+
+    // Phase 1: started with a chart number.
+    auto instance = std::make_unique<SingleInstance>(p.Folder() + "/ondrel");
+    auto w = StartProgram(*ctx, {"12345"}, *instance, office);
+    QVERIFY(w);
+    QVERIFY(w->isVisible());
+    QCOMPARE(w->windowTitle(), QStringLiteral("指導指示管理"));
+    QCOMPARE(w->txtPersonalID->text(), QStringLiteral("1234-5"));
+    QVERIFY(!w->lblInfo[2]->text().isEmpty());
+    QVERIFY(w->lblInfo[6]->text().endsWith(u'歳'));
+
+    // Phase 2: the link bar selects another patient; the next poll follows.
+    DbConnection cn;
+    QVERIFY(OpenDbConnectionAt(db, cn));
+    QSqlQuery q = RunQuery(cn, "Select カルテ番号, 氏名 From 患者マスター Where カルテ番号 <> 12345 Order By カルテ番号");
+    QVERIFY(q.next());
+    const int other = q.value(0).toInt();
+    const QString otherName = q.value(1).toString();
+    q = QSqlQuery();
+    CloseDbConnection(cn);
+    QCOMPARE(QProcess::execute(Bin("ondrel-link"), {"--file", LinkFilePath(*ctx), QString::number(other)}), 0);
+    w->timTimer->setInterval(50);
+    QTRY_COMPARE_WITH_TIMEOUT(w->lblInfo[2]->text(), otherName, 5000);
+    QCOMPARE(*w->ShownChartNo(), other);
+
+    // Phase 3: 新規作成, a Japanese memo with line breaks and an apostrophe, another date, 保存.
+    w->tabMain->setCurrentIndex(3);
+    const int before = w->grdDateList[3]->RowCount();
+    prompter.Answer({true});  // the discard question only when a memo is shown
+    w->cmdProcess[0]->click();
+    QCOMPARE(w->grdDateList[3]->RowCount(), before + 1);
+    const qint32 key = *w->txtMainkey[3];
+    w->txtLData[3]->setFocus();
+    const QString memo = QStringLiteral("減塩指導を行った。\n患者さん曰く'頑張ります'\n次回確認");
+    TypeText(w->txtLData[3], memo);
+    w->dtpCreData[3]->setDate(QDate(2026, 12, 1));
+    prompter.Answer({true});
+    w->cmdProcess[4]->click();
+    QVERIFY(w->txtPast[3]->toPlainText().contains(QStringLiteral("●2026/12/01 (火)\n") + memo));
+    QCOMPARE(w->grdDateList[3]->Text(0, 0), QStringLiteral("2026/12/01 (火)"));
+
+    // Phase 4: another category and back; the page is saved on the way out.
+    w->txtLData[3]->appendPlainText(QStringLiteral("追記"));
+    w->tabMain->setCurrentIndex(0);
+    w->tabMain->setCurrentIndex(3);
+    QCOMPARE(w->txtLData[3]->toPlainText(), memo + QStringLiteral("\n追記"));
+
+    // Phase 5: 印刷 of the memo, then of a date range.
+    const QString out = p.Folder() + QStringLiteral("/帳票/指導指示管理-%1.xls").arg(other / 10);
+    prompter.Answer({true});
+    w->cmdProcess[5]->click();
+    QVERIFY(QFile::exists(out));
+    Office reader(office);
+    reader.Connect();
+    {
+        auto doc = reader.LoadForReading(out);
+        QCOMPARE(doc->CellText(2, 3), QStringLiteral("令和8年12月1日"));
+        QCOMPARE(doc->CellText(4, 1), QString::number(other / 10) + QStringLiteral("\u3000\u3000") + otherName);
+        QCOMPARE(doc->CellText(6, 1), memo + QStringLiteral("\n追記"));
+        doc->Close();
+    }
+    w->chkPrintFlg->setChecked(true);
+    OnModal<FrmPrint>([&](FrmPrint& d) {
+        d.dtpData[0]->setDate(QDate(2026, 11, 1));
+        prompter.Answer({true});
+        d.cmdProcess[0]->click();
+    });
+    w->cmdProcess[5]->click();
+    {
+        auto doc = reader.LoadForReading(out);
+        QCOMPARE(doc->CellText(2, 3), QStringLiteral("令和8年11月1日 ～ 令和8年12月10日"));
+        QVERIFY(doc->CellText(6, 1).contains(QStringLiteral("●2026/12/01 (火)\n") + memo));
+        doc->Close();
+    }
+
+    // Phase 6: 設定 renames category 3; the tab follows at once.
+    OnModal<FrmEnv>([&](FrmEnv& d) {
+        d.txtData[3]->setText(QStringLiteral("生活指導"));
+        prompter.Answer({true});
+        d.cmdProcess[0]->click();
+    });
+    w->cmdProcess[7]->click();
+    QCOMPARE(w->tabMain->tabText(3), QStringLiteral("生活指導"));
+    QCOMPARE(w->lblTitle[3]->text(), QStringLiteral("生活指導"));
+
+    // Phase 7: 削除 of another memo of the page, if the demo gave one; ours stays.
+    const int rows = w->grdDateList[3]->RowCount();
+    if (rows > 1) {
+        prompter.Answer({true});  // the discard question for the pick
+        w->grdDateList[3]->SetCurrentRow(1);
+        const qint32 doomed = *w->txtMainkey[3];
+        prompter.Answer({true});
+        w->cmdProcess[3]->click();
+        QCOMPARE(w->grdDateList[3]->RowCount(), rows - 1);
+        QVERIFY(doomed != key);
+    }
+
+    // Phase 8: 閉じる, No and then Yes.
+    w->move(40, 30);
+    prompter.Answer({false});
+    w->cmdProcess[6]->click();
+    QVERIFY(w->isVisible());
+    prompter.Answer({true});
+    w->cmdProcess[6]->click();
+    QVERIFY(!w->isVisible());
+    w.reset();
+    instance.reset();
+    reader.Terminate();
+    QCOMPARE(ReadIniString(p.IniPath(), "System", "DefaultTab"), QStringLiteral("3"));
+    QCOMPARE(ReadIniString(p.IniPath(), "System", "PrintFlg"), QStringLiteral("1"));
+
+    // Phase 9: the next start brings everything back.
+    AppContext again(p.Folder(), prompter, p.clock, p.waitCursor, p.end);
+    SingleInstance second(p.Folder() + "/ondrel");
+    auto w2 = StartProgram(again, {QString::number(other)}, second, office);
+    QVERIFY(w2);
+    QCOMPARE(w2->CurrentTab(), 3);
+    QVERIFY(w2->chkPrintFlg->isChecked());
+    QCOMPARE(w2->pos(), QPoint(40, 30));
+    QCOMPARE(w2->tabMain->tabText(3), QStringLiteral("生活指導"));
+    bool found = false;
+    for (int r = 0; r < w2->grdDateList[3]->RowCount(); ++r) {
+        if (w2->grdDateList[3]->Text(r, 2) == QString::number(key)) {
+            found = true;
+            w2->SkipEventFlg = false;
+            again.settings.MessageFlg[3] = 1;
+            w2->grdDateList[3]->SetCurrentRow(r);
+        }
+    }
+    QVERIFY(found);
+    QCOMPARE(w2->txtLData[3]->toPlainText(), memo + QStringLiteral("\n追記"));
+    QCOMPARE(w2->dtpCreData[3]->date(), QDate(2026, 12, 1));
+    Office(office).Terminate();
+}
+
+QTEST_MAIN(TstRoad)
+#include "tst_road.moc"
