@@ -67,6 +67,13 @@ FrmPrint::FrmPrint(AppContext& ctx, FrmOndrel& main, Office& office)
         PlaceTwips(dtpData[i], lefts[i], 540, 1680, 375);
         dtpData[i]->setCalendarPopup(true);
         dtpData[i]->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+        // The IPA font runs wider than the Windows one: the whole date stays readable.
+        dtpData[i]->resize(std::max(dtpData[i]->width(), dtpData[i]->sizeHint().width()), dtpData[i]->height());
+    }
+    const int spare = dtpData[1]->geometry().right() + 4 - picGroup0->width();
+    if (spare > 0) {
+        picGroup0->resize(picGroup0->width() + spare, picGroup0->height());
+        setFixedSize(std::max(width(), picGroup0->geometry().right() + 16), height());
     }
     auto button = [this](int index, const QString& caption, QRect twips) {
         auto* b = new QPushButton(caption, this);

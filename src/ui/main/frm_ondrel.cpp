@@ -126,13 +126,10 @@ void FrmOndrel::BuildHeader() {
     lblInfo[1]->hide();
     lblInfoH[1] = Label(picInfo, QStringLiteral("氏名"), QStringLiteral("lblInfoH"), 1, {3105, 180, 465, 195});
     lblInfo[2] = Label(picInfo, {}, QStringLiteral("lblInfo"), 2, {3735, 180, 2265, 195});
-    lblInfo[2]->setAccessibleName(QStringLiteral("氏名"));
     lblInfoH[4] = Label(picInfo, QStringLiteral("性別"), QStringLiteral("lblInfoH"), 4, {6435, 180, 465, 195});
     lblInfo[4] = Label(picInfo, {}, QStringLiteral("lblInfo"), 4, {7065, 180, 285, 195});
-    lblInfo[4]->setAccessibleName(QStringLiteral("性別"));
     lblInfoH[5] = Label(picInfo, QStringLiteral("年齢"), QStringLiteral("lblInfoH"), 5, {8325, 180, 465, 195});
     lblInfo[6] = Label(picInfo, {}, QStringLiteral("lblInfo"), 6, {8955, 180, 645, 195});
-    lblInfo[6]->setAccessibleName(QStringLiteral("年齢"));
 }
 
 void FrmOndrel::BuildPages() {

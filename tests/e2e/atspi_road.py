@@ -1,0 +1,161 @@
+"""Drives the installed program through AT-SPI, as a screen reader would."""
+import os
+import subprocess
+import sys
+import time
+
+import pyatspi
+
+PROG = os.environ["ONDREL_PROG"]
+SHOTS = os.environ["ONDREL_SHOTS"]
+LINK = os.path.join(PROG, "..", "1-99リンクバーZEV", "カルテ番号.ini")
+
+
+def fail(message):
+    print("FAIL: " + message)
+    sys.exit(1)
+
+
+def wait_for(what, probe, timeout=20.0):
+    end = time.time() + timeout
+    while time.time() < end:
+        try:
+            value = probe()
+        except Exception:  # the tree changes under our feet while windows open and close
+            value = None
+        if value:
+            return value
+        time.sleep(0.2)
+    fail("timed out waiting for " + what)
+
+
+def app_of(pid):
+    for app in pyatspi.Registry.getDesktop(0):
+        if app is not None and app.get_process_id() == pid:
+            return app
+    return None
+
+
+def find(root, pred):
+    return pyatspi.findDescendant(root, lambda a: a is not None and pred(a))
+
+
+def control(app, description):
+    return wait_for(description, lambda: find(app, lambda a: a.description == description))
+
+
+def text_of(acc):
+    t = acc.queryText()
+    # Line and paragraph separators read as line breaks.
+    return t.getText(0, t.characterCount).replace("\u2028", "\n").replace("\u2029", "\n")
+
+
+def click(acc):
+    x, y, w, h = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    pyatspi.Registry.generateMouseEvent(x + w // 2, y + h // 2, pyatspi.MOUSE_B1C)
+    time.sleep(0.3)
+
+
+def box_with(app, message):
+    """The open message box whose text holds message."""
+    def probe():
+        for win in app:
+            if win is not None and find(win, lambda a: a.getRoleName() == "label" and message in (a.name or "")):
+                return win
+        return None
+    return wait_for("the message " + message, probe)
+
+
+def answer(app, message, button):
+    box = box_with(app, message)
+    click(wait_for(button, lambda: find(box, lambda a: a.getRoleName() == "push button" and (a.name or "").startswith(button))))
+
+
+def shot(name, acc):
+    """The window of acc as the screen shows it."""
+    x, y, w, h = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
+                    os.path.join(SHOTS, name)], check=False)
+
+
+def main():
+    first = subprocess.Popen([os.path.join(PROG, "ondrel"), "12345"])
+    app = wait_for("the program on the accessibility bus", lambda: app_of(first.pid), 30)
+    window = control(app, "frmOndrel")
+    if window.name != "指導指示管理":
+        fail("main window title is %r" % window.name)
+    box = control(app, "txtPersonalID")
+    wait_for("the start patient", lambda: text_of(box) == "1234-5")
+    name = control(app, "lblInfo(2)").name
+    if not name:
+        fail("no patient name in the header")
+    print("header:", text_of(box), name, control(app, "lblInfo(4)").name, control(app, "lblInfo(6)").name)
+    shot("main-window.png", window)
+
+    # A second start is refused; the first window stays as it was.
+    second = subprocess.Popen([os.path.join(PROG, "ondrel"), "12346"])
+    other = wait_for("the second start", lambda: app_of(second.pid), 30)
+    answer(other, "当システムは既に起動されています。", "OK")
+    if second.wait(timeout=20) == 0:
+        fail("the second start did not end with an error status")
+    if text_of(box) != "1234-5" or control(app, "lblInfo(2)").name != name:
+        fail("the first window changed")
+
+    # The link bar selects another patient: followed within one poll.
+    chart = subprocess.run(["sqlite3", os.path.join(PROG, "demo.db"),
+                            "select カルテ番号, 氏名 from 患者マスター where カルテ番号 <> 12345 limit 1"],
+                           capture_output=True, text=True, check=True).stdout.strip().split("|")
+    subprocess.run([os.path.join(PROG, "ondrel-link"), "--file", LINK, chart[0]], check=True)
+    started = time.time()
+    wait_for("the link-file switch", lambda: control(app, "lblInfo(2)").name == chart[1], 15)
+    print("link switch after %.1f s" % (time.time() - started))
+
+    # A memo typed, saved and seen in the history.
+    page = 0
+    shown = control(app, "picGroup(%d)" % page).getState().contains(pyatspi.STATE_SHOWING)
+    click(control(app, "cmdProcess(0)"))
+    if shown:  # a memo was on the page: the discard question first
+        answer(app, "編集したデータは失われます。よろしいですか。", "はい")
+    memo_box = control(app, "txtLData(%d)" % page)
+    wait_for("the new memo page", lambda: memo_box.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)[2] > 0)
+    click(memo_box)
+    memo = "栄養指導を行った。\n'間食を控える'と約束"
+    memo_box.queryEditableText().setTextContents(memo)
+    click(control(app, "cmdProcess(4)"))
+    answer(app, "データを保存します。よろしいですか。", "はい")
+    try:
+        wait_for("the history", lambda: memo in text_of(control(app, "txtPast(%d)" % page)), 10)
+    except SystemExit:
+        print("history:", repr(text_of(control(app, "txtPast(%d)" % page))[:200]))
+        print("memo box:", repr(text_of(memo_box)))
+        raise
+    shot("main-window-memo.png", window)
+
+    # The settings dialog and the print dialog, for the pictures.
+    click(control(app, "cmdProcess(7)"))
+    env = wait_for("the settings dialog", lambda: find(app, lambda a: a.description == "frmEnv"))
+    time.sleep(0.5)
+    shot("settings-dialog.png", env)
+    click(find(env, lambda a: a.description == "cmdProcess(1)"))
+    click(control(app, "chkPrintFlg"))
+    click(control(app, "cmdProcess(5)"))
+    prn = wait_for("the print dialog", lambda: find(app, lambda a: a.description == "frmPrint"))
+    time.sleep(0.5)
+    shot("print-dialog.png", prn)
+    click(find(prn, lambda a: a.description == "cmdProcess(1)"))
+
+    # Closing: いいえ keeps the window, はい ends the program.
+    click(control(app, "cmdProcess(6)"))
+    answer(app, "編集したデータは失われます。よろしいですか。", "いいえ")
+    time.sleep(0.5)
+    if first.poll() is not None:
+        fail("the program ended after いいえ")
+    click(control(app, "cmdProcess(6)"))
+    answer(app, "編集したデータは失われます。よろしいですか。", "はい")
+    if first.wait(timeout=20) != 0:
+        fail("the program did not end cleanly")
+    print("PASS")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The installed program in a real X server, driven from outside through
+# AT-SPI as a screen reader sees it. Exit 77 (skipped) when no X server starts.
+set -euo pipefail
+build="$1"
+here="$(cd "$(dirname "$0")" && pwd)"
+work="$(mktemp -d)"
+cleanup() {
+  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+for tool in Xvfb dbus-run-session import; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+/usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "SKIP: python3-pyatspi is not installed"; exit 77; }
+
+cmake --install "$build" --prefix "$work/prog" >/dev/null
+mkdir -p "$work/1-99リンクバーZEV"
+"$work/prog/ondrel-db" demo "$work/prog/demo.db"
+printf '[System]\r\nTitle=指導指示管理\r\nSystemDB=%s\r\nKarteNoInput=1\r\n' "$work/prog/demo.db" \
+  | iconv -f UTF-8 -t CP932 > "$work/prog/Ondrel.ini"
+
+display=":$((90 + RANDOM % 100))"
+Xvfb "$display" -screen 0 1280x960x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do
+  [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || { echo "SKIP: the X server could not start"; exit 77; }
+  sleep 0.1
+done
+[ -e "/tmp/.X11-unix/X${display#:}" ] || { echo "SKIP: the X server did not come up"; exit 77; }
+
+export DISPLAY="$display"
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+export XDG_CACHE_HOME="$work/cache"
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+export QT_ACCESSIBILITY=1
+export NO_AT_BRIDGE=0
+unset QT_QPA_PLATFORM
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
+export ONDREL_PROG="$work/prog" ONDREL_SHOTS="${ONDREL_SHOTS:-$build/screenshots}"
+mkdir -p "$ONDREL_SHOTS"
+dbus-run-session -- bash -c '
+  /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
+  sleep 0.5
+  exec /usr/bin/python3 "$0"' "$here/atspi_road.py"
