@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app_context.h"
+#include "console_prompter.h"
 #include "db_connection.h"
 #include "db_tool.h"
 #include "memo_store.h"
@@ -27,14 +28,6 @@ constexpr int kMemos = 1000000;
 constexpr int kHeavyChart = 12345;  // holds 10 000 memos in category 1
 constexpr int kHeavyMemos = 10000;
 
-class NullPrompter final : public Prompter {
-public:
-    bool Question(const QString&, const QString&) override { return false; }
-    void Warning(const QString&, const QString& t) override { std::fprintf(stderr, "%s\n", qPrintable(t)); }
-    void Information(const QString&, const QString&) override {}
-    void Beep() override {}
-    bool IsShowing() const override { return false; }
-};
 
 void Check(int rc, sqlite3* db) {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
@@ -127,7 +120,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "generating %s (100 000 patients, 1 000 000 memos)...\n", qPrintable(path));
         Generate(path);
     }
-    NullPrompter prompter;
+    ConsolePrompter prompter("bench");
     SystemClock clock;
     NoWaitCursor wait;
     ProcessExit end;

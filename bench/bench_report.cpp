@@ -11,21 +11,13 @@
 #include <vector>
 
 #include "app_context.h"
+#include "console_prompter.h"
 #include "guidance_report.h"
 #include "office.h"
 
 using namespace ondrel;
 
 namespace {
-
-class NullPrompter final : public Prompter {
-public:
-    bool Question(const QString&, const QString&) override { return true; }
-    void Warning(const QString&, const QString& t) override { std::fprintf(stderr, "%s\n", qPrintable(t)); }
-    void Information(const QString&, const QString&) override {}
-    void Beep() override {}
-    bool IsShowing() const override { return false; }
-};
 
 double Median(const std::function<void()>& op, int runs) {
     std::vector<double> t;
@@ -49,7 +41,7 @@ int main(int argc, char* argv[]) {
     QDir().mkpath(folder + "/帳票");
     const QString tmpl = QStringLiteral(ONDREL_TEMPLATE);
     QFile::copy(tmpl, folder + "/Template/指導指示管理.xls");
-    NullPrompter prompter;
+    ConsolePrompter prompter("bench");
     SystemClock clock;
     NoWaitCursor wait;
     ProcessExit end;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app_context.h"
+#include "console_prompter.h"
 #include "db_tool.h"
 #include "frm_ondrel.h"
 #include "gui_setup.h"
@@ -26,14 +27,6 @@ using namespace ondrel;
 
 namespace {
 
-class NullPrompter final : public Prompter {
-public:
-    bool Question(const QString&, const QString&) override { return true; }
-    void Warning(const QString&, const QString& t) override { std::fprintf(stderr, "%s\n", qPrintable(t)); }
-    void Information(const QString&, const QString&) override {}
-    void Beep() override {}
-    bool IsShowing() const override { return false; }
-};
 
 void Exec(sqlite3* db, const char* sql) {
     char* err = nullptr;
@@ -133,7 +126,7 @@ int main(int argc, char* argv[]) {
     const QString dbPath = QDir(QCoreApplication::applicationDirPath()).filePath("bench-window.db");
     if (!QFile::exists(dbPath)) Generate(dbPath);
     QTemporaryDir dir;
-    NullPrompter prompter;
+    ConsolePrompter prompter("bench");
     SystemClock clock;
     NoWaitCursor wait;
     ProcessExit end;

@@ -9,6 +9,7 @@
 
 #include "app_context.h"
 #include "app_settings.h"
+#include "console_prompter.h"
 #include "db_connection.h"
 #include "guidance_report.h"
 #include "japanese_date.h"
@@ -24,22 +25,6 @@ using namespace ondrel;
 
 struct Ended {
     int status;
-};
-
-class StderrPrompter final : public Prompter {
-public:
-    bool Question(const QString&, const QString&) override { return true; }
-    void Warning(const QString&, const QString& text) override { Print(text); }
-    void Information(const QString&, const QString& text) override { Print(text); }
-    void Beep() override {}
-    bool IsShowing() const override { return false; }
-    bool told = false;
-
-private:
-    void Print(QString text) {
-        told = true;
-        std::fprintf(stderr, "ondrel-report: %s\n", qPrintable(text.replace(QStringLiteral("\r\n"), QStringLiteral(" "))));
-    }
 };
 
 class ThrowEnd final : public ProgramEnd {
@@ -80,7 +65,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
-    StderrPrompter prompter;
+    ConsolePrompter prompter("ondrel-report");
     SystemClock clock;
     NoWaitCursor wait;
     ThrowEnd end;

@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "app_context.h"
+#include "controls.h"
 #include "enter_as_tab.h"
 #include "frm_ondrel.h"
 #include "guidance_report.h"
@@ -41,9 +42,7 @@ FrmPrint::FrmPrint(AppContext& ctx, FrmOndrel& main, Office& office)
     : QDialog(&main), ctx_(ctx), main_(main), office_(office) {
     NameControl(this, QStringLiteral("frmPrint"));
     setWindowTitle(QStringLiteral("印刷"));
-    QFont f(QStringLiteral("MS PGothic"));
-    f.setPointSizeF(11.25);
-    setFont(f);
+    setFont(WindowsFont(11.25));
     setModal(true);
     setFixedSize(TwipsRect(0, 0, 4785, 2100, LogicalDpi(this)).size());
 
@@ -55,33 +54,19 @@ FrmPrint::FrmPrint(AppContext& ctx, FrmOndrel& main, Office& office)
     lblThing[0] = new QLabel(QStringLiteral("日付を指定して印刷"), picGroup0);
     NameControl(lblThing[0], QStringLiteral("lblThing"), 0);
     PlaceTwips(lblThing[0], 45, 45, 2085, 240);
-    dtpData[0] = new QDateEdit(picGroup0);
     lblThing[1] = new QLabel(QStringLiteral("～"), picGroup0);
     NameControl(lblThing[1], QStringLiteral("lblThing"), 1);
     PlaceTwips(lblThing[1], 2160, 585, 240, 240);
-    dtpData[1] = new QDateEdit(picGroup0);
-    const std::array<int, 2> lefts{270, 2655};
-    for (int i = 0; i < 2; ++i) {
-        NameControl(dtpData[i], QStringLiteral("dtpData"), i);
-        dtpData[i]->setAccessibleName(i == 0 ? QStringLiteral("開始日") : QStringLiteral("終了日"));
-        PlaceTwips(dtpData[i], lefts[i], 540, 1680, 375);
-        dtpData[i]->setCalendarPopup(true);
-        dtpData[i]->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
-        // The IPA font runs wider than the Windows one: the whole date stays readable.
-        dtpData[i]->resize(std::max(dtpData[i]->width(), dtpData[i]->sizeHint().width()), dtpData[i]->height());
-    }
+    dtpData[0] = DatePicker(picGroup0, QStringLiteral("dtpData"), 0, QStringLiteral("開始日"), {270, 540, 1680, 375});
+    dtpData[1] = DatePicker(picGroup0, QStringLiteral("dtpData"), 1, QStringLiteral("終了日"), {2655, 540, 1680, 375});
     const int spare = dtpData[1]->geometry().right() + 4 - picGroup0->width();
     if (spare > 0) {
         picGroup0->resize(picGroup0->width() + spare, picGroup0->height());
         setFixedSize(std::max(width(), picGroup0->geometry().right() + 16), height());
     }
     auto button = [this](int index, const QString& caption, QRect twips) {
-        auto* b = new QPushButton(caption, this);
-        NameControl(b, QStringLiteral("cmdProcess"), index);
-        PlaceTwips(b, twips.x(), twips.y(), twips.width(), twips.height());
-        b->setAutoDefault(false);
-        connect(b, &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
-        cmdProcess[index] = b;
+        cmdProcess[index] = CommandButton(this, index, caption, twips);
+        connect(cmdProcess[index], &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
     };
     button(0, QStringLiteral("印刷"), {1350, 1395, 1500, 465});
     button(1, QStringLiteral("閉じる"), {3060, 1395, 1500, 465});

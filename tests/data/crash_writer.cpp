@@ -4,24 +4,14 @@
 #include <cstdio>
 
 #include "app_context.h"
+#include "console_prompter.h"
 #include "memo_store.h"
 
 using namespace ondrel;
 
-namespace {
-class SilentPrompter final : public Prompter {
-public:
-    bool Question(const QString&, const QString&) override { return true; }
-    void Warning(const QString&, const QString& t) override { std::fprintf(stderr, "%s\n", qPrintable(t)); }
-    void Information(const QString&, const QString&) override {}
-    void Beep() override {}
-    bool IsShowing() const override { return false; }
-};
-}  // namespace
-
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    SilentPrompter prompter;
+    ConsolePrompter prompter("crash_writer");
     SystemClock clock;
     NoWaitCursor wait;
     ProcessExit end;

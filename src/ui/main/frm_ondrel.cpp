@@ -17,6 +17,7 @@
 
 #include "app_context.h"
 #include "app_error.h"
+#include "controls.h"
 #include "conversions.h"
 #include "date_list_grid.h"
 #include "db_connection.h"
@@ -35,12 +36,6 @@ namespace {
 constexpr int kTimerMs = 10000;
 const QColor kHeaderBack(255, 255, 192);
 
-QFont WindowFont(double points) {
-    QFont f(QStringLiteral("MS PGothic"));
-    f.setPointSizeF(points);
-    return f;
-}
-
 QLabel* Label(QWidget* parent, const QString& text, const QString& name, int index, QRect twips) {
     auto* l = new QLabel(text, parent);
     NameControl(l, name, index);
@@ -58,7 +53,7 @@ FrmOndrel::FrmOndrel(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(c
     using namespace main_twips;
     NameControl(this, QStringLiteral("frmOndrel"));
     setWindowTitle(QStringLiteral("指導指示管理"));
-    setFont(WindowFont(11.25));
+    setFont(WindowsFont(11.25));
     resize(TwipsRect(0, 0, kInnerWidth, kInnerHeight, LogicalDpi(this)).size());
 
     picMain[0] = new QWidget(this);
@@ -101,7 +96,7 @@ void FrmOndrel::BuildHeader() {
     QPalette pal = picInfo->palette();
     pal.setColor(QPalette::Window, kHeaderBack);
     picInfo->setPalette(pal);
-    picInfo->setFont(WindowFont(9.75));
+    picInfo->setFont(WindowsFont(9.75));
 
     lblInfoH[0] = Label(picInfo, QStringLiteral("カルテ番号"), QStringLiteral("lblInfoH"), 0, {180, 180, 960, 195});
     shpHeader0 = new QFrame(picInfo);
@@ -192,15 +187,8 @@ void FrmOndrel::BuildPages() {
         txtPast[i]->setPalette(pp);
 
         lblTitle[i + 7] = Label(picGroup[i], QStringLiteral("日付"), QStringLiteral("lblTitle"), i + 7, {9180, 1125, 510, 240});
-        dtpCreData[i] = new QDateEdit(picGroup[i]);
-        NameControl(dtpCreData[i], QStringLiteral("dtpCreData"), i);
-        dtpCreData[i]->setAccessibleName(QStringLiteral("日付"));
-        PlaceTwips(dtpCreData[i], 9990, 1035, 1680, 375);
-        dtpCreData[i]->setCalendarPopup(true);
-        dtpCreData[i]->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
-        // Wide enough for the whole date beside its drop-down button.
-        dtpCreData[i]->resize(std::max(dtpCreData[i]->width(), dtpCreData[i]->sizeHint().width()),
-                              dtpCreData[i]->height());
+        dtpCreData[i] = DatePicker(picGroup[i], QStringLiteral("dtpCreData"), i, QStringLiteral("日付"),
+                                   {9990, 1035, 1680, 375});
         lblTitle[i] = Label(picGroup[i], {}, QStringLiteral("lblTitle"), i, {9180, 1710, 3660, 240});
 
         txtLData[i] = new QPlainTextEdit(picGroup[i]);
@@ -218,11 +206,8 @@ void FrmOndrel::BuildPages() {
 
 void FrmOndrel::BuildButtons() {
     auto button = [this](QWidget* parent, int index, const QString& caption, QRect twips) {
-        auto* b = new QPushButton(caption, parent);
-        NameControl(b, QStringLiteral("cmdProcess"), index);
-        PlaceTwips(b, twips.x(), twips.y(), twips.width(), twips.height());
-        connect(b, &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
-        cmdProcess[index] = b;
+        cmdProcess[index] = CommandButton(parent, index, caption, twips);
+        connect(cmdProcess[index], &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
     };
     button(picMain[1], 7, QStringLiteral("設定"), {12735, 0, 1500, 465});
     button(picMain[1], 6, QStringLiteral("閉じる"), {14445, 0, 1500, 465});

@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "app_context.h"
+#include "controls.h"
 #include "db_connection.h"
 #include "enter_as_tab.h"
 #include "ini_file.h"
@@ -23,12 +24,6 @@ namespace ondrel {
 namespace {
 
 constexpr std::array<int, 7> kCheckTops{765, 1200, 1650, 2100, 2550, 3000, 3450};
-
-QFont DialogFont(double points) {
-    QFont f(QStringLiteral("MS PGothic"));
-    f.setPointSizeF(points);
-    return f;
-}
 
 // Drops `count` code points that end at position `end` (the text just typed or pasted).
 QString DropBefore(const QString& text, qsizetype end, qsizetype count) {
@@ -53,7 +48,7 @@ qsizetype CharacterCount(const QString& text) {
 FrmEnv::FrmEnv(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
     NameControl(this, QStringLiteral("frmEnv"));
     setWindowTitle(QStringLiteral("設定"));
-    setFont(DialogFont(11.25));
+    setFont(WindowsFont(11.25));
     setModal(true);
     setFixedSize(TwipsRect(0, 0, 6660, 5355, LogicalDpi(this)).size());
 
@@ -72,7 +67,7 @@ FrmEnv::FrmEnv(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
         txtData[i] = box;
         NameControl(box, QStringLiteral("txtData"), i);
         box->setAccessibleName(QStringLiteral("分類名%1").arg(i + 1));
-        box->setFont(DialogFont(9.75));
+        box->setFont(WindowsFont(9.75));
         PlaceTwips(box, 225, 720 + 450 * i, 2850, 285);
         QPalette p = box->palette();
         p.setColor(QPalette::Base, Qt::white);
@@ -95,12 +90,8 @@ FrmEnv::FrmEnv(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
     chkData[0]->setEnabled(false);
 
     auto button = [this](int index, const QString& caption, QRect twips) {
-        auto* b = new QPushButton(caption, this);
-        NameControl(b, QStringLiteral("cmdProcess"), index);
-        PlaceTwips(b, twips.x(), twips.y(), twips.width(), twips.height());
-        b->setAutoDefault(false);
-        connect(b, &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
-        cmdProcess[index] = b;
+        cmdProcess[index] = CommandButton(this, index, caption, twips);
+        connect(cmdProcess[index], &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
     };
     button(1, QStringLiteral("閉じる"), {4950, 225, 1500, 465});
     button(0, QStringLiteral("保存"), {4950, 3735, 1500, 465});

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+
+class QDateEdit;
+class QPushButton;
+class QWidget;
+
+namespace ondrel {
+
+// The font of the layouts; "MS PGothic" is mapped to the installed IPA font.
+QFont WindowsFont(double points);
+
+// A member of a window's cmdProcess button array, placed in twips. Enter on it
+// moves on as Tab does, so it never acts as a default button.
+QPushButton* CommandButton(QWidget* parent, int index, const QString& caption, QRect twips);
+
+// A date picker with a calendar popup, wide enough for the whole date in the
+// IPA font, which runs wider than the Windows one.
+QDateEdit* DatePicker(QWidget* parent, const QString& name, int index, const QString& accessibleName, QRect twips);
+
+}  // namespace ondrel
