@@ -6,6 +6,9 @@ build="$1"
 here="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d)"
 cleanup() {
+  # The office outlives the program, as it should for a user; not for a test.
+  office_pid="$(cat "$work/cache/ondrel/office-profile/office.pid" 2>/dev/null || true)"
+  [ -n "$office_pid" ] && kill -KILL -- "-$office_pid" 2>/dev/null || true
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -22,15 +25,16 @@ mkdir -p "$work/1-99リンクバーZEV"
 printf '[System]\r\nTitle=指導指示管理\r\nSystemDB=%s\r\nKarteNoInput=1\r\n' "$work/prog/demo.db" \
   | iconv -f UTF-8 -t CP932 > "$work/prog/Ondrel.ini"
 
-display=":$((90 + RANDOM % 100))"
-Xvfb "$display" -screen 0 1280x960x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and writes its number when it is ready.
+Xvfb -displayfd 3 -screen 0 1280x960x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
-for _ in $(seq 50); do
-  [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
   kill -0 "$xvfb_pid" 2>/dev/null || { echo "SKIP: the X server could not start"; exit 77; }
   sleep 0.1
 done
-[ -e "/tmp/.X11-unix/X${display#:}" ] || { echo "SKIP: the X server did not come up"; exit 77; }
+[ -s "$work/display" ] || { echo "SKIP: the X server did not come up"; exit 77; }
+display=":$(head -1 "$work/display")"
 
 export DISPLAY="$display"
 export XDG_RUNTIME_DIR="$work/runtime"
