@@ -127,7 +127,7 @@ void TstDbTool::linkTool() {
     QCOMPARE(Run("ondrel-link", {"--file", file, "12345"}), 0);
     QCOMPARE(ReadIniString(file, "Patient.Info", "KarteNoBranch"), QStringLiteral("12345"));
     QCOMPARE(ReadIniString(file, "Patient.Info", "Status"), QStringLiteral("1"));
-    QCOMPARE(Run("ondrel-link", {"--file", file, "--status", "0"}), 0);
+    QCOMPARE(Run("ondrel-link", {"--folder", p.Root() + "/1-99リンクバーZEV", "--status", "0"}), 0);
     QCOMPARE(ReadIniString(file, "Patient.Info", "Status"), QStringLiteral("0"));
 }
 
