@@ -210,7 +210,13 @@ void Office::StartProcess() {
 
 void Office::Connect() {
     if (Connected()) return;
-    if (TryConnect()) return;
+    const QString shows = config_.profileDir + QStringLiteral("/office.display");
+    if (TryConnect()) {
+        // A headless office (started by a run without a display) cannot show one.
+        QFile f(shows);
+        officeShows_ = !f.open(QIODevice::ReadOnly) || f.readAll().trimmed() != "0";
+        return;
+    }
     StartProcess();
     const auto deadline = std::chrono::steady_clock::now() + config_.startDeadline;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -221,6 +227,9 @@ void Office::Connect() {
         }
         if (TryConnect()) {
             SeedProfile();
+            QFile f(shows);
+            if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(config_.withDisplay ? "1" : "0");
+            officeShows_ = true;
             return;
         }
         QThread::msleep(100);
@@ -297,7 +306,7 @@ void Office::CloseDocumentsAt(const QString& path) {
 }
 
 void Office::BringToFront() {
-    if (!Connected() || !config_.withDisplay) return;
+    if (!Connected() || !HasDisplay()) return;
     try {
         Reference<css::frame::XFrame> frame = impl_->desktop->getCurrentFrame();
         if (!frame.is()) return;

@@ -35,7 +35,9 @@ public:
     void Connect();
     bool Connected() const;
     bool StartedHere() const { return startedPid_ > 0; }
-    bool HasDisplay() const { return config_.withDisplay; }
+    // Whether the office can show a window: it was started with a display
+    // (here or by an earlier run) and this program has one.
+    bool HasDisplay() const { return config_.withDisplay && officeShows_; }
     const OfficeConfig& Config() const { return config_; }
 
     // Loads a workbook hidden, as a template (the file stays untouched).
@@ -63,6 +65,7 @@ private:
     OfficeConfig config_;
     std::unique_ptr<Impl> impl_;
     pid_t startedPid_ = 0;
+    bool officeShows_ = true;
     int profileLockFd_ = -1;
 };
 
