@@ -28,7 +28,6 @@ constexpr int kMemos = 1000000;
 constexpr int kHeavyChart = 12345;  // holds 10 000 memos in category 1
 constexpr int kHeavyMemos = 10000;
 
-
 void Check(int rc, sqlite3* db) {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
         std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
@@ -42,7 +41,8 @@ void Generate(const QString& path) {
     sqlite3_open(path.toUtf8().constData(), &db);
     Check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);
     sqlite3_stmt* p = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO 患者マスター VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)", -1, &p, nullptr);
+    sqlite3_prepare_v2(db, "INSERT INTO 患者マスター VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)", -1, &p,
+                       nullptr);
     for (int i = 0; i < kPatients; ++i) {
         const int chart = i == 0 ? kHeavyChart : 100000 + i;
         sqlite3_bind_int(p, 1, chart);
@@ -58,15 +58,18 @@ void Generate(const QString& path) {
         sqlite3_reset(p);
     }
     sqlite3_finalize(p);
-    sqlite3_prepare_v2(db,
-                       "INSERT INTO tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000, LText001) "
-                       "VALUES (?,?,?,?,?,?)",
-                       -1, &p, nullptr);
-    const QByteArray memo = QStringLiteral("塩分を控えめにするよう指導。毎日三十分の散歩を勧めた。").toUtf8();
+    sqlite3_prepare_v2(
+        db,
+        "INSERT INTO tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000, LText001) "
+        "VALUES (?,?,?,?,?,?)",
+        -1, &p, nullptr);
+    const QByteArray memo =
+        QStringLiteral("塩分を控えめにするよう指導。毎日三十分の散歩を勧めた。").toUtf8();
     for (int i = 0; i < kMemos; ++i) {
         const bool heavy = i < kHeavyMemos;
         const int chart = heavy ? kHeavyChart : 100000 + (i * 7919) % kPatients;
-        const QByteArray date = QDate(2000, 1, 1).addDays(i % 9000).toString(Qt::ISODate).toLatin1();
+        const QByteArray date =
+            QDate(2000, 1, 1).addDays(i % 9000).toString(Qt::ISODate).toLatin1();
         sqlite3_bind_int(p, 1, heavy ? 1 : i % 7);
         sqlite3_bind_int(p, 2, chart / 10);
         sqlite3_bind_int(p, 3, chart);
@@ -117,7 +120,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QString path = QDir(QCoreApplication::applicationDirPath()).filePath("bench-data.db");
     if (!QFileInfo::exists(path)) {
-        std::fprintf(stderr, "generating %s (100 000 patients, 1 000 000 memos)...\n", qPrintable(path));
+        std::fprintf(stderr, "generating %s (100 000 patients, 1 000 000 memos)...\n",
+                     qPrintable(path));
         Generate(path);
     }
     ConsolePrompter prompter("bench");
@@ -138,31 +142,45 @@ int main(int argc, char* argv[]) {
     const int runs = 200;
     rows.push_back({"ReadCommon L (10 000 memos)",
                     Measure([&] { ReadCommon(ctx, 1, base, FetchMode::Latest, 0); }, runs),
-                    Measure([&] {
-                        Floor(p8,
-                              "Select * From tblDatCommon Where (FormCode = ?) And (KarteNo = ?) "
-                              "Order By CreDate Desc, MainKey Desc",
-                              {1, base}, -1);
-                    }, runs)});
+                    Measure(
+                        [&] {
+                            Floor(
+                                p8,
+                                "Select * From tblDatCommon Where (FormCode = ?) And (KarteNo = ?) "
+                                "Order By CreDate Desc, MainKey Desc",
+                                {1, base}, -1);
+                        },
+                        runs)});
     rows.push_back({"date list (10 000 rows)", Measure([&] { ReadDateList(ctx, 1, base); }, 50),
-                    Measure([&] {
-                        Floor(p8,
-                              "Select CreDate, MainKey From tblDatCommon Where (FormCode = ?) And (KarteNo = ?) "
-                              "Order By CreDate Desc, MainKey Desc",
-                              {1, base}, 2);
-                    }, 50)});
-    rows.push_back({"history (10 000 memos)",
-                    Measure([&] { HistoryText(ctx, 1, base, HistoryOrder::NewestFirst); }, 50),
-                    Measure([&] {
-                        Floor(p8,
-                              "Select CreDate, LText001 AS INFO From tblDatCommon Where (FormCode = ?) And "
-                              "(KarteNo = ?) Order By CreDate Desc, MainKey Desc",
-                              {1, base}, 2);
-                    }, 50)});
-    rows.push_back({"LookUpPatient", Measure([&] { LookUpPatient(ctx, 100777); }, runs),
-                    Measure([&] { Floor(p8, "Select * From 患者マスター Where (カルテ番号 = ?)", {100777}, 13); }, runs)});
+                    Measure(
+                        [&] {
+                            Floor(p8,
+                                  "Select CreDate, MainKey From tblDatCommon Where (FormCode = ?) "
+                                  "And (KarteNo = ?) "
+                                  "Order By CreDate Desc, MainKey Desc",
+                                  {1, base}, 2);
+                        },
+                        50)});
+    rows.push_back(
+        {"history (10 000 memos)",
+         Measure([&] { HistoryText(ctx, 1, base, HistoryOrder::NewestFirst); }, 50),
+         Measure(
+             [&] {
+                 Floor(
+                     p8,
+                     "Select CreDate, LText001 AS INFO From tblDatCommon Where (FormCode = ?) And "
+                     "(KarteNo = ?) Order By CreDate Desc, MainKey Desc",
+                     {1, base}, 2);
+             },
+             50)});
+    rows.push_back(
+        {"LookUpPatient", Measure([&] { LookUpPatient(ctx, 100777); }, runs),
+         Measure(
+             [&] { Floor(p8, "Select * From 患者マスター Where (カルテ番号 = ?)", {100777}, 13); },
+             runs)});
     for (const auto& r : rows) {
-        std::printf("%-34s %9.1f µs %9.1f µs %6.2f×  ratio ≤ 2×\n", r.name, r.ours, r.floor, r.ours / r.floor);
+        std::printf("%-34s %9.1f µs %9.1f µs %6.2f×  ratio ≤ 2×\n", r.name, r.ours, r.floor,
+                    r.ours / r.floor);
     }
     return 0;
 }

@@ -46,7 +46,8 @@ int main(int argc, char* argv[]) {
     NoWaitCursor wait;
     ProcessExit end;
     AppContext ctx(folder, prompter, clock, wait, end);
-    ctx.report = ReportInfo{"1234", "山田　太郎", "所見補助１", "2024/04/01", "塩分を控えめに。\r\n毎日散歩。"};
+    ctx.report = ReportInfo{"1234", "山田　太郎", "所見補助１", "2024/04/01",
+                            "塩分を控えめに。\r\n毎日散歩。"};
 
     OfficeConfig config;
     config.pipeName = QStringLiteral("ondrel-bench-%1").arg(QCoreApplication::applicationPid());
@@ -56,23 +57,28 @@ int main(int argc, char* argv[]) {
         Rtn_GuidanceReport(ctx, warm);
         warm.Terminate();
     }
-    const double cold = Median([&] {
-        Office office(config);
-        Rtn_GuidanceReport(ctx, office);
-        office.Terminate();
-    }, 5);
+    const double cold = Median(
+        [&] {
+            Office office(config);
+            Rtn_GuidanceReport(ctx, office);
+            office.Terminate();
+        },
+        5);
     Office running(config);
     running.Connect();
     const double hot = Median([&] { Rtn_GuidanceReport(ctx, running); }, 15);
     running.Terminate();
-    const double floor = Median([&] {
-        QProcess p;
-        p.start("soffice", {"-env:UserInstallation=file://" + dir.path() + "/convert-profile", "--headless",
-                            "--norestore", "--convert-to", "xls:MS Excel 97", "--outdir", dir.path() + "/out", tmpl});
-        p.waitForFinished(60000);
-    }, 5);
+    const double floor = Median(
+        [&] {
+            QProcess p;
+            p.start("soffice", {"-env:UserInstallation=file://" + dir.path() + "/convert-profile",
+                                "--headless", "--norestore", "--convert-to", "xls:MS Excel 97",
+                                "--outdir", dir.path() + "/out", tmpl});
+            p.waitForFinished(60000);
+        },
+        5);
     std::printf("%-34s %10.3f s %12s %7s  ≤ 0.1 s\n", "report, running office", hot, "-", "-");
-    std::printf("%-34s %10.3f s %10.3f s %6.2f×  ratio ≤ 0.5×\n", "report, cold office (kept profile)", cold, floor,
-                cold / floor);
+    std::printf("%-34s %10.3f s %10.3f s %6.2f×  ratio ≤ 0.5×\n",
+                "report, cold office (kept profile)", cold, floor, cold / floor);
     return 0;
 }

@@ -15,18 +15,17 @@
 #include <vector>
 
 #include "app_context.h"
+#include "app_settings.h"
 #include "console_prompter.h"
 #include "db_tool.h"
 #include "frm_ondrel.h"
 #include "gui_setup.h"
 #include "ini_file.h"
-#include "app_settings.h"
 #include "memo_store.h"
 
 using namespace ondrel;
 
 namespace {
-
 
 void Exec(sqlite3* db, const char* sql) {
     char* err = nullptr;
@@ -41,15 +40,22 @@ void Generate(const QString& path) {
     sqlite3* db = nullptr;
     sqlite3_open(path.toUtf8().constData(), &db);
     Exec(db, "BEGIN");
-    Exec(db, "INSERT INTO 患者マスター (カルテ番号, 氏名, 性別コード, 年号, 生年, 月, 日) VALUES "
-             "(10001, '千件　太郎', '1', 'S', '45', '3', '12'), (20002, '万件　花子', '2', 'H', '4', '2', '29')");
+    Exec(db,
+         "INSERT INTO 患者マスター (カルテ番号, 氏名, 性別コード, 年号, 生年, 月, 日) VALUES "
+         "(10001, '千件　太郎', '1', 'S', '45', '3', '12'), (20002, '万件　花子', '2', 'H', '4', "
+         "'2', '29')");
     sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000) "
-                           "VALUES (0, ?, ?, ?, ?)", -1, &s, nullptr);
-    const QByteArray memo = QStringLiteral("塩分を控えめにするよう指導。\r\n毎日三十分の散歩を勧めた。").toUtf8();
+    sqlite3_prepare_v2(
+        db,
+        "INSERT INTO tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000) "
+        "VALUES (0, ?, ?, ?, ?)",
+        -1, &s, nullptr);
+    const QByteArray memo =
+        QStringLiteral("塩分を控えめにするよう指導。\r\n毎日三十分の散歩を勧めた。").toUtf8();
     auto add = [&](int chart, int n) {
         for (int i = 0; i < n; ++i) {
-            const QByteArray date = QDate(2000, 1, 1).addDays(i % 9000).toString(Qt::ISODate).toLatin1();
+            const QByteArray date =
+                QDate(2000, 1, 1).addDays(i % 9000).toString(Qt::ISODate).toLatin1();
             sqlite3_bind_int(s, 1, chart / 10);
             sqlite3_bind_int(s, 2, chart);
             sqlite3_bind_text(s, 3, date.constData(), -1, SQLITE_TRANSIENT);
@@ -86,7 +92,8 @@ void FloorQuery(const QByteArray& path, const char* sql, int bind) {
     sqlite3_bind_int(s, 1, bind);
     volatile size_t sink = 0;
     while (sqlite3_step(s) == SQLITE_ROW) {
-        for (int c = 0; c < sqlite3_column_count(s); ++c) sink = sink + size_t(sqlite3_column_bytes16(s, c));
+        for (int c = 0; c < sqlite3_column_count(s); ++c)
+            sink = sink + size_t(sqlite3_column_bytes16(s, c));
     }
     sqlite3_finalize(s);
     sqlite3_close(db);
@@ -94,12 +101,18 @@ void FloorQuery(const QByteArray& path, const char* sql, int bind) {
 
 void FloorSwitch(const QByteArray& path, int chart) {
     FloorQuery(path, "Select * From 患者マスター Where (カルテ番号 = ?)", chart);
-    FloorQuery(path, "Select CreDate, MainKey From tblDatCommon Where (FormCode = 0) And (KarteNo = ?) "
-                     "Order By CreDate Desc, MainKey Desc", chart / 10);
-    FloorQuery(path, "Select * From tblDatCommon Where (FormCode = 0) And (KarteNo = ?) "
-                     "Order By CreDate Desc, MainKey Desc Limit 1", chart / 10);
-    FloorQuery(path, "Select CreDate, LText000 From tblDatCommon Where (FormCode = 0) And (KarteNo = ?) "
-                     "Order By CreDate Desc, MainKey Desc", chart / 10);
+    FloorQuery(path,
+               "Select CreDate, MainKey From tblDatCommon Where (FormCode = 0) And (KarteNo = ?) "
+               "Order By CreDate Desc, MainKey Desc",
+               chart / 10);
+    FloorQuery(path,
+               "Select * From tblDatCommon Where (FormCode = 0) And (KarteNo = ?) "
+               "Order By CreDate Desc, MainKey Desc Limit 1",
+               chart / 10);
+    FloorQuery(path,
+               "Select CreDate, LText000 From tblDatCommon Where (FormCode = 0) And (KarteNo = ?) "
+               "Order By CreDate Desc, MainKey Desc",
+               chart / 10);
 }
 
 void FloorDurableUpdate(const QByteArray& path, int key) {
@@ -108,8 +121,9 @@ void FloorDurableUpdate(const QByteArray& path, int key) {
     Exec(db, "PRAGMA synchronous=FULL");
     Exec(db, "BEGIN IMMEDIATE");
     sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, "Update tblDatCommon Set CreDate = '2020-01-01', LText000 = 'x' Where (MainKey = ?)", -1,
-                       &s, nullptr);
+    sqlite3_prepare_v2(
+        db, "Update tblDatCommon Set CreDate = '2020-01-01', LText000 = 'x' Where (MainKey = ?)",
+        -1, &s, nullptr);
     sqlite3_bind_int(s, 1, key);
     sqlite3_step(s);
     sqlite3_finalize(s);
@@ -146,7 +160,12 @@ int main(int argc, char* argv[]) {
         QCoreApplication::processEvents();  // the paint the user waits for
     };
     const QByteArray p8 = dbPath.toUtf8();
-    const double s1 = Median([&] { switchTo("20002"); switchTo("10001"); }, 15);
+    const double s1 = Median(
+        [&] {
+            switchTo("20002");
+            switchTo("10001");
+        },
+        15);
     const double s1k = Median([&] { switchTo("10001"); }, 15);
     const double s10k = Median([&] { switchTo("20002"); }, 15);
     Q_UNUSED(s1);
@@ -155,30 +174,41 @@ int main(int argc, char* argv[]) {
     switchTo("10001");
     const int key = *w.txtMainkey[0];
     int n = 0;
-    const double save = Median([&] {
-        w.txtLData[0]->setPlainText(QStringLiteral("保存 %1").arg(++n));
-        w.Rtn_DataSave(false);
-    }, 15);
+    const double save = Median(
+        [&] {
+            w.txtLData[0]->setPlainText(QStringLiteral("保存 %1").arg(++n));
+            w.Rtn_DataSave(false);
+        },
+        15);
     const double floorSave = Median([&] { FloorDurableUpdate(p8, key); }, 15);
     if (qEnvironmentVariableIsSet("ONDREL_BENCH_PARTS")) {
-        std::printf("  save parts: update %.2f ms, history %.2f ms (text %.2f ms), events %.2f ms\n",
-                    Median([&] { ReadCommon(ctx, 0, 1000, FetchMode::Latest, 0); UpdateCommon(ctx); }, 15),
-                    Median([&] { w.Rtn_PastDisp(0); }, 15),
-                    Median([&] { HistoryText(ctx, 0, 1000, HistoryOrder::NewestFirst); }, 15),
-                    Median([&] { QCoreApplication::processEvents(); }, 15));
+        std::printf(
+            "  save parts: update %.2f ms, history %.2f ms (text %.2f ms), events %.2f ms\n",
+            Median(
+                [&] {
+                    ReadCommon(ctx, 0, 1000, FetchMode::Latest, 0);
+                    UpdateCommon(ctx);
+                },
+                15),
+            Median([&] { w.Rtn_PastDisp(0); }, 15),
+            Median([&] { HistoryText(ctx, 0, 1000, HistoryOrder::NewestFirst); }, 15),
+            Median([&] { QCoreApplication::processEvents(); }, 15));
     }
     if (qEnvironmentVariableIsSet("ONDREL_BENCH_PARTS")) {
         switchTo("20002");
-        std::printf("  date list %.2f ms, latest %.2f ms, history %.2f ms, history text only %.2f ms\n",
-                    Median([&] { w.Rtn_DateListDisp(0); }, 9), Median([&] { w.Rtn_DataDispTab(DispMode::L, 0); }, 9),
-                    Median([&] { w.Rtn_PastDisp(0); }, 9),
-                    Median([&] { HistoryText(ctx, 0, 2000, HistoryOrder::NewestFirst); }, 9));
+        std::printf(
+            "  date list %.2f ms, latest %.2f ms, history %.2f ms, history text only %.2f ms\n",
+            Median([&] { w.Rtn_DateListDisp(0); }, 9),
+            Median([&] { w.Rtn_DataDispTab(DispMode::L, 0); }, 9),
+            Median([&] { w.Rtn_PastDisp(0); }, 9),
+            Median([&] { HistoryText(ctx, 0, 2000, HistoryOrder::NewestFirst); }, 9));
         switchTo("10001");
     }
-    std::printf("%-34s %9.2f ms %9.2f ms %6.2f×  ≤ 16 ms\n", "patient switch, 1 000 memos", s1k, f1k, s1k / f1k);
-    std::printf("%-34s %9.2f ms %9.2f ms %6.2f×  ≤ 100 ms\n", "patient switch, 10 000 memos", s10k, f10k,
-                s10k / f10k);
-    std::printf("%-34s %9.2f ms %9.2f ms %6.2f×  ratio ≤ 1.5×\n", "save, 1 000 memos", save, floorSave,
-                save / floorSave);
+    std::printf("%-34s %9.2f ms %9.2f ms %6.2f×  ≤ 16 ms\n", "patient switch, 1 000 memos", s1k,
+                f1k, s1k / f1k);
+    std::printf("%-34s %9.2f ms %9.2f ms %6.2f×  ≤ 100 ms\n", "patient switch, 10 000 memos", s10k,
+                f10k, s10k / f10k);
+    std::printf("%-34s %9.2f ms %9.2f ms %6.2f×  ratio ≤ 1.5×\n", "save, 1 000 memos", save,
+                floorSave, save / floorSave);
     return 0;
 }

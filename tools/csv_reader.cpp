@@ -86,10 +86,11 @@ CsvTable ParseCsv(const QByteArray& bytes, QString* error) {
     for (QString& h : table.header) h = h.trimmed();
     for (size_t r = 1; r < records.size(); ++r) {
         if (records[r].size() != table.header.size()) {
-            *error = QStringLiteral("%1 行目: 列の数が見出し行と違います（%2 列、見出しは %3 列）。")
-                         .arg(lines[r])
-                         .arg(records[r].size())
-                         .arg(table.header.size());
+            *error =
+                QStringLiteral("%1 行目: 列の数が見出し行と違います（%2 列、見出しは %3 列）。")
+                    .arg(lines[r])
+                    .arg(records[r].size())
+                    .arg(table.header.size());
             return {};
         }
         table.rows.push_back(records[r]);

@@ -17,10 +17,11 @@ namespace ondrel::tool {
 
 namespace {
 
-const QStringList kPatientColumns{"カルテ番号", "氏名", "フリガナ", "性別コード", "年号", "生年", "月",
-                                  "日", "TEL", "郵便番号", "住所１", "住所２", "職業"};
-const QStringList kClinicColumns{"医院名称", "医院郵便番号", "医院所在地", "医院電話番号", "医院FAX番号",
-                                 "管理医師"};
+const QStringList kPatientColumns{"カルテ番号", "氏名",   "フリガナ", "性別コード", "年号",
+                                  "生年",       "月",     "日",       "TEL",        "郵便番号",
+                                  "住所１",     "住所２", "職業"};
+const QStringList kClinicColumns{"医院名称",     "医院郵便番号", "医院所在地",
+                                 "医院電話番号", "医院FAX番号",  "管理医師"};
 
 QString Describe(const AppError& e) {
     return QStringLiteral("(%1) %2").arg(e.number()).arg(ErrorText(e.number()));
@@ -42,12 +43,14 @@ QString CreateDatabase(const QString& file, DbConnection& cn) {
         CreateSchema(cn);
         BeginTransaction(cn);
         QVariantList master;
-        for (const char16_t* n : {u"所見補助１", u"所見補助２", u"所見補助３", u"所見補助４", u"所見補助５",
-                                  u"所見補助６", u"所見補助７"}) {
+        for (const char16_t* n : {u"所見補助１", u"所見補助２", u"所見補助３", u"所見補助４",
+                                  u"所見補助５", u"所見補助６", u"所見補助７"}) {
             master << QString::fromUtf16(n);
         }
         for (int i = 0; i < 6; ++i) master << QStringLiteral("1");
-        RunChange(cn, QStringLiteral("Insert Into tblMasSystemA Values (?,?,?,?,?,?,?,?,?,?,?,?,?)"), master);
+        RunChange(cn,
+                  QStringLiteral("Insert Into tblMasSystemA Values (?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+                  master);
         RunChange(cn, QStringLiteral("Insert Into 医院情報 (医院名称) Values (NULL)"));
         CommitTransaction(cn);
     } catch (const AppError& e) {
@@ -68,8 +71,8 @@ void ImportPatientRow(DbConnection& cn, const QStringList& header, const QString
     const int key = header.indexOf(QStringLiteral("カルテ番号"));
     RunChange(cn, QStringLiteral("Delete From 患者マスター Where (カルテ番号 = ?)"), {values[key]});
     RunChange(cn,
-              QStringLiteral("Insert Into 患者マスター (") + header.join(u',') + QStringLiteral(") Values (") +
-                  marks.join(u',') + u')',
+              QStringLiteral("Insert Into 患者マスター (") + header.join(u',') +
+                  QStringLiteral(") Values (") + marks.join(u',') + u')',
               values);
 }
 
@@ -140,17 +143,20 @@ QString MakeDemoDatabase(const QString& file, const QDate& today) {
     if (!error.isEmpty()) return error;
     std::mt19937 rng(20261210);
     auto pick = [&](int n) { return int(std::uniform_int_distribution<int>(0, n - 1)(rng)); };
-    const QStringList surnames{"佐藤", "鈴木", "高橋", "田中", "伊藤", "渡辺", "山本", "中村", "小林", "加藤",
-                               "吉田", "山田", "佐々木", "山口", "松本", "井上", "木村", "林", "清水", "髙橋"};
-    const QStringList surnameKana{"サトウ", "スズキ", "タカハシ", "タナカ", "イトウ", "ワタナベ", "ヤマモト",
-                                  "ナカムラ", "コバヤシ", "カトウ", "ヨシダ", "ヤマダ", "ササキ", "ヤマグチ",
-                                  "マツモト", "イノウエ", "キムラ", "ハヤシ", "シミズ", "タカハシ"};
+    const QStringList surnames{"佐藤", "鈴木", "高橋", "田中", "伊藤", "渡辺",   "山本",
+                               "中村", "小林", "加藤", "吉田", "山田", "佐々木", "山口",
+                               "松本", "井上", "木村", "林",   "清水", "髙橋"};
+    const QStringList surnameKana{"サトウ",   "スズキ",   "タカハシ", "タナカ",   "イトウ",
+                                  "ワタナベ", "ヤマモト", "ナカムラ", "コバヤシ", "カトウ",
+                                  "ヨシダ",   "ヤマダ",   "ササキ",   "ヤマグチ", "マツモト",
+                                  "イノウエ", "キムラ",   "ハヤシ",   "シミズ",   "タカハシ"};
     const QStringList men{"太郎", "一郎", "健二", "誠", "博", "茂", "翔太", "大輔", "勇", "清"};
-    const QStringList menKana{"タロウ", "イチロウ", "ケンジ", "マコト", "ヒロシ", "シゲル", "ショウタ",
-                              "ダイスケ", "イサム", "キヨシ"};
-    const QStringList women{"花子", "幸子", "恵子", "美咲", "陽子", "和子", "さくら", "裕子", "久美子", "千代"};
-    const QStringList womenKana{"ハナコ", "サチコ", "ケイコ", "ミサキ", "ヨウコ", "カズコ", "サクラ",
-                                "ユウコ", "クミコ", "チヨ"};
+    const QStringList menKana{"タロウ", "イチロウ", "ケンジ",   "マコト", "ヒロシ",
+                              "シゲル", "ショウタ", "ダイスケ", "イサム", "キヨシ"};
+    const QStringList women{"花子", "幸子",   "恵子", "美咲",   "陽子",
+                            "和子", "さくら", "裕子", "久美子", "千代"};
+    const QStringList womenKana{"ハナコ", "サチコ", "ケイコ", "ミサキ", "ヨウコ",
+                                "カズコ", "サクラ", "ユウコ", "クミコ", "チヨ"};
     const QStringList memos{
         "塩分を控えめにするよう指導。\n味噌汁は一日一杯まで。",
         "毎日三十分の散歩を勧めた。",
@@ -164,8 +170,7 @@ QString MakeDemoDatabase(const QString& file, const QDate& today) {
     try {
         BeginTransaction(cn);
         RunChange(cn, QStringLiteral("Delete From 医院情報"));
-        RunChange(cn,
-                  QStringLiteral("Insert Into 医院情報 Values (?,?,?,?,?,?)"),
+        RunChange(cn, QStringLiteral("Insert Into 医院情報 Values (?,?,?,?,?,?)"),
                   {QStringLiteral("みどり内科クリニック"), QStringLiteral("150-0001"),
                    QStringLiteral("東京都渋谷区神宮前1-2-3"), QStringLiteral("03-1234-5678"),
                    QStringLiteral("03-1234-5679"), QStringLiteral("緑川 誠")});
@@ -174,29 +179,34 @@ QString MakeDemoDatabase(const QString& file, const QDate& today) {
             const bool male = pick(2) == 0;
             const int s = pick(surnames.size()), g = pick(10);
             // Birth days from 大正 to 令和.
-            const QDate birth = QDate(1915, 1, 1).addDays(pick(int(QDate(1915, 1, 1).daysTo(today) - 30)));
+            const QDate birth =
+                QDate(1915, 1, 1).addDays(pick(int(QDate(1915, 1, 1).daysTo(today) - 30)));
             const QString era = FormatEraShort(birth);
             const QStringList parts = era.mid(1).split(u'/');
-            RunChange(cn, QStringLiteral("Insert Into 患者マスター Values (?,?,?,?,?,?,?,?,?,?,?,?,?)"),
-                      {chart, surnames[s] + QStringLiteral("　") + (male ? men[g] : women[g]),
-                       surnameKana[s] + QStringLiteral(" ") + (male ? menKana[g] : womenKana[g]),
-                       male ? QStringLiteral("1") : QStringLiteral("2"), era.left(1), parts[0], parts[1],
-                       parts[2], QStringLiteral("03-%1-%2").arg(1000 + pick(9000)).arg(1000 + pick(9000)),
-                       QStringLiteral("1%1-00%2").arg(pick(90) + 10).arg(pick(90) + 10),
-                       QStringLiteral("東京都世田谷区"), QStringLiteral("%1-%2").arg(pick(5) + 1).arg(pick(20) + 1),
-                       QStringLiteral("")});
+            RunChange(
+                cn, QStringLiteral("Insert Into 患者マスター Values (?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+                {chart, surnames[s] + QStringLiteral("　") + (male ? men[g] : women[g]),
+                 surnameKana[s] + QStringLiteral(" ") + (male ? menKana[g] : womenKana[g]),
+                 male ? QStringLiteral("1") : QStringLiteral("2"), era.left(1), parts[0], parts[1],
+                 parts[2], QStringLiteral("03-%1-%2").arg(1000 + pick(9000)).arg(1000 + pick(9000)),
+                 QStringLiteral("1%1-00%2").arg(pick(90) + 10).arg(pick(90) + 10),
+                 QStringLiteral("東京都世田谷区"),
+                 QStringLiteral("%1-%2").arg(pick(5) + 1).arg(pick(20) + 1), QStringLiteral("")});
             const int memoCount = i == 0 ? 12 : pick(8);
             for (int m = 0; m < memoCount; ++m) {
                 const int category = i == 0 ? m % 3 : pick(4);
                 QVariantList values{category, chart / 10, chart, today.addDays(-pick(730))};
                 for (int k = 0; k < 7; ++k) {
-                    values << (k == category ? QVariant(memos[pick(memos.size())]) : QVariant(QMetaType(QMetaType::QString)));
+                    values << (k == category ? QVariant(memos[pick(memos.size())])
+                                             : QVariant(QMetaType(QMetaType::QString)));
                 }
-                RunChange(cn,
-                          QStringLiteral("Insert Into tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, "
-                                         "LText000, LText001, LText002, LText003, LText004, LText005, LText006) "
-                                         "Values (?,?,?,?,?,?,?,?,?,?,?)"),
-                          values);
+                RunChange(
+                    cn,
+                    QStringLiteral(
+                        "Insert Into tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, "
+                        "LText000, LText001, LText002, LText003, LText004, LText005, LText006) "
+                        "Values (?,?,?,?,?,?,?,?,?,?,?)"),
+                    values);
             }
         }
         CommitTransaction(cn);

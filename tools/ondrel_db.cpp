@@ -8,12 +8,13 @@
 namespace {
 
 int Usage() {
-    std::fputs("使い方:\n"
-               "  ondrel-db init FILE                  新しいシステムデータベース\n"
-               "  ondrel-db demo FILE                  デモ用のシステムデータベース\n"
-               "  ondrel-db import-patients FILE CSV   患者マスターへ取り込み\n"
-               "  ondrel-db import-clinic FILE CSV     医院情報へ取り込み\n",
-               stderr);
+    std::fputs(
+        "使い方:\n"
+        "  ondrel-db init FILE                  新しいシステムデータベース\n"
+        "  ondrel-db demo FILE                  デモ用のシステムデータベース\n"
+        "  ondrel-db import-patients FILE CSV   患者マスターへ取り込み\n"
+        "  ondrel-db import-clinic FILE CSV     医院情報へ取り込み\n",
+        stderr);
     return 2;
 }
 

@@ -16,17 +16,23 @@ int main(int argc, char* argv[]) {
                    QStringLiteral("/../1-99リンクバーZEV/カルテ番号.ini");
     QString karteNo;
     for (qsizetype i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--status" && i + 1 < args.size()) status = args[++i];
-        else if (args[i] == u"--file" && i + 1 < args.size()) file = args[++i];
-        else if (args[i] == u"--folder" && i + 1 < args.size()) file = args[++i] + QStringLiteral("/カルテ番号.ini");
-        else karteNo = args[i];
+        if (args[i] == u"--status" && i + 1 < args.size())
+            status = args[++i];
+        else if (args[i] == u"--file" && i + 1 < args.size())
+            file = args[++i];
+        else if (args[i] == u"--folder" && i + 1 < args.size())
+            file = args[++i] + QStringLiteral("/カルテ番号.ini");
+        else
+            karteNo = args[i];
     }
     if (karteNo.isEmpty() && status == u"1") {
-        std::fputs("使い方: ondrel-link [--folder DIR | --file PATH] [--status S] カルテ番号\n", stderr);
+        std::fputs("使い方: ondrel-link [--folder DIR | --file PATH] [--status S] カルテ番号\n",
+                   stderr);
         return 2;
     }
     QDir().mkpath(QFileInfo(file).absolutePath());
-    ondrel::WriteIniString(file, QStringLiteral("Patient.Info"), QStringLiteral("KarteNoBranch"), karteNo);
+    ondrel::WriteIniString(file, QStringLiteral("Patient.Info"), QStringLiteral("KarteNoBranch"),
+                           karteNo);
     ondrel::WriteIniString(file, QStringLiteral("Patient.Info"), QStringLiteral("Status"), status);
     return 0;
 }

@@ -28,7 +28,7 @@ struct Ended {
 };
 
 class ThrowEnd final : public ProgramEnd {
-public:
+  public:
     [[noreturn]] void End(int status) override { throw Ended{status}; }
 };
 
@@ -46,22 +46,30 @@ int main(int argc, char* argv[]) {
     for (qsizetype i = 0; i + 1 < args.size(); i += 2) {
         const QString& key = args[i];
         const QString& value = args[i + 1];
-        if (key == u"--folder") folder = value;
-        else if (key == u"--chart") chart = value;
-        else if (key == u"--category") category = value;
-        else if (key == u"--date") date = value;
-        else if (key == u"--from") from = value;
-        else if (key == u"--to") to = value;
-        else folder.clear();
+        if (key == u"--folder")
+            folder = value;
+        else if (key == u"--chart")
+            chart = value;
+        else if (key == u"--category")
+            category = value;
+        else if (key == u"--date")
+            date = value;
+        else if (key == u"--from")
+            from = value;
+        else if (key == u"--to")
+            to = value;
+        else
+            folder.clear();
     }
     bool chartOk = false, categoryOk = false;
     const qint32 n = chart.toInt(&chartOk);
     const int k = category.toInt(&categoryOk);
     if (args.size() % 2 != 0 || folder.isEmpty() || !chartOk || !categoryOk || k < 0 || k > 6 ||
         (!date.isEmpty() && !from.isEmpty()) || from.isEmpty() != to.isEmpty()) {
-        std::fputs("使い方: ondrel-report --folder PROGRAM_FOLDER --chart N --category K "
-                   "[--date D | --from D --to D]\n",
-                   stderr);
+        std::fputs(
+            "使い方: ondrel-report --folder PROGRAM_FOLDER --chart N --category K "
+            "[--date D | --from D --to D]\n",
+            stderr);
         return 2;
     }
 

@@ -16,7 +16,8 @@ int main(int argc, char* argv[]) {
     ondrel::SystemClock clock;
     ondrel::OverrideWaitCursor waitCursor;
     ondrel::ProcessExit end;
-    ondrel::AppContext ctx(QCoreApplication::applicationDirPath(), prompter, clock, waitCursor, end);
+    ondrel::AppContext ctx(QCoreApplication::applicationDirPath(), prompter, clock, waitCursor,
+                           end);
 
     ondrel::SingleInstance instance(QCoreApplication::applicationFilePath());
     auto window = ondrel::StartProgram(ctx, QCoreApplication::arguments().mid(1), instance);

@@ -73,7 +73,8 @@ bool OpenDbConnectionAt(const QString& file, DbConnection& cn, bool allowEmptyFi
     cn.Release();
     cn.name_ = QStringLiteral("ondrel-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), cn.name_);
-    if (!db.isValid()) throw AppError(err::CannotCreateObject, QStringLiteral("QSQLITE driver missing"));
+    if (!db.isValid())
+        throw AppError(err::CannotCreateObject, QStringLiteral("QSQLITE driver missing"));
 
     // SQLite would take an empty file for an empty database and a missing one
     // for a new database; neither is the clinic's system database.

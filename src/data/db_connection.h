@@ -14,7 +14,7 @@ struct AppContext;
 
 // One connection to the system database for the length of one operation.
 class DbConnection final : public ReleasableConnection {
-public:
+  public:
     DbConnection() = default;
     ~DbConnection() override;
     DbConnection(const DbConnection&) = delete;
@@ -25,7 +25,7 @@ public:
     QSqlDatabase Database() const;
     void RollbackAndClose() noexcept override;
 
-private:
+  private:
     friend bool OpenDbConnectionAt(const QString&, DbConnection&, bool);
     friend void CloseDbConnection(DbConnection&);
     friend void BeginTransaction(DbConnection&);

@@ -1,12 +1,13 @@
 #include "japanese_date.h"
 
-#include <QRegularExpression>
-#include <array>
-#include <memory>
 #include <unicode/calendar.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
+
+#include <QRegularExpression>
+#include <array>
+#include <memory>
 #include <vector>
 
 namespace ondrel {
@@ -62,8 +63,10 @@ std::vector<Era> LoadEras() {
         qint64 lo = first.toJulianDay(), hi = last.toJulianDay();
         while (lo < hi) {
             const qint64 mid = (lo + hi) / 2;
-            if (EraOf(*cal, QDate::fromJulianDay(mid)) >= e) hi = mid;
-            else lo = mid + 1;
+            if (EraOf(*cal, QDate::fromJulianDay(mid)) >= e)
+                hi = mid;
+            else
+                lo = mid + 1;
         }
         const QDate start = QDate::fromJulianDay(lo);
         eras.push_back({start, FormatWith(*cal, "GGGGG", start), FormatWith(*cal, "GGGG", start)});
@@ -120,7 +123,8 @@ QString DateText(const QDate& date, bool withWeekday) {
     const int pos[3] = {0, 5, 8}, len[3] = {4, 2, 2};
     for (int f = 0; f < 3; ++f) {
         int n = parts[f];
-        for (int i = pos[f] + len[f] - 1; i >= pos[f]; --i, n /= 10) buf[i] = char16_t(u'0' + n % 10);
+        for (int i = pos[f] + len[f] - 1; i >= pos[f]; --i, n /= 10)
+            buf[i] = char16_t(u'0' + n % 10);
     }
     buf[4] = buf[7] = u'/';
     buf[10] = u' ';
@@ -181,8 +185,8 @@ QString FormatEraLong(const QDate& date) {
 }
 
 std::optional<QDate> ParseDateText(const QString& text) {
-    static const QRegularExpression kForm(
-        QStringLiteral("^\\s*(\\D*?)\\s*(\\d{1,4})\\s*[/\\-]\\s*(\\d{1,2})\\s*[/\\-]\\s*(\\d{1,2})\\s*$"));
+    static const QRegularExpression kForm(QStringLiteral(
+        "^\\s*(\\D*?)\\s*(\\d{1,4})\\s*[/\\-]\\s*(\\d{1,2})\\s*[/\\-]\\s*(\\d{1,2})\\s*$"));
     const auto m = kForm.match(text.normalized(QString::NormalizationForm_KC));
     if (!m.hasMatch()) return std::nullopt;
     if (m.captured(1).isEmpty()) {

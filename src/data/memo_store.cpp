@@ -40,7 +40,8 @@ bool ReadCommon(AppContext& ctx, int formCode, qint32 karteNo, FetchMode mode, q
     DbConnection cn;
     return WithTrap(ctx, &cn, [&] {
         OpenDbConnection(ctx, cn);
-        QString sql = QStringLiteral("Select * From tblDatCommon Where (FormCode = ?) And (KarteNo = ?)");
+        QString sql =
+            QStringLiteral("Select * From tblDatCommon Where (FormCode = ?) And (KarteNo = ?)");
         QVariantList values{formCode, karteNo};
         if (mode == FetchMode::Latest) {
             sql += QStringLiteral(" Order By CreDate Desc, MainKey Desc");
@@ -63,8 +64,10 @@ bool ReadCommon(AppContext& ctx, int formCode, qint32 karteNo, FetchMode mode, q
                 read.FormCode = IntField(q, QStringLiteral("FormCode"));
                 read.KarteNo = IntField(q, QStringLiteral("KarteNo"));
                 read.KarteNoBranch = IntField(q, QStringLiteral("KarteNoBranch"));
-                read.CreDate = ShortDate(DateValue(Field(q, QStringLiteral("CreDate")), QStringLiteral("CreDate")));
-                for (int i = 0; i < kCategoryCount; ++i) read.LText[i] = NullToEmpty(Field(q, TextColumn(i)));
+                read.CreDate = ShortDate(
+                    DateValue(Field(q, QStringLiteral("CreDate")), QStringLiteral("CreDate")));
+                for (int i = 0; i < kCategoryCount; ++i)
+                    read.LText[i] = NullToEmpty(Field(q, TextColumn(i)));
                 r = read;
             }
         }
@@ -79,7 +82,8 @@ bool InsertCommon(AppContext& ctx) {
     return WithTrap(ctx, &cn, [&] {
         OpenDbConnection(ctx, cn);
         BeginTransaction(cn);
-        const QString columns = TableFieldList(cn, kTable).replace(QStringLiteral("MainKey, "), QString());
+        const QString columns =
+            TableFieldList(cn, kTable).replace(QStringLiteral("MainKey, "), QString());
         const auto& r = ctx.common;
         QVariantList values{r.FormCode, r.KarteNo, r.KarteNoBranch, SqlDate(r.CreDate)};
         for (const QString& t : r.LText) values << SqlText(t);
@@ -164,15 +168,17 @@ QString HistoryText(AppContext& ctx, int formCode, qint32 karteNo, HistoryOrder 
     return WithTrap(ctx, &cn, [&] {
         if (formCode < 0 || formCode >= kCategoryCount) throw AppError(err::InvalidProcedureCall);
         OpenDbConnection(ctx, cn);
-        QString sql = QStringLiteral("Select CreDate, ") + TextColumn(formCode) +
-                      QStringLiteral(" AS INFO From tblDatCommon Where (FormCode = ?) And (KarteNo = ?)");
+        QString sql =
+            QStringLiteral("Select CreDate, ") + TextColumn(formCode) +
+            QStringLiteral(" AS INFO From tblDatCommon Where (FormCode = ?) And (KarteNo = ?)");
         QVariantList values{formCode, karteNo};
         if (from.isValid() && to.isValid()) {
             sql += QStringLiteral(" And (CreDate Between ? And ?)");
             values << from << to;
         }
-        sql += order == HistoryOrder::NewestFirst ? QStringLiteral(" Order By CreDate Desc, MainKey Desc")
-                                                  : QStringLiteral(" Order By CreDate Asc, MainKey Asc");
+        sql += order == HistoryOrder::NewestFirst
+                   ? QStringLiteral(" Order By CreDate Desc, MainKey Desc")
+                   : QStringLiteral(" Order By CreDate Asc, MainKey Asc");
         QString text;
         {
             QSqlQuery q = RunQuery(cn, sql, values);

@@ -26,15 +26,19 @@ void LookUpPatient(AppContext& ctx, qint32 n) {
         PatientInfo p;
         bool found = false;
         {
-            QSqlQuery q = RunQuery(cn, QStringLiteral("Select * From 患者マスター Where (カルテ番号 = ?)"), {n});
+            QSqlQuery q = RunQuery(
+                cn, QStringLiteral("Select * From 患者マスター Where (カルテ番号 = ?)"), {n});
             found = q.next();
             if (found) {
                 p.ChartNo = n;
                 p.Name = Text(q, "氏名");
                 p.Kana = Text(q, "フリガナ");
                 const QString sex = Text(q, "性別コード");
-                p.Sex = sex == u"1" ? QStringLiteral("男性") : sex == u"2" ? QStringLiteral("女性") : QString();
-                const auto birth = EraDate(Text(q, "年号"), Text(q, "生年"), Text(q, "月"), Text(q, "日"));
+                p.Sex = sex == u"1"   ? QStringLiteral("男性")
+                        : sex == u"2" ? QStringLiteral("女性")
+                                      : QString();
+                const auto birth =
+                    EraDate(Text(q, "年号"), Text(q, "生年"), Text(q, "月"), Text(q, "日"));
                 p.BirthDate = birth ? FormatEraShort(*birth) : QString();
                 p.Tel = Text(q, "TEL");
                 p.BaseNo = BaseNoOf(n);

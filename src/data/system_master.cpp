@@ -26,7 +26,8 @@ void Rtn_MasterWrite(DbConnection& cn, const std::array<QString, 7>& names,
     QString sql = QStringLiteral("Update tblMasSystemA Set");
     QVariantList values;
     for (int k = 0; k < 7; ++k) {
-        sql += (k == 0 ? QStringLiteral(" ") : QStringLiteral(",")) + NameColumn(k) + QStringLiteral(" = ?");
+        sql += (k == 0 ? QStringLiteral(" ") : QStringLiteral(",")) + NameColumn(k) +
+               QStringLiteral(" = ?");
         values << SqlText(names[k]);
     }
     for (int k = 1; k < 7; ++k) {

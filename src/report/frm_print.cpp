@@ -26,7 +26,8 @@ namespace {
 const QString kPrintQuestion = QStringLiteral("データを印刷します。よろしいですか。");
 
 bool AskToPrint(AppContext& ctx) {
-    return ctx.settings.MessageFlg[2] != 0 || ctx.prompter.Question(ctx.settings.Title, kPrintQuestion);
+    return ctx.settings.MessageFlg[2] != 0 ||
+           ctx.prompter.Question(ctx.settings.Title, kPrintQuestion);
 }
 
 // The header and category of the main window, as the report shows them.
@@ -57,8 +58,10 @@ FrmPrint::FrmPrint(AppContext& ctx, FrmOndrel& main, Office& office)
     lblThing[1] = new QLabel(QStringLiteral("～"), picGroup0);
     NameControl(lblThing[1], QStringLiteral("lblThing"), 1);
     PlaceTwips(lblThing[1], 2160, 585, 240, 240);
-    dtpData[0] = DatePicker(picGroup0, QStringLiteral("dtpData"), 0, QStringLiteral("開始日"), {270, 540, 1680, 375});
-    dtpData[1] = DatePicker(picGroup0, QStringLiteral("dtpData"), 1, QStringLiteral("終了日"), {2655, 540, 1680, 375});
+    dtpData[0] = DatePicker(picGroup0, QStringLiteral("dtpData"), 0, QStringLiteral("開始日"),
+                            {270, 540, 1680, 375});
+    dtpData[1] = DatePicker(picGroup0, QStringLiteral("dtpData"), 1, QStringLiteral("終了日"),
+                            {2655, 540, 1680, 375});
     const int spare = dtpData[1]->geometry().right() + 4 - picGroup0->width();
     if (spare > 0) {
         picGroup0->resize(picGroup0->width() + spare, picGroup0->height());
@@ -66,7 +69,8 @@ FrmPrint::FrmPrint(AppContext& ctx, FrmOndrel& main, Office& office)
     }
     auto button = [this](int index, const QString& caption, QRect twips) {
         cmdProcess[index] = CommandButton(this, index, caption, twips);
-        connect(cmdProcess[index], &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
+        connect(cmdProcess[index], &QPushButton::clicked, this,
+                [this, index] { cmdProcess_Click(index); });
     };
     button(0, QStringLiteral("印刷"), {1350, 1395, 1500, 465});
     button(1, QStringLiteral("閉じる"), {3060, 1395, 1500, 465});
@@ -96,7 +100,8 @@ void FrmPrint::Rtn_RangePrint() {
     Rtn_RangeTextGet(k);
     auto& r = ctx_.report;
     FillFromMainWindow(r, main_, k);
-    r.DateText = FormatEraLong(dtpData[0]->date()) + QStringLiteral(" ～ ") + FormatEraLong(dtpData[1]->date());
+    r.DateText = FormatEraLong(dtpData[0]->date()) + QStringLiteral(" ～ ") +
+                 FormatEraLong(dtpData[1]->date());
     r.MemoText = txtPast;
     Rtn_GuidanceReport(ctx_, office_);
     Rtn_ExcelFront(office_);
@@ -105,8 +110,8 @@ void FrmPrint::Rtn_RangePrint() {
 void FrmPrint::Rtn_RangeTextGet(int k) {
     // Bounds as entered, both days included; no patient shown, no query.
     const auto karteNo = main_.ShownKarteNo();
-    txtPast = karteNo ? HistoryText(ctx_, k, *karteNo, HistoryOrder::OldestFirst, dtpData[0]->date(),
-                                    dtpData[1]->date())
+    txtPast = karteNo ? HistoryText(ctx_, k, *karteNo, HistoryOrder::OldestFirst,
+                                    dtpData[0]->date(), dtpData[1]->date())
                       : QString();
 }
 

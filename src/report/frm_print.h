@@ -18,7 +18,7 @@ class Office;
 // patient between two days, in one report.
 class FrmPrint : public QDialog {
     Q_OBJECT
-public:
+  public:
     FrmPrint(AppContext& ctx, FrmOndrel& main, Office& office);
 
     void Form_Load();
@@ -33,10 +33,10 @@ public:
     // The joined text between building and reporting (a hidden box on Windows).
     QString txtPast;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     AppContext& ctx_;
     FrmOndrel& main_;
     Office& office_;

@@ -28,8 +28,8 @@ std::optional<QDate> ReadsAsDate(const QString& text) {
 
 bool SheetNameAcceptable(const QString& name) {
     static const QRegularExpression kForbidden(QStringLiteral("[\\[\\]*?:/\\\\]"));
-    return !name.isEmpty() && name.size() <= 31 && !name.contains(kForbidden) && !name.startsWith(u'\'') &&
-           !name.endsWith(u'\'');
+    return !name.isEmpty() && name.size() <= 31 && !name.contains(kForbidden) &&
+           !name.startsWith(u'\'') && !name.endsWith(u'\'');
 }
 
 ReportCells ComposeReport(const ReportInfo& info) {
@@ -45,7 +45,8 @@ ReportCells ComposeReport(const ReportInfo& info) {
 }
 
 QString ReportOutputPath(const AppContext& ctx, const QString& karteNo) {
-    return ReportFolderPath(ctx) + QStringLiteral("/指導指示管理-") + karteNo + QStringLiteral(".xls");
+    return ReportFolderPath(ctx) + QStringLiteral("/指導指示管理-") + karteNo +
+           QStringLiteral(".xls");
 }
 
 bool Rtn_ExcelStart(Office& office) {
@@ -53,12 +54,15 @@ bool Rtn_ExcelStart(Office& office) {
     return true;
 }
 
-bool Rtn_ExcelOpen(AppContext& ctx, Office& office, std::unique_ptr<OfficeDocument>& doc, const QString& templateName) {
+bool Rtn_ExcelOpen(AppContext& ctx, Office& office, std::unique_ptr<OfficeDocument>& doc,
+                   const QString& templateName) {
     const QString path = ctx.ProgramFolder + QStringLiteral("/Template/") + templateName;
     const QFileInfo info(path);
     // An empty file is no workbook either; the office would take it for text.
     if (!info.isFile() || info.size() == 0) {
-        ctx.prompter.Warning(ctx.settings.Title, QStringLiteral("テンプレートファイルが指定のフォルダに存在しません。"));
+        ctx.prompter.Warning(
+            ctx.settings.Title,
+            QStringLiteral("テンプレートファイルが指定のフォルダに存在しません。"));
         return false;
     }
     Rtn_ExcelStart(office);
@@ -72,7 +76,8 @@ bool Rtn_ExcelOpen(AppContext& ctx, Office& office, std::unique_ptr<OfficeDocume
     return true;
 }
 
-bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc, const QString& outputPath) {
+bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc,
+                   const QString& outputPath) {
     const QFileInfo folder(QFileInfo(outputPath).absolutePath());
     if (!folder.isDir()) throw AppError(err::PathNotFound, outputPath);
     OfficeWatchdog watchdog(office.ProcessGroup(), office.Config().workDeadline);

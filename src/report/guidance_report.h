@@ -29,7 +29,8 @@ QString ReportOutputPath(const AppContext& ctx, const QString& karteNo);
 
 // The spreadsheet layer, in the order the report calls it.
 bool Rtn_ExcelStart(Office& office);
-bool Rtn_ExcelOpen(AppContext& ctx, Office& office, std::unique_ptr<OfficeDocument>& doc, const QString& templateName);
+bool Rtn_ExcelOpen(AppContext& ctx, Office& office, std::unique_ptr<OfficeDocument>& doc,
+                   const QString& templateName);
 bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc, const QString& outputPath);
 void Rtn_ExcelFront(Office& office);
 

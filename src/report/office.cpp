@@ -1,5 +1,18 @@
 #include "office.h"
 
+#include <fcntl.h>
+#include <sal/main.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QThread>
+#include <QUrl>
 #include <com/sun/star/awt/XTopWindow.hpp>
 #include <com/sun/star/awt/XTopWindow2.hpp>
 #include <com/sun/star/awt/XWindow.hpp>
@@ -32,24 +45,11 @@
 #include <com/sun/star/uno/Exception.hpp>
 #include <com/sun/star/util/XChangesBatch.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
-#include <cppuhelper/bootstrap.hxx>
-#include <sal/main.h>
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <QThread>
-#include <QUrl>
 #include <condition_variable>
+#include <cppuhelper/bootstrap.hxx>
 #include <csignal>
-#include <fcntl.h>
 #include <mutex>
-#include <spawn.h>
-#include <sys/file.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include "app_error.h"
 
@@ -68,10 +68,15 @@ namespace {
 constexpr int kCannotStart = err::CannotCreateObject;  // 429
 constexpr int kAutomation = 440;
 
-OUString ToOU(const QString& s) { return OUString(reinterpret_cast<const sal_Unicode*>(s.utf16()), int(s.size())); }
-QString FromOU(const OUString& s) { return QString(reinterpret_cast<const QChar*>(s.getStr()), s.getLength()); }
+OUString ToOU(const QString& s) {
+    return OUString(reinterpret_cast<const sal_Unicode*>(s.utf16()), int(s.size()));
+}
+QString FromOU(const OUString& s) {
+    return QString(reinterpret_cast<const QChar*>(s.getStr()), s.getLength());
+}
 OUString FileUrl(const QString& path) {
-    return ToOU(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded));
+    return ToOU(
+        QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded));
 }
 
 css::beans::PropertyValue Prop(const char* name, const css::uno::Any& value) {
@@ -89,7 +94,8 @@ Reference<css::uno::XComponentContext> LocalContext() {
         static char* argv[] = {name, nullptr};
         sal_detail_initialize(1, argv);
         if (qEnvironmentVariableIsEmpty("URE_BOOTSTRAP")) {
-            qputenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:/usr/lib/libreoffice/program/fundamentalrc");
+            qputenv("URE_BOOTSTRAP",
+                    "vnd.sun.star.pathname:/usr/lib/libreoffice/program/fundamentalrc");
         }
         return cppu::defaultBootstrap_InitialComponentContext();
     }();
@@ -128,7 +134,8 @@ OfficeConfig OfficeConfig::ForUser() {
     QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (cache.isEmpty()) cache = QDir::tempPath();
     c.profileDir = cache + QStringLiteral("/ondrel/office-profile");
-    c.withDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    c.withDisplay =
+        !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     return c;
 }
 
@@ -142,9 +149,11 @@ bool Office::Connected() const { return impl_->desktop.is(); }
 
 bool Office::TryConnect() {
     try {
-        Reference<css::bridge::XUnoUrlResolver> resolver = css::bridge::UnoUrlResolver::create(LocalContext());
+        Reference<css::bridge::XUnoUrlResolver> resolver =
+            css::bridge::UnoUrlResolver::create(LocalContext());
         Reference<css::uno::XInterface> remote = resolver->resolve(
-            ToOU(QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext").arg(config_.pipeName)));
+            ToOU(QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext")
+                     .arg(config_.pipeName)));
         impl_->remote.set(remote, UNO_QUERY_THROW);
         impl_->desktop = css::frame::Desktop::create(impl_->remote);
         return true;
@@ -168,8 +177,9 @@ pid_t Office::ProcessGroup() const {
 }
 
 void Office::StartProcess() {
-    const QString soffice =
-        config_.soffice.isEmpty() ? QStandardPaths::findExecutable(QStringLiteral("soffice")) : config_.soffice;
+    const QString soffice = config_.soffice.isEmpty()
+                                ? QStandardPaths::findExecutable(QStringLiteral("soffice"))
+                                : config_.soffice;
     if (soffice.isEmpty()) throw AppError(kCannotStart, QStringLiteral("soffice not found"));
 
     // Never two offices on one profile: the second would hand its work to the
@@ -181,15 +191,20 @@ void Office::StartProcess() {
     if (profileLockFd_ < 0 || ::flock(profileLockFd_, LOCK_EX | LOCK_NB) != 0) {
         if (profileLockFd_ >= 0) ::close(profileLockFd_);
         profileLockFd_ = -1;
-        profile = QDir::tempPath() + QStringLiteral("/ondrel-office-%1-%2").arg(::getuid()).arg(::getpid());
+        profile = QDir::tempPath() +
+                  QStringLiteral("/ondrel-office-%1-%2").arg(::getuid()).arg(::getpid());
         QDir().mkpath(profile);
     }
 
-    QList<QByteArray> args{
-        QFile::encodeName(soffice),
-        "-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(QUrl::FullyEncoded).toUtf8(),
-        "--accept=pipe,name=" + config_.pipeName.toUtf8() + ";urp;",
-        "--invisible", "--norestore", "--nologo", "--nodefault", "--nolockcheck"};
+    QList<QByteArray> args{QFile::encodeName(soffice),
+                           "-env:UserInstallation=" +
+                               QUrl::fromLocalFile(profile).toString(QUrl::FullyEncoded).toUtf8(),
+                           "--accept=pipe,name=" + config_.pipeName.toUtf8() + ";urp;",
+                           "--invisible",
+                           "--norestore",
+                           "--nologo",
+                           "--nodefault",
+                           "--nolockcheck"};
     if (!config_.withDisplay) args << "--headless";
     std::vector<char*> argv;
     for (QByteArray& a : args) argv.push_back(a.data());
@@ -205,7 +220,8 @@ void Office::StartProcess() {
     if (rc != 0) throw AppError(kCannotStart, QStringLiteral("cannot spawn soffice"));
     startedPid_ = pid;
     QFile pidFile(config_.profileDir + QStringLiteral("/office.pid"));
-    if (pidFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) pidFile.write(QByteArray::number(pid));
+    if (pidFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        pidFile.write(QByteArray::number(pid));
 }
 
 void Office::Connect() {
@@ -228,7 +244,8 @@ void Office::Connect() {
         if (TryConnect()) {
             SeedProfile();
             QFile f(shows);
-            if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(config_.withDisplay ? "1" : "0");
+            if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                f.write(config_.withDisplay ? "1" : "0");
             officeShows_ = true;
             return;
         }
@@ -246,18 +263,21 @@ void Office::SeedProfile() {
     const QString marker = config_.profileDir + QStringLiteral("/.seeded");
     if (QFile::exists(marker)) return;
     try {
-        Reference<css::lang::XMultiServiceFactory> provider = css::configuration::theDefaultProvider::get(impl_->remote);
-        css::beans::NamedValue path(OUString("nodepath"), css::uno::Any(OUString("/org.openoffice.Setup/Product")));
+        Reference<css::lang::XMultiServiceFactory> provider =
+            css::configuration::theDefaultProvider::get(impl_->remote);
+        css::beans::NamedValue path(OUString("nodepath"),
+                                    css::uno::Any(OUString("/org.openoffice.Setup/Product")));
         css::uno::Sequence<css::uno::Any> args(1);
         args.getArray()[0] <<= path;
         Reference<css::container::XNameAccess> read(
-            provider->createInstanceWithArguments(OUString("com.sun.star.configuration.ConfigurationAccess"), args),
+            provider->createInstanceWithArguments(
+                OUString("com.sun.star.configuration.ConfigurationAccess"), args),
             UNO_QUERY_THROW);
         OUString version;
         read->getByName(OUString("ooSetupVersion")) >>= version;
         Reference<css::container::XNameReplace> write(
-            provider->createInstanceWithArguments(OUString("com.sun.star.configuration.ConfigurationUpdateAccess"),
-                                                  args),
+            provider->createInstanceWithArguments(
+                OUString("com.sun.star.configuration.ConfigurationUpdateAccess"), args),
             UNO_QUERY_THROW);
         write->replaceByName(OUString("ooSetupLastVersion"), css::uno::Any(version));
         Reference<css::util::XChangesBatch>(write, UNO_QUERY_THROW)->commitChanges();
@@ -270,38 +290,44 @@ void Office::SeedProfile() {
 
 std::unique_ptr<OfficeDocument> Office::Load(const QString& path, bool asTemplate) {
     return Uno(kAutomation, [&] {
-    Reference<css::frame::XComponentLoader> loader(impl_->desktop, UNO_QUERY_THROW);
-    css::uno::Sequence<css::beans::PropertyValue> props(3);
-    auto* p = props.getArray();
-    p[0] = Prop("Hidden", css::uno::Any(true));
-    // As a template: no lock on the file, and the sheet can be renamed.
-    p[1] = Prop(asTemplate ? "AsTemplate" : "ReadOnly", css::uno::Any(true));
-    // Otherwise a text file named .xls would load as CSV.
-    p[2] = Prop("FilterName", css::uno::Any(OUString("MS Excel 97")));
-    auto impl = std::make_unique<OfficeDocument::Impl>();
-    impl->component = loader->loadComponentFromURL(FileUrl(path), OUString("_blank"), 0, props);
-    if (!impl->component.is()) throw AppError(kAutomation, QStringLiteral("the workbook did not load"));
-    return std::make_unique<OfficeDocument>(std::move(impl));
+        Reference<css::frame::XComponentLoader> loader(impl_->desktop, UNO_QUERY_THROW);
+        css::uno::Sequence<css::beans::PropertyValue> props(3);
+        auto* p = props.getArray();
+        p[0] = Prop("Hidden", css::uno::Any(true));
+        // As a template: no lock on the file, and the sheet can be renamed.
+        p[1] = Prop(asTemplate ? "AsTemplate" : "ReadOnly", css::uno::Any(true));
+        // Otherwise a text file named .xls would load as CSV.
+        p[2] = Prop("FilterName", css::uno::Any(OUString("MS Excel 97")));
+        auto impl = std::make_unique<OfficeDocument::Impl>();
+        impl->component = loader->loadComponentFromURL(FileUrl(path), OUString("_blank"), 0, props);
+        if (!impl->component.is())
+            throw AppError(kAutomation, QStringLiteral("the workbook did not load"));
+        return std::make_unique<OfficeDocument>(std::move(impl));
     });
 }
 
-std::unique_ptr<OfficeDocument> Office::LoadTemplate(const QString& path) { return Load(path, true); }
-std::unique_ptr<OfficeDocument> Office::LoadForReading(const QString& path) { return Load(path, false); }
+std::unique_ptr<OfficeDocument> Office::LoadTemplate(const QString& path) {
+    return Load(path, true);
+}
+std::unique_ptr<OfficeDocument> Office::LoadForReading(const QString& path) {
+    return Load(path, false);
+}
 
 void Office::CloseDocumentsAt(const QString& path) {
     Uno(kAutomation, [&] {
-    const OUString url = FileUrl(path);
-    Reference<css::container::XEnumeration> docs = impl_->desktop->getComponents()->createEnumeration();
-    while (docs->hasMoreElements()) {
-        try {
-            Reference<css::frame::XModel> model(docs->nextElement(), UNO_QUERY);
-            if (model.is() && model->getURL() == url) {
-                Reference<css::util::XCloseable>(model, UNO_QUERY_THROW)->close(true);
+        const OUString url = FileUrl(path);
+        Reference<css::container::XEnumeration> docs =
+            impl_->desktop->getComponents()->createEnumeration();
+        while (docs->hasMoreElements()) {
+            try {
+                Reference<css::frame::XModel> model(docs->nextElement(), UNO_QUERY);
+                if (model.is() && model->getURL() == url) {
+                    Reference<css::util::XCloseable>(model, UNO_QUERY_THROW)->close(true);
+                }
+            } catch (const css::lang::DisposedException&) {
+                // Another document closed meanwhile; not ours to care about.
             }
-        } catch (const css::lang::DisposedException&) {
-            // Another document closed meanwhile; not ours to care about.
         }
-    }
     });
 }
 
@@ -327,7 +353,8 @@ void Office::Terminate() {
     impl_->desktop.clear();
     impl_->remote.clear();
     if (startedPid_ > 0) {
-        for (int i = 0; i < 100 && ::waitpid(startedPid_, nullptr, WNOHANG) == 0; ++i) QThread::msleep(50);
+        for (int i = 0; i < 100 && ::waitpid(startedPid_, nullptr, WNOHANG) == 0; ++i)
+            QThread::msleep(50);
         ::killpg(startedPid_, SIGKILL);
         ::waitpid(startedPid_, nullptr, WNOHANG);
         startedPid_ = 0;
@@ -339,7 +366,8 @@ OfficeDocument::~OfficeDocument() = default;
 
 QString OfficeDocument::FirstSheetName() {
     return Uno(kAutomation, [&] {
-        return FromOU(Reference<css::container::XNamed>(impl_->FirstSheet(), UNO_QUERY_THROW)->getName());
+        return FromOU(
+            Reference<css::container::XNamed>(impl_->FirstSheet(), UNO_QUERY_THROW)->getName());
     });
 }
 
@@ -357,8 +385,8 @@ bool OfficeDocument::RenameFirstSheet(const QString& name) {
 
 QString OfficeDocument::CellText(int row, int column) {
     return Uno(kAutomation, [&] {
-        Reference<css::text::XTextRange> cell(impl_->FirstSheet()->getCellByPosition(column - 1, row - 1),
-                                              UNO_QUERY_THROW);
+        Reference<css::text::XTextRange> cell(
+            impl_->FirstSheet()->getCellByPosition(column - 1, row - 1), UNO_QUERY_THROW);
         return FromOU(cell->getString());
     });
 }
@@ -366,8 +394,8 @@ QString OfficeDocument::CellText(int row, int column) {
 void OfficeDocument::SetCellText(int row, int column, const QString& text) {
     // Literal text: nothing is read as a number, date or formula.
     Uno(kAutomation, [&] {
-        Reference<css::text::XTextRange> cell(impl_->FirstSheet()->getCellByPosition(column - 1, row - 1),
-                                              UNO_QUERY_THROW);
+        Reference<css::text::XTextRange> cell(
+            impl_->FirstSheet()->getCellByPosition(column - 1, row - 1), UNO_QUERY_THROW);
         cell->setString(ToOU(text));
     });
 }
@@ -375,26 +403,26 @@ void OfficeDocument::SetCellText(int row, int column, const QString& text) {
 void OfficeDocument::StoreAs(const QString& path) {
     // A refused write arrives as an I/O error of the office.
     Uno(err::PermissionDenied, [&] {
-    Reference<css::frame::XStorable> store(impl_->component, UNO_QUERY_THROW);
-    css::uno::Sequence<css::beans::PropertyValue> props(2);
-    auto* p = props.getArray();
-    p[0] = Prop("FilterName", css::uno::Any(OUString("MS Excel 97")));
-    p[1] = Prop("Overwrite", css::uno::Any(true));
-    store->storeAsURL(FileUrl(path), props);
+        Reference<css::frame::XStorable> store(impl_->component, UNO_QUERY_THROW);
+        css::uno::Sequence<css::beans::PropertyValue> props(2);
+        auto* p = props.getArray();
+        p[0] = Prop("FilterName", css::uno::Any(OUString("MS Excel 97")));
+        p[1] = Prop("Overwrite", css::uno::Any(true));
+        store->storeAsURL(FileUrl(path), props);
     });
 }
 
 void OfficeDocument::Show() {
     Uno(kAutomation, [&] {
-    Reference<css::frame::XModel> model(impl_->component, UNO_QUERY_THROW);
-    Reference<css::frame::XFrame> frame = model->getCurrentController()->getFrame();
-    Reference<css::awt::XWindow> window = frame->getContainerWindow();
-    window->setVisible(true);
-    Reference<css::awt::XTopWindow2> top(window, UNO_QUERY);
-    if (top.is()) {
-        top->setIsMaximized(true);
-        top->toFront();
-    }
+        Reference<css::frame::XModel> model(impl_->component, UNO_QUERY_THROW);
+        Reference<css::frame::XFrame> frame = model->getCurrentController()->getFrame();
+        Reference<css::awt::XWindow> window = frame->getContainerWindow();
+        window->setVisible(true);
+        Reference<css::awt::XTopWindow2> top(window, UNO_QUERY);
+        if (top.is()) {
+            top->setIsMaximized(true);
+            top->toFront();
+        }
     });
 }
 

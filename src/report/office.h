@@ -1,9 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <QString>
 #include <chrono>
 #include <memory>
-#include <sys/types.h>
 
 namespace ondrel {
 
@@ -25,7 +26,7 @@ class OfficeDocument;
 // A connection to the program's office, started on demand. The office runs
 // as its own process group and outlives the program, as Excel did.
 class Office {
-public:
+  public:
     explicit Office(OfficeConfig config);
     ~Office();
     Office(const Office&) = delete;
@@ -56,7 +57,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     std::unique_ptr<OfficeDocument> Load(const QString& path, bool asTemplate);
     bool TryConnect();
     void StartProcess();
@@ -71,7 +72,7 @@ private:
 
 // One loaded spreadsheet document.
 class OfficeDocument {
-public:
+  public:
     struct Impl;
     explicit OfficeDocument(std::unique_ptr<Impl> impl);
     ~OfficeDocument();
@@ -87,19 +88,19 @@ public:
     void Show();
     void Close();
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 
 // Ends a hung office: after the deadline the process group is killed, which
 // breaks the blocked call with an exception instead of a frozen window.
 class OfficeWatchdog {
-public:
+  public:
     OfficeWatchdog(pid_t processGroup, std::chrono::milliseconds deadline);
     ~OfficeWatchdog();
     bool Fired() const;
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
 };

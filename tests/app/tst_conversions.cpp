@@ -7,7 +7,7 @@ using namespace ondrel;
 
 class TstConversions : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void toInt16_data();
     void toInt16();
     void toInt32Range();
@@ -78,7 +78,8 @@ void TstConversions::errorTexts() {
     QCOMPARE(ErrorText(53), QStringLiteral("ファイルが見つかりません。"));
     QCOMPARE(ErrorText(76), QStringLiteral("パスが見つかりません。"));
     QCOMPARE(ErrorText(70), QStringLiteral("書き込みできません。"));
-    QCOMPARE(ErrorText(-12345), QStringLiteral("アプリケーション定義エラーまたはオブジェクト定義エラーです。"));
+    QCOMPARE(ErrorText(-12345),
+             QStringLiteral("アプリケーション定義エラーまたはオブジェクト定義エラーです。"));
     QCOMPARE(ErrorText(DatabaseErrorNumber(5)), ErrorText(3005));
     QCOMPARE(DatabaseErrorNumber(2067), 3019);  // extended constraint code
 }

@@ -15,9 +15,11 @@ class TstIniFile : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    QString Path(const char* name = "t.ini") const { return dir_.filePath(QString::fromUtf8(name)); }
+    QString Path(const char* name = "t.ini") const {
+        return dir_.filePath(QString::fromUtf8(name));
+    }
 
-private slots:
+  private slots:
     void read_data();
     void read();
     void write_data();
@@ -37,30 +39,63 @@ void TstIniFile::read_data() {
     QTest::addColumn<QString>("expected");
 
     const QByteArray basic = "[System]\r\nTitle=Clinic\r\nSystemDB=/a/b.db\r\n";
-    QTest::newRow("plain") << basic << "System" << "Title" << "Clinic";
-    QTest::newRow("case-insensitive names") << basic << "SYSTEM" << "systemdb" << "/a/b.db";
-    QTest::newRow("missing key") << basic << "System" << "DefaultTab" << "";
-    QTest::newRow("missing section") << basic << "frmOndrel" << "Title" << "";
-    QTest::newRow("blanks around") << QByteArray("  [ System ]  \r\n  Title  =  A B  \r\n")
-                                   << "System" << "Title" << "A B";
-    QTest::newRow("double quotes") << QByteArray("[S]\r\nk=\"  x \"\r\n") << "S" << "k" << "  x ";
-    QTest::newRow("single quotes") << QByteArray("[S]\r\nk='x'\r\n") << "S" << "k" << "x";
-    QTest::newRow("unmatched quote kept") << QByteArray("[S]\r\nk=\"x'\r\n") << "S" << "k" << "\"x'";
-    QTest::newRow("first duplicate wins") << QByteArray("[S]\r\nk=1\r\nk=2\r\n") << "S" << "k" << "1";
-    QTest::newRow("first section wins") << QByteArray("[S]\r\na=1\r\n[S]\r\nk=2\r\n") << "S" << "k" << "";
-    QTest::newRow("key of other section") << QByteArray("[A]\r\nk=1\r\n[B]\r\nj=2\r\n") << "B" << "k" << "";
-    QTest::newRow("LF only") << QByteArray("[S]\nk=v\n") << "S" << "k" << "v";
-    QTest::newRow("no final line end") << QByteArray("[S]\r\nk=v") << "S" << "k" << "v";
-    QTest::newRow("empty value") << QByteArray("[S]\r\nk=\r\n") << "S" << "k" << "";
-    QTest::newRow("equals in value") << QByteArray("[S]\r\nk=a=b\r\n") << "S" << "k" << "a=b";
-    QTest::newRow("key before any section") << QByteArray("k=0\r\n[S]\r\nj=1\r\n") << "S" << "k" << "";
+    QTest::newRow("plain") << basic << "System"
+                           << "Title"
+                           << "Clinic";
+    QTest::newRow("case-insensitive names") << basic << "SYSTEM"
+                                            << "systemdb"
+                                            << "/a/b.db";
+    QTest::newRow("missing key") << basic << "System"
+                                 << "DefaultTab"
+                                 << "";
+    QTest::newRow("missing section") << basic << "frmOndrel"
+                                     << "Title"
+                                     << "";
+    QTest::newRow("blanks around")
+        << QByteArray("  [ System ]  \r\n  Title  =  A B  \r\n") << "System"
+        << "Title"
+        << "A B";
+    QTest::newRow("double quotes") << QByteArray("[S]\r\nk=\"  x \"\r\n") << "S"
+                                   << "k"
+                                   << "  x ";
+    QTest::newRow("single quotes") << QByteArray("[S]\r\nk='x'\r\n") << "S"
+                                   << "k"
+                                   << "x";
+    QTest::newRow("unmatched quote kept") << QByteArray("[S]\r\nk=\"x'\r\n") << "S"
+                                          << "k"
+                                          << "\"x'";
+    QTest::newRow("first duplicate wins") << QByteArray("[S]\r\nk=1\r\nk=2\r\n") << "S"
+                                          << "k"
+                                          << "1";
+    QTest::newRow("first section wins") << QByteArray("[S]\r\na=1\r\n[S]\r\nk=2\r\n") << "S"
+                                        << "k"
+                                        << "";
+    QTest::newRow("key of other section") << QByteArray("[A]\r\nk=1\r\n[B]\r\nj=2\r\n") << "B"
+                                          << "k"
+                                          << "";
+    QTest::newRow("LF only") << QByteArray("[S]\nk=v\n") << "S"
+                             << "k"
+                             << "v";
+    QTest::newRow("no final line end") << QByteArray("[S]\r\nk=v") << "S"
+                                       << "k"
+                                       << "v";
+    QTest::newRow("empty value") << QByteArray("[S]\r\nk=\r\n") << "S"
+                                 << "k"
+                                 << "";
+    QTest::newRow("equals in value") << QByteArray("[S]\r\nk=a=b\r\n") << "S"
+                                     << "k"
+                                     << "a=b";
+    QTest::newRow("key before any section") << QByteArray("k=0\r\n[S]\r\nj=1\r\n") << "S"
+                                            << "k"
+                                            << "";
     // ー is 81 5B: its trail byte is '[' and must not start a section.
     QTest::newRow("trail byte is bracket")
-        << ToCp932(QStringLiteral("[Patient.Info]\r\nName=コーヒー\r\n")) << "Patient.Info" << "Name"
-        << QStringLiteral("コーヒー");
+        << ToCp932(QStringLiteral("[Patient.Info]\r\nName=コーヒー\r\n")) << "Patient.Info"
+        << "Name" << QStringLiteral("コーヒー");
     // ソ is 83 5C: its trail byte is a backslash.
     QTest::newRow("trail byte is backslash")
-        << ToCp932(QStringLiteral("[S]\r\nk=ソフト\\表\r\n")) << "S" << "k" << QStringLiteral("ソフト\\表");
+        << ToCp932(QStringLiteral("[S]\r\nk=ソフト\\表\r\n")) << "S"
+        << "k" << QStringLiteral("ソフト\\表");
     QTest::newRow("japanese section and key")
         << ToCp932(QStringLiteral("[患者]\r\nカルテ番号=12345\r\n")) << QStringLiteral("患者")
         << QStringLiteral("カルテ番号") << "12345";
@@ -83,29 +118,39 @@ void TstIniFile::write_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QByteArray>("after");
 
-    QTest::newRow("new file") << QByteArray() << false << "System" << "DefaultTab" << "3"
-                              << QByteArray("[System]\r\nDefaultTab=3\r\n");
+    QTest::newRow("new file") << QByteArray() << false << "System"
+                              << "DefaultTab"
+                              << "3" << QByteArray("[System]\r\nDefaultTab=3\r\n");
     QTest::newRow("replace keeps the rest")
-        << QByteArray("; note\r\n[System]\r\nTitle = x \r\nDefaultTab=1\r\n\r\n[frmOndrel]\r\nWinLeft=5\n")
-        << true << "system" << "DefaultTab" << "4"
-        << QByteArray("; note\r\n[System]\r\nTitle = x \r\nDefaultTab=4\r\n\r\n[frmOndrel]\r\nWinLeft=5\n");
+        << QByteArray(
+               "; note\r\n[System]\r\nTitle = x \r\nDefaultTab=1\r\n\r\n[frmOndrel]\r\nWinLeft=5\n")
+        << true << "system"
+        << "DefaultTab"
+        << "4"
+        << QByteArray(
+               "; note\r\n[System]\r\nTitle = x "
+               "\r\nDefaultTab=4\r\n\r\n[frmOndrel]\r\nWinLeft=5\n");
     QTest::newRow("new key after the section's last line")
         << QByteArray("[System]\r\nTitle=x\r\n\r\n[frmOndrel]\r\nWinLeft=5\r\n") << true << "System"
-        << "PrintFlg" << "1"
+        << "PrintFlg"
+        << "1"
         << QByteArray("[System]\r\nTitle=x\r\nPrintFlg=1\r\n\r\n[frmOndrel]\r\nWinLeft=5\r\n");
     QTest::newRow("new key, last line without line end")
-        << QByteArray("[System]\r\nTitle=x") << true << "System" << "PrintFlg" << "0"
-        << QByteArray("[System]\r\nTitle=x\r\nPrintFlg=0\r\n");
+        << QByteArray("[System]\r\nTitle=x") << true << "System"
+        << "PrintFlg"
+        << "0" << QByteArray("[System]\r\nTitle=x\r\nPrintFlg=0\r\n");
     QTest::newRow("new section appended at the end")
-        << QByteArray("[System]\r\nTitle=x") << true << "frmEnv" << "WinLeft" << "100"
-        << QByteArray("[System]\r\nTitle=x\r\n[frmEnv]\r\nWinLeft=100\r\n");
+        << QByteArray("[System]\r\nTitle=x") << true << "frmEnv"
+        << "WinLeft"
+        << "100" << QByteArray("[System]\r\nTitle=x\r\n[frmEnv]\r\nWinLeft=100\r\n");
     QTest::newRow("first of duplicate keys is replaced")
-        << QByteArray("[S]\r\nk=1\r\nk=2\r\n") << true << "S" << "K" << "9"
-        << QByteArray("[S]\r\nK=9\r\nk=2\r\n");
-    QTest::newRow("japanese value in cp932") << QByteArray() << false << "System" << "Title"
-                                             << QStringLiteral("指導指示管理")
-                                             << QByteArray("[System]\r\nTitle=") +
-                                                    ToCp932(QStringLiteral("指導指示管理")) + "\r\n";
+        << QByteArray("[S]\r\nk=1\r\nk=2\r\n") << true << "S"
+        << "K"
+        << "9" << QByteArray("[S]\r\nK=9\r\nk=2\r\n");
+    QTest::newRow("japanese value in cp932")
+        << QByteArray() << false << "System"
+        << "Title" << QStringLiteral("指導指示管理")
+        << QByteArray("[System]\r\nTitle=") + ToCp932(QStringLiteral("指導指示管理")) + "\r\n";
 }
 
 void TstIniFile::write() {
@@ -127,7 +172,8 @@ void TstIniFile::cp932RoundTrip() {
     // plain Shift_JIS, and vendor extensions.
     const QString value = QStringLiteral("～①髙㈱－∥￢ ＭＳ Ｐゴシック");
     WriteIniString(Path("rt.ini"), QStringLiteral("S"), QStringLiteral("k"), value);
-    QVERIFY(ReadBytes(Path("rt.ini")).contains(QByteArray::fromHex("8160")));  // ～ as Windows writes it
+    QVERIFY(ReadBytes(Path("rt.ini"))
+                .contains(QByteArray::fromHex("8160")));  // ～ as Windows writes it
     QVERIFY(ReadBytes(Path("rt.ini")).contains(QByteArray::fromHex("fbfc")));  // 髙
     QCOMPARE(ReadIniString(Path("rt.ini"), QStringLiteral("S"), QStringLiteral("k")), value);
 }
@@ -151,12 +197,15 @@ void TstIniFile::hostileFiles_data() {
     QByteArray binary;
     for (int i = 0; i < 4096; ++i) binary.append(char(i * 7919 % 256));
     QTest::newRow("binary") << binary << "";
-    QTest::newRow("NUL bytes") << QByteArray("[S]\r\nk=a\0b\r\n", 11) << QString::fromLatin1("a\0b", 3);
+    QTest::newRow("NUL bytes") << QByteArray("[S]\r\nk=a\0b\r\n", 11)
+                               << QString::fromLatin1("a\0b", 3);
     QTest::newRow("broken cp932 lead byte at line end")
-        << QByteArray::fromHex("5b535d0d0a6b3d610d0a783d82") + "\r\n[S2]\r\n" << "a";
+        << QByteArray::fromHex("5b535d0d0a6b3d610d0a783d82") + "\r\n[S2]\r\n"
+        << "a";
     QTest::newRow("broken cp932 in value") << QByteArray::fromHex("5b535d0d0a6b3d82ff41") << "";
     QByteArray big = "[S]\r\n";
-    while (big.size() < 10 * 1024 * 1024) big += "filler=0123456789012345678901234567890123456789\r\n";
+    while (big.size() < 10 * 1024 * 1024)
+        big += "filler=0123456789012345678901234567890123456789\r\n";
     big += "k=last\r\n";
     QTest::newRow("10 MB") << big << "last";
     QTest::newRow("10 MB one line") << QByteArray(10 * 1024 * 1024, '[') << "";
@@ -190,11 +239,12 @@ void TstIniFile::unreadableFileIsKept() {
 void TstIniFile::writeLeavesNoTemporaryFile() {
     QTemporaryDir d;
     const QString p = d.filePath(QStringLiteral("w.ini"));
-    for (int i = 0; i < 5; ++i) WriteIniString(p, QStringLiteral("S"), QStringLiteral("k"), QString::number(i));
+    for (int i = 0; i < 5; ++i)
+        WriteIniString(p, QStringLiteral("S"), QStringLiteral("k"), QString::number(i));
     QCOMPARE(QDir(d.path()).entryList(QDir::Files), QStringList{QStringLiteral("w.ini")});
     // A folder that cannot be written: nothing happens, nothing is reported.
-    WriteIniString(QStringLiteral("/nonexistent-dir/x.ini"), QStringLiteral("S"), QStringLiteral("k"),
-                   QStringLiteral("1"));
+    WriteIniString(QStringLiteral("/nonexistent-dir/x.ini"), QStringLiteral("S"),
+                   QStringLiteral("k"), QStringLiteral("1"));
     QVERIFY(!QFile::exists(QStringLiteral("/nonexistent-dir/x.ini")));
 }
 

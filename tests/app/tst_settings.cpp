@@ -9,7 +9,7 @@ using namespace ondrel::test;
 
 class TstSettings : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void load_data();
     void load();
     void missingFileGivesDefaults();
@@ -22,24 +22,27 @@ void TstSettings::load_data() {
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("db");
-    QTest::addColumn<QList<int>>("numbers");  // MessageFlg1..3, KarteNoInput, DefaultTab, PrintFlg, WindowTop
-    QTest::newRow("all keys") << QStringList{"[System]", "Title=指導指示管理", "SystemDB=/srv/ondrel.db",
-                                             "MessageFlg1=1", "MessageFlg2=0", "MessageFlg3=2",
-                                             "KarteNoInput=1", "DefaultTab=3", "PrintFlg=1",
-                                             "WindowTop=2"}
-                              << "指導指示管理" << "/srv/ondrel.db" << QList<int>{1, 0, 2, 1, 3, 1, 2};
+    QTest::addColumn<QList<int>>(
+        "numbers");  // MessageFlg1..3, KarteNoInput, DefaultTab, PrintFlg, WindowTop
+    QTest::newRow("all keys")
+        << QStringList{"[System]",       "Title=指導指示管理", "SystemDB=/srv/ondrel.db",
+                       "MessageFlg1=1",  "MessageFlg2=0",      "MessageFlg3=2",
+                       "KarteNoInput=1", "DefaultTab=3",       "PrintFlg=1",
+                       "WindowTop=2"}
+        << "指導指示管理"
+        << "/srv/ondrel.db" << QList<int>{1, 0, 2, 1, 3, 1, 2};
     QTest::newRow("empty values are zero")
-        << QStringList{"[System]", "MessageFlg2=", "DefaultTab =  "} << "" << ""
-        << QList<int>{0, 0, 0, 0, 0, 0, 0};
+        << QStringList{"[System]", "MessageFlg2=", "DefaultTab =  "} << ""
+        << "" << QList<int>{0, 0, 0, 0, 0, 0, 0};
     QTest::newRow("digit follows the word")
-        << QStringList{"[System]", "MessageFlg=1", "Message1Flg=1", "MessageFlg3=1"} << "" << ""
-        << QList<int>{0, 0, 1, 0, 0, 0, 0};
+        << QStringList{"[System]", "MessageFlg=1", "Message1Flg=1", "MessageFlg3=1"} << ""
+        << "" << QList<int>{0, 0, 1, 0, 0, 0, 0};
     QTest::newRow("fractions round to even")
-        << QStringList{"[System]", "DefaultTab=2.5", "PrintFlg=0.5", "WindowTop=1.5"} << "" << ""
-        << QList<int>{0, 0, 0, 0, 2, 0, 2};
+        << QStringList{"[System]", "DefaultTab=2.5", "PrintFlg=0.5", "WindowTop=1.5"} << ""
+        << "" << QList<int>{0, 0, 0, 0, 2, 0, 2};
     QTest::newRow("other section ignored")
-        << QStringList{"[frmOndrel]", "Title=x", "[System]", "Title=y"} << "y" << ""
-        << QList<int>{0, 0, 0, 0, 0, 0, 0};
+        << QStringList{"[frmOndrel]", "Title=x", "[System]", "Title=y"} << "y"
+        << "" << QList<int>{0, 0, 0, 0, 0, 0, 0};
 }
 
 void TstSettings::load() {
@@ -73,7 +76,8 @@ void TstSettings::badNumberEndsThroughErrorReport_data() {
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("title");
     QTest::newRow("letters") << QStringList{"[System]", "Title=T", "DefaultTab=abc"} << 13 << "T";
-    QTest::newRow("out of range") << QStringList{"[System]", "Title=T", "WindowTop=40000"} << 6 << "T";
+    QTest::newRow("out of range") << QStringList{"[System]", "Title=T", "WindowTop=40000"} << 6
+                                  << "T";
     QTest::newRow("first flag, title already read")
         << QStringList{"[System]", "Title=医院", "MessageFlg1=x"} << 13 << "医院";
 }
@@ -98,15 +102,15 @@ void TstSettings::badNumberEndsThroughErrorReport() {
 
 namespace {
 class FakeConnection final : public ReleasableConnection {
-public:
+  public:
     void RollbackAndClose() noexcept override { ++released; }
     int released = 0;
 };
 }  // namespace
 
 void TstSettings::errorReport() {
-    QCOMPARE(ErrorReportMessage(13),
-             QStringLiteral("予期せぬエラーが発生しました。製作会社に連絡をして下さい。\r\n\r\n(13) 型が一致しません。"));
+    QCOMPARE(ErrorReportMessage(13), QStringLiteral("予期せぬエラーが発生しました。製作会社に連絡を"
+                                                    "して下さい。\r\n\r\n(13) 型が一致しません。"));
     QVERIFY(ErrorReportMessage(-2147467259).contains(QStringLiteral("\r\n\r\n(-2147467259) ")));
 
     TestProgram prog;

@@ -10,7 +10,7 @@ using namespace ondrel::test;
 
 class TstStartup : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void systemDbExists_data();
     void systemDbExists();
     void startKarteNo_data();
@@ -77,7 +77,8 @@ void TstStartup::noSettingsStopsAtSystemDb() {
     QCOMPARE(prog.prompter.shown[0].kind, Shown::Warning);
     QCOMPARE(prog.prompter.shown[0].title, QString());
     QCOMPARE(prog.prompter.shown[0].text,
-             QStringLiteral("システムデータベースが見つかりません。\r\n先にzevシステムバーから環境設定を行って下さい。"));
+             QStringLiteral("システムデータベースが見つかりません。\r\n先にzevシステムバーから環境"
+                            "設定を行って下さい。"));
 }
 
 void TstStartup::secondInstanceRefused() {

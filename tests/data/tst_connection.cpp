@@ -14,7 +14,7 @@ using namespace ondrel::test;
 
 class TstConnection : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void refusesWhatIsNoDatabase_data();
     void refusesWhatIsNoDatabase();
     void statementOnUnopenedConnectionReachesErrorReport();
@@ -58,7 +58,8 @@ void TstConnection::statementOnUnopenedConnectionReachesErrorReport() {
     TestDbProgram p;
     p.ctx->settings.SystemDB = p.Root() + "/gone.db";
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, ReadCommon(*p.ctx, 0, 1, FetchMode::Latest, 0));
-    QVERIFY(p.prompter.shown.back().text.endsWith(QStringLiteral("(3014) データベース ファイルを開けません。")));
+    QVERIFY(p.prompter.shown.back().text.endsWith(
+        QStringLiteral("(3014) データベース ファイルを開けません。")));
     QVERIFY(!QFile::exists(p.Root() + "/gone.db"));
 }
 
@@ -79,9 +80,10 @@ void TstConnection::tableFieldList() {
     DbConnection cn;
     QVERIFY(OpenDbConnectionAt(p.DbPath(), cn));
     QCOMPARE(TableFieldList(cn, "one"), QStringLiteral("only_col"));
-    QCOMPARE(TableFieldList(cn, "tblDatCommon"),
-             QStringLiteral("MainKey, FormCode, KarteNo, KarteNoBranch, CreDate, LText000, LText001, "
-                            "LText002, LText003, LText004, LText005, LText006"));
+    QCOMPARE(
+        TableFieldList(cn, "tblDatCommon"),
+        QStringLiteral("MainKey, FormCode, KarteNo, KarteNoBranch, CreDate, LText000, LText001, "
+                       "LText002, LText003, LText004, LText005, LText006"));
     QCOMPARE(TableFieldList(cn, "no_such_table"), QString());
 }
 

@@ -10,7 +10,7 @@ using namespace ondrel::test;
 
 class TstCrashSafety : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void killedWriterLosesNoCommit();
 };
 
@@ -33,7 +33,8 @@ void TstCrashSafety::killedWriterLosesNoCommit() {
     QVERIFY(printed.size() > 10);
     QCOMPARE(p.Scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
     for (auto it = printed.cbegin(); it != printed.cend(); ++it) {
-        const QVariant text = p.Scalar("Select LText001 From tblDatCommon Where MainKey = ?", {it.key()});
+        const QVariant text =
+            p.Scalar("Select LText001 From tblDatCommon Where MainKey = ?", {it.key()});
         QVERIFY2(text.isValid(), qPrintable(QString::number(it.key())));
         const QStringList parts = text.toString().split(u' ');
         QCOMPARE(parts.value(1), QStringLiteral("改行\r\nあり"));

@@ -8,7 +8,7 @@ using namespace ondrel::test;
 
 class TstMemoStore : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void readLatestWithoutMemos();
     void readLatestAndByKey();
     void insertUpdateDelete();
@@ -72,8 +72,12 @@ void TstMemoStore::insertUpdateDelete() {
     const qint32 key = r.MainKey;
     QCOMPARE(p.Scalar("Select MainKey From tblDatCommon Where FormCode = 1").toInt(), key);
     // Empty texts are stored as NULL and read back as empty texts.
-    QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon Where MainKey = ? And LText000 Is Null And "
-                      "LText003 Is Null And LText006 Is Null", {key}).toInt(), 1);
+    QCOMPARE(
+        p.Scalar("Select Count(*) From tblDatCommon Where MainKey = ? And LText000 Is Null And "
+                 "LText003 Is Null And LText006 Is Null",
+                 {key})
+            .toInt(),
+        1);
     QCOMPARE(p.Scalar("Select CreDate From tblDatCommon Where MainKey = ?", {key}).toString(),
              QStringLiteral("2026-12-10"));
 
@@ -137,8 +141,9 @@ void TstMemoStore::failedInsertLeavesNoRow() {
     TestDbProgram p;
     // A second statement inside the insert's transaction fails after the row is in.
     p.Exec("Create Table audit (k INTEGER NOT NULL)");
-    p.Exec("Create Trigger t After Insert On tblDatCommon When NEW.LText000 = 'boom' "
-           "Begin Insert Into audit Values (NEW.MainKey); Insert Into audit Values (NULL); End");
+    p.Exec(
+        "Create Trigger t After Insert On tblDatCommon When NEW.LText000 = 'boom' "
+        "Begin Insert Into audit Values (NEW.MainKey); Insert Into audit Values (NULL); End");
     auto& r = p.ctx->common;
     r = CommonRecord{0, 0, 1234, 12345, QStringLiteral("2026/12/10"), {}};
     r.LText[0] = QStringLiteral("boom");
@@ -188,11 +193,13 @@ void TstMemoStore::historyText() {
                             "●2015/03/12 (木)\r\nA\r\n\r\n"
                             "●2015/03/05 (木)\r\nB\r\n\r\n"));
     // The range report: oldest first, both days of the range included.
-    QCOMPARE(HistoryText(*p.ctx, 1, 1234, HistoryOrder::OldestFirst, QDate(2015, 3, 5), QDate(2015, 3, 12)),
+    QCOMPARE(HistoryText(*p.ctx, 1, 1234, HistoryOrder::OldestFirst, QDate(2015, 3, 5),
+                         QDate(2015, 3, 12)),
              QStringLiteral("●2015/03/05 (木)\r\nB\r\n\r\n"
                             "●2015/03/12 (木)\r\nA\r\n\r\n"
                             "●2015/03/12 (木)\r\n\r\n\r\n"));
-    QCOMPARE(HistoryText(*p.ctx, 1, 1234, HistoryOrder::OldestFirst, QDate(2015, 3, 13), QDate(2015, 3, 19)),
+    QCOMPARE(HistoryText(*p.ctx, 1, 1234, HistoryOrder::OldestFirst, QDate(2015, 3, 13),
+                         QDate(2015, 3, 19)),
              QString());
     QCOMPARE(HistoryText(*p.ctx, 5, 1234, HistoryOrder::NewestFirst), QString());
 }

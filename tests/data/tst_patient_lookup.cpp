@@ -8,7 +8,7 @@ using namespace ondrel::test;
 
 class TstPatientLookup : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void lookUp_data();
     void lookUp();
     void notFoundLeavesNothingBehind();
@@ -18,7 +18,8 @@ private slots:
 };
 
 void TstPatientLookup::lookUp_data() {
-    QTest::addColumn<QVariantList>("row");  // カルテ番号, 氏名, 性別コード, 年号, 生年, 月, 日, 住所１, 住所２
+    QTest::addColumn<QVariantList>(
+        "row");  // カルテ番号, 氏名, 性別コード, 年号, 生年, 月, 日, 住所１, 住所２
     QTest::addColumn<QStringList>("expected");  // Name, Sex, BirthDate, Address
     QTest::newRow("male, S45/3/12")
         << QVariantList{500, "甲", "1", "S", "45", "3", "12", "東京都", "渋谷区"}
@@ -26,10 +27,12 @@ void TstPatientLookup::lookUp_data() {
     QTest::newRow("female, numeric era code and integer columns")
         << QVariantList{501, "乙", 2, "4", 4, 2, 29, "東京都", QVariant()}
         << QStringList{"乙", "女性", "H4/2/29", "東京都"};
-    QTest::newRow("sex 3, month 13") << QVariantList{502, "丙", "3", "S", "45", "13", "1", QVariant(), QVariant()}
-                                     << QStringList{"丙", "", "", ""};
+    QTest::newRow("sex 3, month 13")
+        << QVariantList{502, "丙", "3", "S", "45", "13", "1", QVariant(), QVariant()}
+        << QStringList{"丙", "", "", ""};
     QTest::newRow("NULL sex and birth")
-        << QVariantList{503, QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), "2丁目"}
+        << QVariantList{503,        QVariant(), QVariant(), QVariant(), QVariant(),
+                        QVariant(), QVariant(), QVariant(), "2丁目"}
         << QStringList{"", "", "", "2丁目"};
     QTest::newRow("old era written after the change")
         << QVariantList{504, "丁", "2", "平成", "31", "5", "1", "", ""}
@@ -40,9 +43,11 @@ void TstPatientLookup::lookUp() {
     QFETCH(QVariantList, row);
     QFETCH(QStringList, expected);
     TestDbProgram p;
-    p.Exec("Insert Into 患者マスター (カルテ番号, 氏名, 性別コード, 年号, 生年, 月, 日, 住所１, 住所２) "
-           "Values (?,?,?,?,?,?,?,?,?)",
-           row);
+    p.Exec(
+        "Insert Into 患者マスター (カルテ番号, 氏名, 性別コード, 年号, 生年, 月, 日, 住所１, "
+        "住所２) "
+        "Values (?,?,?,?,?,?,?,?,?)",
+        row);
     LookUpPatient(*p.ctx, row[0].toInt());
     const auto& pt = p.ctx->patient;
     QCOMPARE(pt.ChartNo, row[0].toInt());
@@ -63,7 +68,8 @@ void TstPatientLookup::notFoundLeavesNothingBehind() {
     const auto& pt = p.ctx->patient;
     QCOMPARE(pt.ChartNo, -1);
     QCOMPARE(pt.BaseNo, -1);
-    for (const QString* s : {&pt.Name, &pt.Kana, &pt.Sex, &pt.BirthDate, &pt.Tel, &pt.ZipCode, &pt.Address, &pt.Job}) {
+    for (const QString* s :
+         {&pt.Name, &pt.Kana, &pt.Sex, &pt.BirthDate, &pt.Tel, &pt.ZipCode, &pt.Address, &pt.Job}) {
         QVERIFY(s->isEmpty());
     }
     LookUpPatient(*p.ctx, 7);
@@ -92,7 +98,9 @@ void TstPatientLookup::clinicInfo() {
     TestDbProgram p;
     LoadClinicInfo(*p.ctx);  // the row of a new database is empty
     QCOMPARE(p.ctx->clinic.ClinicName, QString());
-    p.Exec("Update 医院情報 Set 医院名称 = 'みどり内科', 医院FAX番号 = '03-0000-0000', 管理医師 = '緑川'");
+    p.Exec(
+        "Update 医院情報 Set 医院名称 = 'みどり内科', 医院FAX番号 = '03-0000-0000', 管理医師 = "
+        "'緑川'");
     LoadClinicInfo(*p.ctx);
     QCOMPARE(p.ctx->clinic.ClinicName, QStringLiteral("みどり内科"));
     QCOMPARE(p.ctx->clinic.ClinicFax, QStringLiteral("03-0000-0000"));

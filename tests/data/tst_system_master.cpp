@@ -9,7 +9,7 @@ using namespace ondrel::test;
 
 class TstSystemMaster : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void flags_data();
     void flags();
     void namesRoundTrip();
@@ -46,8 +46,9 @@ void TstSystemMaster::namesRoundTrip() {
     TestDbProgram p;
     DbConnection cn;
     QVERIFY(OpenDbConnection(*p.ctx, cn));
-    const std::array<QString, 7> names{"O'Brien's 指導", "", "所見補助３", "😀漢字漢字漢字漢字漢字漢字漢字",
-                                       "\"quoted\"", "a;--b", "所見補助７"};
+    const std::array<QString, 7> names{
+        "O'Brien's 指導", "",      "所見補助３", "😀漢字漢字漢字漢字漢字漢字漢字",
+        "\"quoted\"",     "a;--b", "所見補助７"};
     Rtn_MasterWrite(cn, names, {false, false, true, false, false, false, true});
     const auto m = Rtn_MasterRead(cn);
     QVERIFY(m);

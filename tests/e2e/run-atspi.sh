@@ -9,7 +9,12 @@ cleanup() {
   # The office outlives the program, as it should for a user; not for a test.
   office_pid="$(cat "$work/cache/ondrel/office-profile/office.pid" 2>/dev/null || true)"
   [ -n "$office_pid" ] && kill -KILL -- "-$office_pid" 2>/dev/null || true
-  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+  # Wait for the X server to go: a dying one removes its socket late and could
+  # take the socket of the next run's server on the same display with it.
+  if [ -n "${xvfb_pid:-}" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -1,11 +1,11 @@
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QtTest>
 
 #include "guidance_report.h"
 #include "office.h"
 #include "test_db.h"
-#include <QProcess>
 
 using namespace ondrel;
 using namespace ondrel::test;
@@ -41,19 +41,19 @@ class TstReport : public QObject {
 
     Workbook Read(const QString& path) {
         auto doc = office_->LoadForReading(path);
-        Workbook w{doc->FirstSheetName(), doc->CellText(2, 1), doc->CellText(2, 3), doc->CellText(4, 1),
-                   doc->CellText(6, 1)};
+        Workbook w{doc->FirstSheetName(), doc->CellText(2, 1), doc->CellText(2, 3),
+                   doc->CellText(4, 1), doc->CellText(6, 1)};
         doc->Close();
         return w;
     }
 
-    void Report(TestProgram& p, const QString& karteNo, const QString& name, const QString& category,
-                const QString& date, const QString& memo) {
+    void Report(TestProgram& p, const QString& karteNo, const QString& name,
+                const QString& category, const QString& date, const QString& memo) {
         p.ctx->report = ReportInfo{karteNo, name, category, date, memo};
         Rtn_GuidanceReport(*p.ctx, *office_);
     }
 
-private slots:
+  private slots:
     void initTestCase() {
         office_ = std::make_unique<Office>(Config());
         QElapsedTimer t;
@@ -83,23 +83,35 @@ private slots:
 void TstReport::compose_data() {
     QTest::addColumn<QString>("dateText");
     QTest::addColumn<QString>("c2");
-    QTest::newRow("2024/04/01") << "2024/04/01" << "令和6年4月1日";
-    QTest::newRow("with a time") << "2024/04/01 10:30:00" << "令和6年4月1日";
-    QTest::newRow("first day of 令和, year 1 as 1") << "2019/05/01" << "令和1年5月1日";
-    QTest::newRow("last day of 平成") << "2019/04/30" << "平成31年4月30日";
-    QTest::newRow("last day of 昭和") << "1989/01/07" << "昭和64年1月7日";
-    QTest::newRow("first day of 平成") << "1989/01/08" << "平成1年1月8日";
-    QTest::newRow("first day of 昭和") << "1926/12/25" << "昭和1年12月25日";
-    QTest::newRow("last day of 大正") << "1926/12/24" << "大正15年12月24日";
-    QTest::newRow("range text unchanged") << "令和6年3月25日 ～ 令和6年4月1日" << "令和6年3月25日 ～ 令和6年4月1日";
-    QTest::newRow("not a date") << "2024/13/01" << "2024/13/01";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("2024/04/01") << "2024/04/01"
+                                << "令和6年4月1日";
+    QTest::newRow("with a time") << "2024/04/01 10:30:00"
+                                 << "令和6年4月1日";
+    QTest::newRow("first day of 令和, year 1 as 1") << "2019/05/01"
+                                                    << "令和1年5月1日";
+    QTest::newRow("last day of 平成") << "2019/04/30"
+                                      << "平成31年4月30日";
+    QTest::newRow("last day of 昭和") << "1989/01/07"
+                                      << "昭和64年1月7日";
+    QTest::newRow("first day of 平成") << "1989/01/08"
+                                       << "平成1年1月8日";
+    QTest::newRow("first day of 昭和") << "1926/12/25"
+                                       << "昭和1年12月25日";
+    QTest::newRow("last day of 大正") << "1926/12/24"
+                                      << "大正15年12月24日";
+    QTest::newRow("range text unchanged") << "令和6年3月25日 ～ 令和6年4月1日"
+                                          << "令和6年3月25日 ～ 令和6年4月1日";
+    QTest::newRow("not a date") << "2024/13/01"
+                                << "2024/13/01";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TstReport::compose() {
     QFETCH(QString, dateText);
     QFETCH(QString, c2);
-    const ReportCells cells = ComposeReport(ReportInfo{"1234", "山田　太郎", "所見", dateText, "a\r\nb"});
+    const ReportCells cells =
+        ComposeReport(ReportInfo{"1234", "山田　太郎", "所見", dateText, "a\r\nb"});
     QCOMPARE(cells.c2, c2);
     QCOMPARE(cells.a4, QStringLiteral("1234\u3000\u3000山田　太郎"));
     QCOMPARE(cells.a6, QStringLiteral("a\nb"));
@@ -130,7 +142,8 @@ void TstReport::oneMemoReport() {
     Install(p);
     p.ctx->settings.Title = QStringLiteral("指導指示管理");
     const QByteArray templateBefore = ReadBytes(p.Folder() + "/Template/指導指示管理.xls");
-    Report(p, "1234", "山田　太郎", "栄養指導", "2024/04/01", "一行目\r\n\r\n三行目 'quoted' \"x\"");
+    Report(p, "1234", "山田　太郎", "栄養指導", "2024/04/01",
+           "一行目\r\n\r\n三行目 'quoted' \"x\"");
     const QString out = p.Folder() + "/帳票/指導指示管理-1234.xls";
     QVERIFY(QFile::exists(out));
     const Workbook w = Read(out);
@@ -139,7 +152,8 @@ void TstReport::oneMemoReport() {
     QCOMPARE(w.c2, QStringLiteral("令和6年4月1日"));
     QCOMPARE(w.a4, QStringLiteral("1234\u3000\u3000山田　太郎"));
     QCOMPARE(w.a6, QStringLiteral("一行目\n\n三行目 'quoted' \"x\""));
-    QCOMPARE(ReadBytes(p.Folder() + "/Template/指導指示管理.xls"), templateBefore);  // never written
+    QCOMPARE(ReadBytes(p.Folder() + "/Template/指導指示管理.xls"),
+             templateBefore);  // never written
     QVERIFY(p.prompter.shown.empty());
     QCOMPARE(p.waitCursor.depth, 0);
 }
@@ -150,17 +164,30 @@ void TstReport::rangeAndEdgeCells_data() {
     QTest::addColumn<QString>("date");
     QTest::addColumn<QString>("memo");
     QTest::addColumn<QStringList>("expected");  // sheet, A2, C2, A4, A6
-    QTest::newRow("range report")
-        << "山田" << "所見" << "令和6年3月25日 ～ 令和6年4月1日" << "●2024/03/25 (月)\r\nT1\r\n\r\n"
-        << QStringList{"所見", "所見", "令和6年3月25日 ～ 令和6年4月1日", "1234\u3000\u3000山田",
-                       "●2024/03/25 (月)\nT1\n\n"};
-    QTest::newRow("empty memo") << "山田" << "所見" << "2024/04/01" << ""
-                                << QStringList{"所見", "所見", "令和6年4月1日", "1234\u3000\u3000山田", ""};
-    QTest::newRow("refused sheet name keeps the template's") << "山田" << "食事/運動" << "2024/04/01" << "m"
-                                                             << QStringList{"指導指示", "食事/運動", "令和6年4月1日",
-                                                                            "1234\u3000\u3000山田", "m"};
-    QTest::newRow("empty category and name") << "" << "" << "2024/04/01" << "m"
-                                             << QStringList{"指導指示", "", "令和6年4月1日", "1234\u3000\u3000", "m"};
+    QTest::newRow("range report") << "山田"
+                                  << "所見"
+                                  << "令和6年3月25日 ～ 令和6年4月1日"
+                                  << "●2024/03/25 (月)\r\nT1\r\n\r\n"
+                                  << QStringList{"所見", "所見", "令和6年3月25日 ～ 令和6年4月1日",
+                                                 "1234\u3000\u3000山田",
+                                                 "●2024/03/25 (月)\nT1\n\n"};
+    QTest::newRow("empty memo") << "山田"
+                                << "所見"
+                                << "2024/04/01"
+                                << ""
+                                << QStringList{"所見", "所見", "令和6年4月1日",
+                                               "1234\u3000\u3000山田", ""};
+    QTest::newRow("refused sheet name keeps the template's")
+        << "山田"
+        << "食事/運動"
+        << "2024/04/01"
+        << "m"
+        << QStringList{"指導指示", "食事/運動", "令和6年4月1日", "1234\u3000\u3000山田", "m"};
+    QTest::newRow("empty category and name")
+        << ""
+        << ""
+        << "2024/04/01"
+        << "m" << QStringList{"指導指示", "", "令和6年4月1日", "1234\u3000\u3000", "m"};
 }
 
 void TstReport::rangeAndEdgeCells() {
@@ -195,7 +222,8 @@ void TstReport::missingTemplate() {
         if (empty) WriteBytes(p.Folder() + "/Template/指導指示管理.xls", {});
         p.ctx->settings.Title = QStringLiteral("T");
         Report(p, "1234", "山田", "所見", "2024/04/01", "m");
-        QCOMPARE(p.prompter.Texts(), QStringList{"テンプレートファイルが指定のフォルダに存在しません。"});
+        QCOMPARE(p.prompter.Texts(),
+                 QStringList{"テンプレートファイルが指定のフォルダに存在しません。"});
         QCOMPARE(p.prompter.shown[0].title, QStringLiteral("T"));
         QVERIFY(QDir(p.Folder() + "/帳票").entryList(QDir::Files).isEmpty());
     }
@@ -261,18 +289,24 @@ void TstReport::batchCommand_data() {
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("cells");  // sheet, C2, A4, A6
     QTest::newRow("latest memo") << QStringList{"--chart", "12345", "--category", "1"} << 0
-                                 << QStringList{"所見補助２", "令和6年4月2日", "1234\u3000\u3000山田　太郎", "second"};
-    QTest::newRow("memo of a day") << QStringList{"--chart", "12345", "--category", "1", "--date", "2024/04/01"} << 0
-                                   << QStringList{"所見補助２", "令和6年4月1日", "1234\u3000\u3000山田　太郎", "first\nline"};
-    QTest::newRow("range") << QStringList{"--chart", "12345", "--category", "1", "--from", "2024/04/01", "--to",
-                                          "2024/04/01"}
+                                 << QStringList{"所見補助２", "令和6年4月2日",
+                                                "1234\u3000\u3000山田　太郎", "second"};
+    QTest::newRow("memo of a day")
+        << QStringList{"--chart", "12345", "--category", "1", "--date", "2024/04/01"} << 0
+        << QStringList{"所見補助２", "令和6年4月1日", "1234\u3000\u3000山田　太郎", "first\nline"};
+    QTest::newRow("range") << QStringList{"--chart", "12345",      "--category", "1",
+                                          "--from",  "2024/04/01", "--to",       "2024/04/01"}
                            << 0
-                           << QStringList{"所見補助２", "令和6年4月1日 ～ 令和6年4月1日", "1234\u3000\u3000山田　太郎",
+                           << QStringList{"所見補助２", "令和6年4月1日 ～ 令和6年4月1日",
+                                          "1234\u3000\u3000山田　太郎",
                                           "●2024/04/01 (月)\nfirst\nline\n\n"};
-    QTest::newRow("not registered") << QStringList{"--chart", "99999", "--category", "1"} << 1 << QStringList{};
-    QTest::newRow("no memo that day") << QStringList{"--chart", "12345", "--category", "1", "--date", "2020/01/01"}
-                                      << 1 << QStringList{};
-    QTest::newRow("usage") << QStringList{"--chart", "12345", "--category", "9"} << 2 << QStringList{};
+    QTest::newRow("not registered")
+        << QStringList{"--chart", "99999", "--category", "1"} << 1 << QStringList{};
+    QTest::newRow("no memo that day")
+        << QStringList{"--chart", "12345", "--category", "1", "--date", "2020/01/01"} << 1
+        << QStringList{};
+    QTest::newRow("usage") << QStringList{"--chart", "12345", "--category", "9"} << 2
+                           << QStringList{};
 }
 
 void TstReport::batchCommand() {

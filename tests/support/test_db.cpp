@@ -14,13 +14,14 @@ TestDbProgram::TestDbProgram() {
     WriteIniText({QStringLiteral("[System]"), QStringLiteral("Title=指導指示管理"),
                   QStringLiteral("SystemDB=") + DbPath()});
     LoadSettings(*ctx);
-    Exec(QStringLiteral("Insert Into 患者マスター (カルテ番号, 氏名, フリガナ, 性別コード, 年号, 生年, 月, 日, "
-                        "TEL, 郵便番号, 住所１, 住所２, 職業) Values "
-                        "(12345, '山田　太郎', 'ヤマダ タロウ', '1', 'S', '45', '3', '12', '03-1111-2222', "
-                        "'150-0001', '東京都', '渋谷区1-2', '会社員'),"
-                        "(12346, '山田　花子', 'ヤマダ ハナコ', '2', 'H', '4', '2', '29', NULL, NULL, '東京都', "
-                        "NULL, NULL),"
-                        "(7, '一桁　七', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)"));
+    Exec(QStringLiteral(
+        "Insert Into 患者マスター (カルテ番号, 氏名, フリガナ, 性別コード, 年号, 生年, 月, 日, "
+        "TEL, 郵便番号, 住所１, 住所２, 職業) Values "
+        "(12345, '山田　太郎', 'ヤマダ タロウ', '1', 'S', '45', '3', '12', '03-1111-2222', "
+        "'150-0001', '東京都', '渋谷区1-2', '会社員'),"
+        "(12346, '山田　花子', 'ヤマダ ハナコ', '2', 'H', '4', '2', '29', NULL, NULL, '東京都', "
+        "NULL, NULL),"
+        "(7, '一桁　七', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)"));
 }
 
 void TestDbProgram::Exec(const QString& sql, const QVariantList& values) const {
@@ -40,9 +41,10 @@ qint32 TestDbProgram::AddMemo(int formCode, qint32 fullChartNo, const QString& i
                               const QString& text) const {
     QVariantList values{formCode, fullChartNo / 10, fullChartNo, isoDate};
     for (int k = 0; k < 7; ++k) values << (k == formCode ? SqlText(text) : SqlText(QString()));
-    Exec(QStringLiteral("Insert Into tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000, "
-                        "LText001, LText002, LText003, LText004, LText005, LText006) "
-                        "Values (?,?,?,?,?,?,?,?,?,?,?)"),
+    Exec(QStringLiteral(
+             "Insert Into tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000, "
+             "LText001, LText002, LText003, LText004, LText005, LText006) "
+             "Values (?,?,?,?,?,?,?,?,?,?,?)"),
          values);
     return Scalar(QStringLiteral("Select Max(MainKey) From tblDatCommon")).toInt();
 }

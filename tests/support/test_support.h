@@ -21,7 +21,7 @@ struct Shown {
 // Answers questions from a script (No when the script is empty) and records
 // every box.
 class ScriptedPrompter final : public Prompter {
-public:
+  public:
     bool Question(const QString& title, const QString& text) override;
     void Warning(const QString& title, const QString& text) override;
     void Information(const QString& title, const QString& text) override;
@@ -37,7 +37,7 @@ public:
     // Runs inside a box, as the user's time with it would.
     std::function<void()> whileShowing;
 
-private:
+  private:
     void Record(Shown::Kind kind, const QString& title, const QString& text);
     std::deque<bool> answers_;
 };
@@ -47,12 +47,12 @@ struct ProgramEnded {
 };
 
 class ThrowingEnd final : public ProgramEnd {
-public:
+  public:
     [[noreturn]] void End(int status) override { throw ProgramEnded{status}; }
 };
 
 class CountingWaitCursor final : public WaitCursor {
-public:
+  public:
     void Begin() override { ++depth, ++begun; }
     void End() override { --depth; }
     int depth = 0;
@@ -62,7 +62,7 @@ public:
 // A program folder in a temporary directory, with the link folder beside it
 // and a context that uses the scripted seams.
 class TestProgram {
-public:
+  public:
     TestProgram();
     QString Folder() const { return root_.path() + QStringLiteral("/prog"); }
     QString Root() const { return root_.path(); }
@@ -77,7 +77,7 @@ public:
     ThrowingEnd end;
     std::unique_ptr<AppContext> ctx;
 
-private:
+  private:
     QTemporaryDir root_;
 };
 

@@ -21,7 +21,7 @@ class TstDbTool : public QObject {
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
 
-private slots:
+  private slots:
     void init();
     void importPatients_data();
     void importPatients();
@@ -34,7 +34,8 @@ void TstDbTool::init() {
     TestProgram p;
     const QString db = p.Root() + "/new.db";
     QCOMPARE(Run("ondrel-db", {"init", db}), 0);
-    QCOMPARE(QFile::permissions(db) & (QFileDevice::ReadOther | QFileDevice::ReadGroup | QFileDevice::WriteOther),
+    QCOMPARE(QFile::permissions(db) &
+                 (QFileDevice::ReadOther | QFileDevice::ReadGroup | QFileDevice::WriteOther),
              QFileDevice::Permissions());
     QString err;
     const QByteArray before = ReadBytes(db);
@@ -60,16 +61,20 @@ void TstDbTool::importPatients_data() {
     QTest::addColumn<QString>("message");  // part of the error, or the name of 12345 after import
     const QString header = "カルテ番号,氏名,性別コード,年号,生年,月,日\r\n";
     QTest::newRow("utf-8 with BOM, replaces 12345")
-        << ("\xEF\xBB\xBF" + (header + "12345,\"佐藤, 一郎\",1,S,50,1,2\r\n20001,\"引用\"\"符\"\"\",2,H,1,2,3\r\n").toUtf8())
+        << ("\xEF\xBB\xBF" +
+            (header + "12345,\"佐藤, 一郎\",1,S,50,1,2\r\n20001,\"引用\"\"符\"\"\",2,H,1,2,3\r\n")
+                .toUtf8())
         << 0 << "佐藤, 一郎";
-    QTest::newRow("cp932") << ToCp932(header + "12345,髙橋　～①,1,S,50,1,2\r\n") << 0 << "髙橋　～①";
+    QTest::newRow("cp932") << ToCp932(header + "12345,髙橋　～①,1,S,50,1,2\r\n") << 0
+                           << "髙橋　～①";
     QTest::newRow("line break inside quotes")
         << (header + "12345,\"二行\n目\",1,S,50,1,2\n").toUtf8() << 0 << "二行\n目";
-    QTest::newRow("short line") << (header + "12345,a,1,S,50,1,2\r\n20001,b,1\r\n").toUtf8() << 1 << "3 行目";
-    QTest::newRow("unclosed quote") << (header + "12345,a,1,S,50,1,2\r\n20001,\"b,1,S,1,1,1\r\n").toUtf8() << 1
-                                    << "3 行目";
-    QTest::newRow("chart number not a number") << (header + "12345,a,1,S,50,1,2\r\nabc,b,1,S,1,1,1\r\n").toUtf8()
-                                               << 1 << "3 行目";
+    QTest::newRow("short line") << (header + "12345,a,1,S,50,1,2\r\n20001,b,1\r\n").toUtf8() << 1
+                                << "3 行目";
+    QTest::newRow("unclosed quote")
+        << (header + "12345,a,1,S,50,1,2\r\n20001,\"b,1,S,1,1,1\r\n").toUtf8() << 1 << "3 行目";
+    QTest::newRow("chart number not a number")
+        << (header + "12345,a,1,S,50,1,2\r\nabc,b,1,S,1,1,1\r\n").toUtf8() << 1 << "3 行目";
     QTest::newRow("unknown column") << QByteArray("カルテ番号,好物\r\n1,寿司\r\n") << 1 << "好物";
 }
 
@@ -80,7 +85,8 @@ void TstDbTool::importPatients() {
     TestDbProgram p;
     WriteBytes(p.Root() + "/p.csv", csv);
     QString err;
-    QCOMPARE(Run("ondrel-db", {"import-patients", p.DbPath(), p.Root() + "/p.csv"}, &err), exitCode);
+    QCOMPARE(Run("ondrel-db", {"import-patients", p.DbPath(), p.Root() + "/p.csv"}, &err),
+             exitCode);
     LookUpPatient(*p.ctx, 12345);
     if (exitCode == 0) {
         QCOMPARE(p.ctx->patient.Name, message);

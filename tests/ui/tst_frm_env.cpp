@@ -14,7 +14,7 @@ using namespace ondrel::test;
 
 class TstFrmEnv : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase() { SetUpApplication(*qApp); }
     void display_data();
     void display();
@@ -31,12 +31,15 @@ void TstFrmEnv::display_data() {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QList<bool>>("checks");  // 1..6
-    QTest::newRow("empty table") << "Delete From tblMasSystemA" << QStringList{"", "", "", "", "", "", ""}
+    QTest::newRow("empty table") << "Delete From tblMasSystemA"
+                                 << QStringList{"", "", "", "", "", "", ""}
                                  << QList<bool>{false, false, false, false, false, false};
     QTest::newRow("flags 1, 0, NULL, x, integer 1")
-        << "Update tblMasSystemA Set Name02 = NULL, Check02 = '1', Check03 = '0', Check04 = NULL, Check05 = 'x', "
+        << "Update tblMasSystemA Set Name02 = NULL, Check02 = '1', Check03 = '0', Check04 = NULL, "
+           "Check05 = 'x', "
            "Check06 = 1, Check07 = '1 '"
-        << QStringList{"所見補助１", "", "所見補助３", "所見補助４", "所見補助５", "所見補助６", "所見補助７"}
+        << QStringList{"所見補助１", "",           "所見補助３", "所見補助４",
+                       "所見補助５", "所見補助６", "所見補助７"}
         << QList<bool>{true, false, false, false, true, false};
 }
 
@@ -60,7 +63,8 @@ void TstFrmEnv::save_data() {
     QTest::addColumn<bool>("written");
     QTest::newRow("Yes") << QStringList{} << QList<bool>{true} << true << true;
     QTest::newRow("No") << QStringList{} << QList<bool>{false} << true << false;
-    QTest::newRow("MessageFlg1 1") << QStringList{"MessageFlg1=1"} << QList<bool>{} << false << true;
+    QTest::newRow("MessageFlg1 1")
+        << QStringList{"MessageFlg1=1"} << QList<bool>{} << false << true;
 }
 
 void TstFrmEnv::save() {
@@ -74,7 +78,8 @@ void TstFrmEnv::save() {
     d.Form_Load();
     d.show();
     const QString apostrophe = QStringLiteral("O'Brien's 指導");
-    const QString full = QString(14, u'漢') + QStringLiteral("😀");  // 15 characters, 16 UTF-16 units
+    const QString full =
+        QString(14, u'漢') + QStringLiteral("😀");  // 15 characters, 16 UTF-16 units
     d.txtData[0]->setText(apostrophe);
     d.txtData[1]->setText(full);
     d.txtData[2]->clear();
@@ -83,11 +88,15 @@ void TstFrmEnv::save() {
     d.cmdProcess[0]->click();
     QVERIFY(!d.isVisible());  // closes whatever the answer
     QCOMPARE(f.prompter.shown.size(), size_t(asked ? 1 : 0));
-    if (asked) QCOMPARE(f.prompter.Texts()[0], QStringLiteral("データを保存します。よろしいですか。"));
-    QCOMPARE(f.Scalar("Select Name01 From tblMasSystemA").toString(), written ? apostrophe : QStringLiteral("所見補助１"));
-    QCOMPARE(f.Scalar("Select Name02 From tblMasSystemA").toString(), written ? full : QStringLiteral("所見補助２"));
+    if (asked)
+        QCOMPARE(f.prompter.Texts()[0], QStringLiteral("データを保存します。よろしいですか。"));
+    QCOMPARE(f.Scalar("Select Name01 From tblMasSystemA").toString(),
+             written ? apostrophe : QStringLiteral("所見補助１"));
+    QCOMPARE(f.Scalar("Select Name02 From tblMasSystemA").toString(),
+             written ? full : QStringLiteral("所見補助２"));
     QCOMPARE(f.Scalar("Select Name03 From tblMasSystemA").isNull(), written);
-    QCOMPARE(f.Scalar("Select Check04 From tblMasSystemA").toString(), written ? QStringLiteral("0") : QStringLiteral("1"));
+    QCOMPARE(f.Scalar("Select Check04 From tblMasSystemA").toString(),
+             written ? QStringLiteral("0") : QStringLiteral("1"));
     QCOMPARE(f.Scalar("Select Check02 From tblMasSystemA").toString(), QStringLiteral("1"));
     // Closing wrote the dialog's placement.
     QCOMPARE(ReadIniString(f.IniPath(), "frmEnv", "WindowState"), QStringLiteral("0"));
@@ -135,7 +144,8 @@ void TstFrmEnv::topmostClickWritesAndEnds() {
     QCOMPARE(d.windowFlags().testFlag(Qt::WindowStaysOnTopHint), windowTop == u"1");
     d.txtData[0]->setText(QStringLiteral("typed, not saved"));
     try {
-        QTest::mouseClick(d.chkWindowTop, Qt::LeftButton, {}, QPoint(8, d.chkWindowTop->height() / 2));
+        QTest::mouseClick(d.chkWindowTop, Qt::LeftButton, {},
+                          QPoint(8, d.chkWindowTop->height() / 2));
         QFAIL("the program did not end");
     } catch (const ProgramEnded& e) {
         QCOMPARE(e.status, 0);
@@ -143,7 +153,8 @@ void TstFrmEnv::topmostClickWritesAndEnds() {
     QCOMPARE(ReadIniString(f.IniPath(), "System", "WindowTop"), written);
     QCOMPARE(f.prompter.Texts(), QStringList{"システムを終了しますので立ち上げ直して下さい。"});
     QCOMPARE(f.prompter.shown[0].kind, Shown::Information);
-    QCOMPARE(ReadIniString(f.IniPath(), "frmEnv", "WindowState"), QString());  // no placement written
+    QCOMPARE(ReadIniString(f.IniPath(), "frmEnv", "WindowState"),
+             QString());  // no placement written
     QCOMPARE(f.Scalar("Select Name01 From tblMasSystemA").toString(), QStringLiteral("所見補助１"));
 }
 

@@ -8,9 +8,9 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTabWidget>
-#include "date_list_grid.h"
 #include <QtTest>
 
+#include "date_list_grid.h"
 #include "ini_file.h"
 #include "main_layout.h"
 #include "twips.h"
@@ -22,7 +22,7 @@ using namespace ondrel::test;
 
 class TstMainWindow : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase() { SetUpApplication(*qApp); }
     void opening_data();
     void opening();
@@ -77,7 +77,8 @@ void TstMainWindow::opening() {
     QCOMPARE(w.shpHeader0->isVisible(), boxShown);
     QCOMPARE(w.lblInfo[0]->isVisible(), !boxShown);
     QCOMPARE(w.lblInfo[0]->text(), QStringLiteral("1234"));
-    QCOMPARE(w.txtLData[tab]->toPlainText(), tab == 3 ? QStringLiteral("tab three") : QStringLiteral("tab zero"));
+    QCOMPARE(w.txtLData[tab]->toPlainText(),
+             tab == 3 ? QStringLiteral("tab three") : QStringLiteral("tab zero"));
     QVERIFY(w.picGroup[tab]->isVisible());
     QVERIFY(w.txtPast[tab]->toPlainText().startsWith(QStringLiteral("●2024/04/0")));
     QVERIFY(w.timTimer->isActive());
@@ -104,11 +105,13 @@ void TstMainWindow::tabSetup_data() {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QList<bool>>("enabled");  // tabs 1..6
     QTest::addColumn<QString>("caption0");
-    QTest::newRow("all in use") << "" << QList<bool>{true, true, true, true, true, true} << "所見補助１";
-    QTest::newRow("no master row") << "Delete From tblMasSystemA" << QList<bool>{false, false, false, false, false, false}
-                                   << "";
+    QTest::newRow("all in use") << "" << QList<bool>{true, true, true, true, true, true}
+                                << "所見補助１";
+    QTest::newRow("no master row") << "Delete From tblMasSystemA"
+                                   << QList<bool>{false, false, false, false, false, false} << "";
     QTest::newRow("'1 ', '01', NULL and 0")
-        << "Update tblMasSystemA Set Name01 = 'O''Brien', Check02 = '1 ', Check03 = '01', Check04 = NULL, Check05 = 0"
+        << "Update tblMasSystemA Set Name01 = 'O''Brien', Check02 = '1 ', Check03 = '01', Check04 "
+           "= NULL, Check05 = 0"
         << QList<bool>{false, false, false, false, true, true} << "O'Brien";
 }
 
@@ -138,17 +141,17 @@ void TstMainWindow::geometryAt96Dpi() {
     auto& w = *f.window;
     if (LogicalDpi(&w) != 96) QSKIP("needs 96 DPI");
     auto at = [&](QWidget* c) { return QRect(c->mapTo(&w, QPoint(0, 0)), c->size()); };
-    QCOMPARE(w.size(), QSize(1103, 808));                                 // 16545 × 12120
-    QCOMPARE(at(w.cmdProcess[6]), QRect(15 + 963, 15, 100, 31));          // 閉じる
+    QCOMPARE(w.size(), QSize(1103, 808));                         // 16545 × 12120
+    QCOMPARE(at(w.cmdProcess[6]), QRect(15 + 963, 15, 100, 31));  // 閉じる
     QCOMPARE(at(w.tabMain), QRect(15, 15 + 51, 1070, 673));
     QCOMPARE(at(w.picGroup[0]).topLeft(), QPoint(15 + 21, 15 + 51 + 51));
     QCOMPARE(w.grdDateList[0]->size(), QSize(163, 601));
     QCOMPARE(at(w.txtLData[0]).topLeft() - at(w.picGroup[0]).topLeft(), QPoint(606, 135));
     QCOMPARE(w.txtLData[0]->size(), QSize(409, 466));
     QCOMPARE(at(w.cmdProcess[4]), QRect(15 + 627 + 108, 15 + 102 + 9, 94, 31));  // 保存
-    QCOMPARE(w.grdDateList[0]->horizontalHeader()->height(), 38);           // 567
-    QCOMPARE(w.grdDateList[0]->rowHeight(0), 30);                           // 454
-    QCOMPARE(w.grdDateList[0]->columnWidth(0), 142);                        // 2130
+    QCOMPARE(w.grdDateList[0]->horizontalHeader()->height(), 38);                // 567
+    QCOMPARE(w.grdDateList[0]->rowHeight(0), 30);                                // 454
+    QCOMPARE(w.grdDateList[0]->columnWidth(0), 142);                             // 2130
 }
 
 void TstMainWindow::scrollRange_data() {
@@ -205,7 +208,8 @@ void TstMainWindow::closing() {
     QVERIFY(!f.window->close());
     QVERIFY(f.window->isVisible());
     QCOMPARE(ReadBytes(f.IniPath()), before);
-    QCOMPARE(f.prompter.Texts().back(), QStringLiteral("編集したデータは失われます。よろしいですか。"));
+    QCOMPARE(f.prompter.Texts().back(),
+             QStringLiteral("編集したデータは失われます。よろしいですか。"));
     f.prompter.Answer({true});
     QVERIFY(f.window->close());
     const QString ini = f.IniPath();
@@ -227,15 +231,24 @@ void TstMainWindow::chartNumber_data() {
     QTest::addColumn<QString>("box");
     QTest::addColumn<int>("karteNo");  // -1: no patient shown
     QTest::addColumn<QString>("message");
-    QTest::newRow("1234-5") << "1234-5" << "1234-5" << 1234 << "";
-    QTest::newRow("12345") << "12345" << "1234-5" << 1234 << "";
-    QTest::newRow("1-2-3-4-5") << "1-2-3-4-5" << "1234-5" << 1234 << "";
-    QTest::newRow(" 12345 with blanks") << " 12345 " << "1234-5" << 1234 << "";
-    QTest::newRow("7") << "7" << "0-7" << 0 << "";
-    QTest::newRow("abc") << "abc" << "abc" << -1 << "カルテ番号が不正です。";
-    QTest::newRow("empty") << "" << "" << -1 << "カルテ番号が不正です。";
-    QTest::newRow("beyond 32 bits") << "9999999999" << "9999999999" << -1 << "カルテ番号が不正です。";
-    QTest::newRow("not registered") << "99999" << "99999" << -1 << "カルテ番号99999は登録されていません。";
+    QTest::newRow("1234-5") << "1234-5"
+                            << "1234-5" << 1234 << "";
+    QTest::newRow("12345") << "12345"
+                           << "1234-5" << 1234 << "";
+    QTest::newRow("1-2-3-4-5") << "1-2-3-4-5"
+                               << "1234-5" << 1234 << "";
+    QTest::newRow(" 12345 with blanks") << " 12345 "
+                                        << "1234-5" << 1234 << "";
+    QTest::newRow("7") << "7"
+                       << "0-7" << 0 << "";
+    QTest::newRow("abc") << "abc"
+                         << "abc" << -1 << "カルテ番号が不正です。";
+    QTest::newRow("empty") << ""
+                           << "" << -1 << "カルテ番号が不正です。";
+    QTest::newRow("beyond 32 bits") << "9999999999"
+                                    << "9999999999" << -1 << "カルテ番号が不正です。";
+    QTest::newRow("not registered") << "99999"
+                                    << "99999" << -1 << "カルテ番号99999は登録されていません。";
 }
 
 void TstMainWindow::chartNumber() {
@@ -278,13 +291,15 @@ void TstMainWindow::linkPoll_data() {
     };
     QTest::newRow("no file") << QByteArray() << 12345 << 0 << false;
     QTest::newRow("status 0") << link("0", "12346") << 12345 << 0 << false;
-    QTest::newRow("no status key") << QByteArray("[Patient.Info]\r\nKarteNoBranch=12346\r\n") << 12345 << 0 << false;
+    QTest::newRow("no status key")
+        << QByteArray("[Patient.Info]\r\nKarteNoBranch=12346\r\n") << 12345 << 0 << false;
     QTest::newRow("same patient") << link("1", "12345") << 12345 << 0 << false;
     QTest::newRow("same patient with dash") << link("1", "1234-5") << 12345 << 0 << false;
     QTest::newRow("other patient, saved first") << link("1", "12346") << 12346 << 0 << true;
     QTest::newRow("unregistered, told once") << link("1", "55555") << -1 << 1 << true;
-    QTest::newRow("garbage, told once") << QByteArray("[Patient.Info]\r\nStatus=1\r\nKarteNoBranch=\x82\xff zz\r\n")
-                                        << -1 << 1 << true;
+    QTest::newRow("garbage, told once")
+        << QByteArray("[Patient.Info]\r\nStatus=1\r\nKarteNoBranch=\x82\xff zz\r\n") << -1 << 1
+        << true;
     QTest::newRow("binary file") << QByteArray("\x00\x01\x02[\xff\xfe", 7) << 12345 << 0 << false;
 }
 
@@ -324,27 +339,30 @@ void TstMainWindow::placement_data() {
     QTest::addColumn<QStringList>("section");
     QTest::addColumn<QRect>("expected");  // in pixels at 96 DPI; x or y -1: centred
     QTest::addColumn<bool>("maximized");
-    QTest::newRow("first start: centred") << "frmOndrel" << QStringList{} << QRect(-1, -1, 1103, 808) << false;
+    QTest::newRow("first start: centred")
+        << "frmOndrel" << QStringList{} << QRect(-1, -1, 1103, 808) << false;
     QTest::newRow("saved normal") << "frmOndrel"
-                                  << QStringList{"WindowState=0", "WinLeft=1500", "WinTop=3000", "WinWidth=12000",
-                                                 "WinHeight=9000"}
+                                  << QStringList{"WindowState=0", "WinLeft=1500", "WinTop=3000",
+                                                 "WinWidth=12000", "WinHeight=9000"}
                                   << QRect(100, 200, 800, 600) << false;
-    QTest::newRow("saved maximised") << "frmOndrel"
-                                     << QStringList{"WindowState=2", "WinLeft=0", "WinTop=0", "WinWidth=12000",
-                                                    "WinHeight=9000"}
-                                     << QRect(0, 0, 800, 600) << true;
-    QTest::newRow("letters in WinLeft") << "frmOndrel"
-                                        << QStringList{"WindowState=0", "WinLeft=abc", "WinTop=1500"}
-                                        << QRect(-1, 100, 1103, 808) << false;
-    QTest::newRow("state not a number") << "frmOndrel" << QStringList{"WindowState=x", "WinLeft=150", "WinTop=150"}
-                                        << QRect(10, 10, 1103, 808) << false;
-    QTest::newRow("off every screen: centred") << "frmOndrel"
-                                               << QStringList{"WindowState=0", "WinLeft=900000", "WinTop=900000"}
-                                               << QRect(-1, -1, 1103, 808) << false;
-    QTest::newRow("dialog keeps its size") << "frmPrint"
-                                           << QStringList{"WindowState=0", "WinLeft=1500", "WinTop=1500",
-                                                          "WinWidth=12000", "WinHeight=9000"}
-                                           << QRect(100, 100, 1103, 808) << false;
+    QTest::newRow("saved maximised")
+        << "frmOndrel"
+        << QStringList{"WindowState=2", "WinLeft=0", "WinTop=0", "WinWidth=12000", "WinHeight=9000"}
+        << QRect(0, 0, 800, 600) << true;
+    QTest::newRow("letters in WinLeft")
+        << "frmOndrel" << QStringList{"WindowState=0", "WinLeft=abc", "WinTop=1500"}
+        << QRect(-1, 100, 1103, 808) << false;
+    QTest::newRow("state not a number")
+        << "frmOndrel" << QStringList{"WindowState=x", "WinLeft=150", "WinTop=150"}
+        << QRect(10, 10, 1103, 808) << false;
+    QTest::newRow("off every screen: centred")
+        << "frmOndrel" << QStringList{"WindowState=0", "WinLeft=900000", "WinTop=900000"}
+        << QRect(-1, -1, 1103, 808) << false;
+    QTest::newRow("dialog keeps its size")
+        << "frmPrint"
+        << QStringList{"WindowState=0", "WinLeft=1500", "WinTop=1500", "WinWidth=12000",
+                       "WinHeight=9000"}
+        << QRect(100, 100, 1103, 808) << false;
 }
 
 void TstMainWindow::placement() {
@@ -366,8 +384,10 @@ void TstMainWindow::placement() {
         auto centred = [](int start, int screen, int window) {
             return start + int(std::nearbyint(screen / 2.0 - window / 2.0));
         };
-        QCOMPARE(w.x(), expected.x() >= 0 ? expected.x() : centred(area.x(), area.width(), w.width()));
-        QCOMPARE(w.y(), expected.y() >= 0 ? expected.y() : centred(area.y(), area.height(), w.height()));
+        QCOMPARE(w.x(),
+                 expected.x() >= 0 ? expected.x() : centred(area.x(), area.width(), w.width()));
+        QCOMPARE(w.y(),
+                 expected.y() >= 0 ? expected.y() : centred(area.y(), area.height(), w.height()));
     }
     // A minimised window writes nothing.
     const QByteArray before = ReadBytes(p.IniPath());
@@ -391,7 +411,8 @@ void TstMainWindow::enterKey() {
     QCOMPARE(QApplication::focusWidget(), w.txtLData[0]);
     // In the history and the date picker: on to the next control.
     const QString history = w.txtPast[0]->toPlainText();
-    for (QWidget* from : std::initializer_list<QWidget*>{w.txtPast[0], w.dtpCreData[0], w.grdDateList[0]}) {
+    for (QWidget* from :
+         std::initializer_list<QWidget*>{w.txtPast[0], w.dtpCreData[0], w.grdDateList[0]}) {
         from->setFocus();
         QWidget* focused = QApplication::focusWidget();
         QTest::keyClick(focused, Qt::Key_Return);

@@ -4,9 +4,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include "date_list_grid.h"
 #include <QtTest>
 
+#include "date_list_grid.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;
@@ -17,10 +17,11 @@ class TstMemoPages : public QObject {
 
     static QString Bg(QPushButton* b) { return b->palette().color(QPalette::Button).name(); }
     static void TypeText(QWidget* w, const QString& text) {
-        for (QChar ch : text) QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+        for (QChar ch : text)
+            QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
 
-private slots:
+  private slots:
     void initTestCase() { SetUpApplication(*qApp); }
     void emptyCategory();
     void newMemo_data();
@@ -57,10 +58,12 @@ void TstMemoPages::newMemo_data() {
     QTest::addColumn<QList<bool>>("answers");
     QTest::addColumn<bool>("asked");
     QTest::addColumn<bool>("created");
-    QTest::newRow("no memo: no question") << false << QStringList{} << QList<bool>{} << false << true;
+    QTest::newRow("no memo: no question")
+        << false << QStringList{} << QList<bool>{} << false << true;
     QTest::newRow("memo shown, Yes") << true << QStringList{} << QList<bool>{true} << true << true;
     QTest::newRow("memo shown, No") << true << QStringList{} << QList<bool>{false} << true << false;
-    QTest::newRow("memo shown, MessageFlg3 1") << true << QStringList{"MessageFlg3=1"} << QList<bool>{} << false << true;
+    QTest::newRow("memo shown, MessageFlg3 1")
+        << true << QStringList{"MessageFlg3=1"} << QList<bool>{} << false << true;
 }
 
 void TstMemoPages::newMemo() {
@@ -76,7 +79,8 @@ void TstMemoPages::newMemo() {
     auto& w = *f.window;
     for (bool a : answers) f.prompter.Answer({a});
     w.cmdProcess[0]->click();
-    QCOMPARE(f.prompter.Texts(), asked ? QStringList{"編集したデータは失われます。よろしいですか。"} : QStringList{});
+    QCOMPARE(f.prompter.Texts(),
+             asked ? QStringList{"編集したデータは失われます。よろしいですか。"} : QStringList{});
     DateListGrid* grid = w.grdDateList[0];
     if (!created) {
         QCOMPARE(*w.txtMainkey[0], later);
@@ -95,7 +99,8 @@ void TstMemoPages::newMemo() {
     for (int i = 0; i < 7; ++i) QVERIFY(w.txtLData[i]->toPlainText().isEmpty());
     QVERIFY(w.picGroup[0]->isVisible());
     QCOMPARE(Bg(w.cmdProcess[4]), QColor(255, 192, 192).name());
-    QCOMPARE(f.Scalar("Select KarteNoBranch From tblDatCommon Where MainKey = ?", {key}).toInt(), 12345);
+    QCOMPARE(f.Scalar("Select KarteNoBranch From tblDatCommon Where MainKey = ?", {key}).toInt(),
+             12345);
     QVERIFY(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).isNull());
 }
 
@@ -118,12 +123,14 @@ void TstMemoPages::pickDate() {
     QCOMPARE(grid->Text(0, 2), QString::number(newer));
     QVERIFY(grid->isColumnHidden(1) && grid->isColumnHidden(2));
     f.prompter.Answer({answer});
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->Model().index(1, 0)).center());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->Model().index(1, 0)).center());
     QCOMPARE(f.prompter.Texts(), QStringList{"編集したデータは失われます。よろしいですか。"});
     QCOMPARE(*w.txtMainkey[1], answer ? older : newer);
     QCOMPARE(grid->CurrentRow(), answer ? 1 : 0);
     QCOMPARE(w.txtRow[1], answer ? 2 : 1);
-    QCOMPARE(w.txtLData[1]->toPlainText(), answer ? QStringLiteral("older") : QStringLiteral("newer"));
+    QCOMPARE(w.txtLData[1]->toPlainText(),
+             answer ? QStringLiteral("older") : QStringLiteral("newer"));
 }
 
 void TstMemoPages::keyboardRowMove() {
@@ -158,7 +165,8 @@ void TstMemoPages::saveTypedJapanese() {
     // Stored as typed, the apostrophe included, with Windows line ends.
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
              QStringLiteral("カルテ'確認\r\n二行目"));
-    QCOMPARE(w.txtPast[0]->toPlainText(), QStringLiteral("●2024/04/01 (月)\nカルテ'確認\n二行目\n\n"));
+    QCOMPARE(w.txtPast[0]->toPlainText(),
+             QStringLiteral("●2024/04/01 (月)\nカルテ'確認\n二行目\n\n"));
     // Shown again, the box holds what was typed.
     w.Rtn_DataDispTab(DispMode::L, 0);
     QCOMPARE(w.txtLData[0]->toPlainText(), QStringLiteral("カルテ'確認\n二行目"));
@@ -172,8 +180,8 @@ void TstMemoPages::saveQuestionSwitch_data() {
     QTest::newRow("asked, Yes") << QStringList{} << true << true << true;
     QTest::newRow("asked, No") << QStringList{} << false << true << false;
     QTest::newRow("MessageFlg1 1") << QStringList{"MessageFlg1=1"} << false << false << true;
-    QTest::newRow("MessageFlg2 and 3 do not switch it off") << QStringList{"MessageFlg2=1", "MessageFlg3=1"} << false
-                                                            << true << false;
+    QTest::newRow("MessageFlg2 and 3 do not switch it off")
+        << QStringList{"MessageFlg2=1", "MessageFlg3=1"} << false << true << false;
 }
 
 void TstMemoPages::saveQuestionSwitch() {
@@ -196,15 +204,19 @@ void TstMemoPages::saveQuestionSwitch() {
 void TstMemoPages::sevenSlotsCarriedThrough() {
     WindowFixture f;
     f.SetIni({"MessageFlg1=1"});
-    f.Exec("Insert Into tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000, LText001, LText002, "
-           "LText003, LText004, LText005, LText006) Values (2, 1234, 12345, '2024-04-01', 's0', 's1', 's2', "
-           "'s3', 's4', 's5', 's6')");
+    f.Exec(
+        "Insert Into tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000, LText001, "
+        "LText002, "
+        "LText003, LText004, LText005, LText006) Values (2, 1234, 12345, '2024-04-01', 's0', 's1', "
+        "'s2', "
+        "'s3', 's4', 's5', 's6')");
     f.Open();
     auto& w = *f.window;
     w.tabMain->setCurrentIndex(2);
     w.txtLData[2]->setPlainText(QStringLiteral("edited"));
     w.cmdProcess[4]->click();
-    QCOMPARE(f.Scalar("Select LText000 || LText001 || LText002 || LText003 || LText004 || LText005 || LText006 "
+    QCOMPARE(f.Scalar("Select LText000 || LText001 || LText002 || LText003 || LText004 || LText005 "
+                      "|| LText006 "
                       "From tblDatCommon")
                  .toString(),
              QStringLiteral("s0s1editeds3s4s5s6"));
@@ -226,7 +238,8 @@ void TstMemoPages::changedDateRewritesRowInPlace() {
     QCOMPARE(f.Scalar("Select CreDate From tblDatCommon Where MainKey = ?", {newer}).toString(),
              QStringLiteral("2023-06-15"));
     // The history follows at once, in date order.
-    QCOMPARE(w.txtPast[0]->toPlainText(), QStringLiteral("●2024/01/01 (月)\nolder\n\n●2023/06/15 (木)\nnewer\n\n"));
+    QCOMPARE(w.txtPast[0]->toPlainText(),
+             QStringLiteral("●2024/01/01 (月)\nolder\n\n●2023/06/15 (木)\nnewer\n\n"));
 }
 
 void TstMemoPages::deleteLastMemo() {

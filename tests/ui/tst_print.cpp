@@ -23,7 +23,7 @@ class TstPrint : public QObject {
         QDir(f.Folder()).mkpath("Template");
         QDir(f.Folder()).mkpath("帳票");
         QFile::copy(QStringLiteral(ONDREL_TEMPLATE), f.Folder() + "/Template/指導指示管理.xls");
-        f.AddMemo(1, 12345, "2026-12-03", "first day");      // today − 7
+        f.AddMemo(1, 12345, "2026-12-03", "first day");  // today − 7
         f.AddMemo(1, 12345, "2026-12-10", "last day, A");
         f.AddMemo(1, 12345, "2026-12-10", "last day, B");
         f.AddMemo(1, 12345, "2026-12-02", "before the range");
@@ -45,12 +45,13 @@ class TstPrint : public QObject {
         const QString out = f.Folder() + "/帳票/指導指示管理-1234.xls";
         if (!QFile::exists(out)) return {};
         auto doc = office_->LoadForReading(out);
-        QStringList cells{doc->FirstSheetName(), doc->CellText(2, 3), doc->CellText(4, 1), doc->CellText(6, 1)};
+        QStringList cells{doc->FirstSheetName(), doc->CellText(2, 3), doc->CellText(4, 1),
+                          doc->CellText(6, 1)};
         doc->Close();
         return cells;
     }
 
-private slots:
+  private slots:
     void initTestCase() {
         SetUpApplication(*qApp);
         OfficeConfig c;
@@ -73,7 +74,8 @@ void TstPrint::rangeReport_data() {
     QTest::addColumn<bool>("reported");
     QTest::newRow("Yes") << QStringList{} << QList<bool>{true} << 1 << true;
     QTest::newRow("No: no report") << QStringList{} << QList<bool>{false} << 1 << false;
-    QTest::newRow("MessageFlg2 1: at once") << QStringList{"MessageFlg2=1"} << QList<bool>{} << 0 << true;
+    QTest::newRow("MessageFlg2 1: at once")
+        << QStringList{"MessageFlg2=1"} << QList<bool>{} << 0 << true;
 }
 
 void TstPrint::rangeReport() {
@@ -89,14 +91,17 @@ void TstPrint::rangeReport() {
     f.window->cmdProcess[5]->click();
     // Only the dialog's own question; 印刷 with the box ticked asks none.
     QCOMPARE(int(f.prompter.shown.size()), questions);
-    if (questions) QCOMPARE(f.prompter.Texts()[0], QStringLiteral("データを印刷します。よろしいですか。"));
+    if (questions)
+        QCOMPARE(f.prompter.Texts()[0], QStringLiteral("データを印刷します。よろしいですか。"));
     if (!reported) {
         QVERIFY(Cells(f).isEmpty());
         return;
     }
-    QCOMPARE(Cells(f), (QStringList{"所見補助２", "令和8年12月3日 ～ 令和8年12月10日", "1234\u3000\u3000山田　太郎",
-                                     "●2026/12/03 (木)\nfirst day\n\n●2026/12/10 (木)\nlast day, A\n\n"
-                                     "●2026/12/10 (木)\nlast day, B\n\n"}));
+    QCOMPARE(Cells(f),
+             (QStringList{"所見補助２", "令和8年12月3日 ～ 令和8年12月10日",
+                          "1234\u3000\u3000山田　太郎",
+                          "●2026/12/03 (木)\nfirst day\n\n●2026/12/10 (木)\nlast day, A\n\n"
+                          "●2026/12/10 (木)\nlast day, B\n\n"}));
     QCOMPARE(ReadIniString(f.IniPath(), "frmPrint", "WindowState"), QStringLiteral("0"));
 }
 
@@ -108,10 +113,11 @@ void TstPrint::singleMemoSavesThenReports() {
     w.txtLData[1]->setPlainText(QStringLiteral("edited\nbefore printing"));
     w.cmdProcess[5]->click();
     QVERIFY(f.prompter.shown.empty());  // neither the save nor the print question
-    QCOMPARE(f.Scalar("Select LText001 From tblDatCommon Where MainKey = ?", {*w.txtMainkey[1]}).toString(),
+    QCOMPARE(f.Scalar("Select LText001 From tblDatCommon Where MainKey = ?", {*w.txtMainkey[1]})
+                 .toString(),
              QStringLiteral("edited\r\nbefore printing"));
     QCOMPARE(Cells(f), (QStringList{"所見補助２", "令和8年12月10日", "1234\u3000\u3000山田　太郎",
-                                     "edited\nbefore printing"}));
+                                    "edited\nbefore printing"}));
 }
 
 QTEST_MAIN(TstPrint)

@@ -11,7 +11,7 @@ using namespace ondrel::test;
 
 class TstRender : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase() { SetUpApplication(*qApp); }
     void mainWindow() {
         WindowFixture f;

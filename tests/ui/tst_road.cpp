@@ -28,12 +28,15 @@ class TstRoad : public QObject {
     Q_OBJECT
 
     static QString Bin(const char* tool) {
-        return qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/" + QString::fromLatin1(tool);
+        return qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/" +
+               QString::fromLatin1(tool);
     }
     static void TypeText(QWidget* w, const QString& text) {
         for (QChar ch : text) {
-            if (ch == u'\n') QTest::keyClick(w, Qt::Key_Return);
-            else QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+            if (ch == u'\n')
+                QTest::keyClick(w, Qt::Key_Return);
+            else
+                QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
         }
     }
     // Runs `act` on the modal dialog that the next step opens.
@@ -51,7 +54,7 @@ class TstRoad : public QObject {
         timer->start(20);
     }
 
-private slots:
+  private slots:
     void initTestCase() { SetUpApplication(*qApp); }
     void clinicDay();
 };
@@ -60,7 +63,8 @@ void TstRoad::clinicDay() {
     TestProgram p;
     const QString db = p.Root() + "/demo.db";
     QCOMPARE(QProcess::execute(Bin("ondrel-db"), {"demo", db}), 0);
-    p.WriteIniText({"[System]", "Title=指導指示管理", "SystemDB=" + db, "KarteNoInput=1", "DefaultTab=0", "PrintFlg=0"});
+    p.WriteIniText({"[System]", "Title=指導指示管理", "SystemDB=" + db, "KarteNoInput=1",
+                    "DefaultTab=0", "PrintFlg=0"});
     QDir(p.Folder()).mkpath("Template");
     QDir(p.Folder()).mkpath("帳票");
     QFile::copy(QStringLiteral(ONDREL_TEMPLATE), p.Folder() + "/Template/指導指示管理.xls");
@@ -84,13 +88,17 @@ void TstRoad::clinicDay() {
     // Phase 2: the link bar selects another patient; the next poll follows.
     DbConnection cn;
     QVERIFY(OpenDbConnectionAt(db, cn));
-    QSqlQuery q = RunQuery(cn, "Select カルテ番号, 氏名 From 患者マスター Where カルテ番号 <> 12345 Order By カルテ番号");
+    QSqlQuery q = RunQuery(
+        cn,
+        "Select カルテ番号, 氏名 From 患者マスター Where カルテ番号 <> 12345 Order By カルテ番号");
     QVERIFY(q.next());
     const int other = q.value(0).toInt();
     const QString otherName = q.value(1).toString();
     q = QSqlQuery();
     CloseDbConnection(cn);
-    QCOMPARE(QProcess::execute(Bin("ondrel-link"), {"--file", LinkFilePath(*ctx), QString::number(other)}), 0);
+    QCOMPARE(QProcess::execute(Bin("ondrel-link"),
+                               {"--file", LinkFilePath(*ctx), QString::number(other)}),
+             0);
     w->timTimer->setInterval(50);
     QTRY_COMPARE_WITH_TIMEOUT(w->lblInfo[2]->text(), otherName, 5000);
     QCOMPARE(*w->ShownChartNo(), other);
@@ -127,7 +135,8 @@ void TstRoad::clinicDay() {
     {
         auto doc = reader.LoadForReading(out);
         QCOMPARE(doc->CellText(2, 3), QStringLiteral("令和8年12月1日"));
-        QCOMPARE(doc->CellText(4, 1), QString::number(other / 10) + QStringLiteral("\u3000\u3000") + otherName);
+        QCOMPARE(doc->CellText(4, 1),
+                 QString::number(other / 10) + QStringLiteral("\u3000\u3000") + otherName);
         QCOMPARE(doc->CellText(6, 1), memo + QStringLiteral("\n追記"));
         doc->Close();
     }

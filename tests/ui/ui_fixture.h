@@ -4,8 +4,8 @@
 #include <QString>
 #include <memory>
 
-#include "frm_ondrel.h"
 #include "app_settings.h"
+#include "frm_ondrel.h"
 #include "gui_setup.h"
 #include "test_db.h"
 
@@ -31,7 +31,8 @@ struct WindowFixture : TestDbProgram {
     }
     void WriteLink(const QString& status, const QString& karteNo) const {
         WriteBytes(Root() + QStringLiteral("/1-99リンクバーZEV/カルテ番号.ini"),
-                   ToCp932(QStringLiteral("[Patient.Info]\r\nStatus=%1\r\nKarteNoBranch=%2\r\n").arg(status, karteNo)));
+                   ToCp932(QStringLiteral("[Patient.Info]\r\nStatus=%1\r\nKarteNoBranch=%2\r\n")
+                               .arg(status, karteNo)));
     }
 };
 

@@ -18,6 +18,8 @@ QString TemplateFilePath(const AppContext& ctx) {
     return ctx.ProgramFolder + QStringLiteral("/Template/指導指示管理.xls");
 }
 
-QString ReportFolderPath(const AppContext& ctx) { return ctx.ProgramFolder + QStringLiteral("/帳票"); }
+QString ReportFolderPath(const AppContext& ctx) {
+    return ctx.ProgramFolder + QStringLiteral("/帳票");
+}
 
 }  // namespace ondrel

@@ -24,14 +24,15 @@ inline constexpr int DatabaseNotOpen = 3000 + 14;  // SQLITE_CANTOPEN
 // The one failure type: carries the error number; the text shown to the
 // user always comes from the catalogue, never from the thrower.
 class AppError : public std::exception {
-public:
-    explicit AppError(int number, QString detail = {}) : number_(number), detail_(std::move(detail)) {}
+  public:
+    explicit AppError(int number, QString detail = {})
+        : number_(number), detail_(std::move(detail)) {}
     int number() const { return number_; }
     // For developers only (debug output); never shown in a message box.
     const QString& detail() const { return detail_; }
     const char* what() const noexcept override { return "ondrel::AppError"; }
 
-private:
+  private:
     int number_;
     QString detail_;
 };

@@ -6,23 +6,23 @@ namespace ondrel {
 
 // "Today" for new memos, the age and the print range; tests set their own.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual QDate Today() const = 0;
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     QDate Today() const override { return QDate::currentDate(); }
 };
 
 class FixedClock final : public Clock {
-public:
+  public:
     explicit FixedClock(QDate today) : today_(today) {}
     QDate Today() const override { return today_; }
     void Set(QDate today) { today_ = today; }
 
-private:
+  private:
     QDate today_;
 };
 

@@ -9,7 +9,7 @@ namespace ondrel {
 // For the command-line companions and the benchmarks: every question is
 // answered Yes, every message goes to standard error.
 class ConsolePrompter final : public Prompter {
-public:
+  public:
     explicit ConsolePrompter(const char* program = "ondrel") : program_(program) {}
     bool Question(const QString&, const QString&) override { return true; }
     void Warning(const QString&, const QString& text) override { Print(text); }
@@ -19,7 +19,7 @@ public:
     // True once a message has been shown.
     bool told = false;
 
-private:
+  private:
     void Print(QString text) {
         told = true;
         text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));

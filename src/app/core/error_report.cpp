@@ -1,9 +1,9 @@
 #include "error_report.h"
 
+#include <cstdlib>
+
 #include "app_context.h"
 #include "app_error.h"
-
-#include <cstdlib>
 
 namespace ondrel {
 

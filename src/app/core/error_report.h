@@ -9,7 +9,7 @@ struct AppContext;
 // What the error report needs of a database connection; the data layer's
 // connection implements it.
 class ReleasableConnection {
-public:
+  public:
     virtual ~ReleasableConnection() = default;
     // Rolls back whatever is in progress, ignoring failures, then closes.
     virtual void RollbackAndClose() noexcept = 0;

@@ -5,7 +5,6 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
-
 #include <optional>
 
 namespace ondrel {
@@ -44,7 +43,7 @@ std::optional<Line> NextLine(const QByteArray& data, qsizetype from) {
 }
 
 class Parser {
-public:
+  public:
     explicit Parser(const QByteArray& data) : data_(data), decoder_(kCodec) {}
 
     QString Decode(QByteArrayView bytes) {
@@ -79,7 +78,7 @@ public:
         return QByteArrayView(data_).sliced(line.begin, line.end - line.begin);
     }
 
-private:
+  private:
     const QByteArray& data_;
     QStringDecoder decoder_;
 };

@@ -5,7 +5,7 @@ namespace ondrel {
 // How the program ends at once (error report, restart message, refused
 // start). Tests install one that throws, so the end can be observed.
 class ProgramEnd {
-public:
+  public:
     virtual ~ProgramEnd() = default;
     [[noreturn]] virtual void End(int status) = 0;
 };
@@ -13,7 +13,7 @@ public:
 // Ends the process on the spot: no window closes through its handlers, and
 // nothing (settings, placement) is written on the way out.
 class ProcessExit final : public ProgramEnd {
-public:
+  public:
     [[noreturn]] void End(int status) override;
 };
 

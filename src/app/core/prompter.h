@@ -7,7 +7,7 @@ namespace ondrel {
 // Every message box of the program goes through this, so tests can script
 // the answers and read the texts.
 class Prompter {
-public:
+  public:
     virtual ~Prompter() = default;
     // Yes/No, information icon, No the default; true for Yes.
     virtual bool Question(const QString& title, const QString& text) = 0;

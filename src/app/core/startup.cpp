@@ -42,7 +42,8 @@ StartupOutcome RunStartupSteps(AppContext& ctx, const QStringList& arguments,
                                SingleInstance& instance) {
     if (!instance.TryAcquire()) {
         ctx.prompter.Beep();
-        ctx.prompter.Warning(ctx.settings.Title, QStringLiteral("当システムは既に起動されています。"));
+        ctx.prompter.Warning(ctx.settings.Title,
+                             QStringLiteral("当システムは既に起動されています。"));
         return StartupOutcome::AlreadyRunning;
     }
     LoadSettings(ctx);

@@ -12,12 +12,12 @@ struct AppContext;
 // One running copy per executable path; a lock left by a crashed run is
 // recognised as stale and taken over.
 class SingleInstance {
-public:
+  public:
     explicit SingleInstance(const QString& executablePath);
     bool TryAcquire();
     QString LockFilePath() const { return path_; }
 
-private:
+  private:
     QString path_;
     std::unique_ptr<QLockFile> lock_;
 };

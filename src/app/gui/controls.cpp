@@ -21,7 +21,8 @@ QPushButton* CommandButton(QWidget* parent, int index, const QString& caption, Q
     return b;
 }
 
-QDateEdit* DatePicker(QWidget* parent, const QString& name, int index, const QString& accessibleName, QRect twips) {
+QDateEdit* DatePicker(QWidget* parent, const QString& name, int index,
+                      const QString& accessibleName, QRect twips) {
     auto* d = new QDateEdit(parent);
     NameControl(d, name, index);
     d->setAccessibleName(accessibleName);

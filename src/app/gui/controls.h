@@ -19,6 +19,7 @@ QPushButton* CommandButton(QWidget* parent, int index, const QString& caption, Q
 
 // A date picker with a calendar popup, wide enough for the whole date in the
 // IPA font, which runs wider than the Windows one.
-QDateEdit* DatePicker(QWidget* parent, const QString& name, int index, const QString& accessibleName, QRect twips);
+QDateEdit* DatePicker(QWidget* parent, const QString& name, int index,
+                      const QString& accessibleName, QRect twips);
 
 }  // namespace ondrel

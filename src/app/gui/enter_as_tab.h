@@ -12,13 +12,13 @@ namespace ondrel {
 // inside controls named in exempt (their own Enter handling stays).
 class EnterAsTab : public QObject {
     Q_OBJECT
-public:
+  public:
     EnterAsTab(QWidget* window, QStringList exempt = {});
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     QPointer<QWidget> window_;
     QStringList exempt_;
 };

@@ -11,7 +11,8 @@ namespace ondrel {
 void SetUpApplication(QApplication& app) {
     QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     auto* qtTranslator = new QTranslator(&app);
-    if (qtTranslator->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+    if (qtTranslator->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"),
+                           QStringLiteral("_"),
                            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         QApplication::installTranslator(qtTranslator);
     }

@@ -14,13 +14,13 @@ QString ForDisplay(const QString& text) {
 }
 
 class OpenCount {
-public:
+  public:
     explicit OpenCount(int& n) : n_(n) { ++n_; }
     ~OpenCount() { --n_; }
     OpenCount(const OpenCount&) = delete;
     OpenCount& operator=(const OpenCount&) = delete;
 
-private:
+  private:
     int& n_;
 };
 

@@ -7,14 +7,14 @@ class QWidget;
 namespace ondrel {
 
 class MessageBoxPrompter final : public Prompter {
-public:
+  public:
     bool Question(const QString& title, const QString& text) override;
     void Warning(const QString& title, const QString& text) override;
     void Information(const QString& title, const QString& text) override;
     void Beep() override;
     bool IsShowing() const override { return open_ > 0; }
 
-private:
+  private:
     int open_ = 0;
 };
 

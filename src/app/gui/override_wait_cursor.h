@@ -5,7 +5,7 @@
 namespace ondrel {
 
 class OverrideWaitCursor final : public WaitCursor {
-public:
+  public:
     void Begin() override;
     void End() override;
 };

@@ -8,8 +8,12 @@ class QWidget;
 namespace ondrel {
 
 // The layouts keep the Windows values in twips (1/1440 inch).
-inline int TwipsToPixels(int twips, int dpi) { return int(std::lround(double(twips) * dpi / 1440.0)); }
-inline int PixelsToTwips(int pixels, int dpi) { return int(std::lround(double(pixels) * 1440.0 / dpi)); }
+inline int TwipsToPixels(int twips, int dpi) {
+    return int(std::lround(double(twips) * dpi / 1440.0));
+}
+inline int PixelsToTwips(int pixels, int dpi) {
+    return int(std::lround(double(pixels) * 1440.0 / dpi));
+}
 
 int LogicalDpi(const QWidget* w);
 QRect TwipsRect(int left, int top, int width, int height, int dpi);

@@ -27,7 +27,8 @@ QRect AvailableArea(const QWidget& w) {
 bool OnSomeScreen(const QRect& frame) {
     for (const QScreen* s : QGuiApplication::screens()) {
         // At least a grip of the title bar must be reachable.
-        if (s->availableGeometry().intersects(QRect(frame.topLeft(), QSize(frame.width(), 30)))) return true;
+        if (s->availableGeometry().intersects(QRect(frame.topLeft(), QSize(frame.width(), 30))))
+            return true;
     }
     return false;
 }
@@ -54,7 +55,8 @@ void RestoreWindowPlacement(const AppContext& ctx, QWidget& window) {
     }
     const auto left = NumberKey(file, section, "WinLeft");
     const auto top = NumberKey(file, section, "WinTop");
-    QPoint pos(left ? TwipsToPixels(*left, dpi) : centred.x(), top ? TwipsToPixels(*top, dpi) : centred.y());
+    QPoint pos(left ? TwipsToPixels(*left, dpi) : centred.x(),
+               top ? TwipsToPixels(*top, dpi) : centred.y());
     QSize newSize = size;
     if (section == u"frmOndrel") {
         const auto width = NumberKey(file, section, "WinWidth");
@@ -74,8 +76,10 @@ void RestoreWindowPlacement(const AppContext& ctx, QWidget& window) {
     } catch (...) {
         s = 0;
     }
-    if (s == 2) window.setWindowState(Qt::WindowMaximized);
-    else if (s == 1) window.setWindowState(Qt::WindowMinimized);
+    if (s == 2)
+        window.setWindowState(Qt::WindowMaximized);
+    else if (s == 1)
+        window.setWindowState(Qt::WindowMinimized);
 }
 
 void SaveWindowPlacement(const AppContext& ctx, QWidget& window) {

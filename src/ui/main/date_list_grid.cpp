@@ -65,7 +65,9 @@ QString DateListGrid::Text(int row, int column) const {
     return model_.data(model_.index(row, column), Qt::DisplayRole).toString();
 }
 
-int DateListGrid::CurrentRow() const { return currentIndex().isValid() ? currentIndex().row() : -1; }
+int DateListGrid::CurrentRow() const {
+    return currentIndex().isValid() ? currentIndex().row() : -1;
+}
 
 void DateListGrid::SetCurrentRow(int row) {
     if (row < 0 || row >= model_.rowCount()) {

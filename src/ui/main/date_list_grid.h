@@ -11,7 +11,7 @@ namespace ondrel {
 // Columns: 0 the date as "yyyy/MM/dd (aaa)", 1 the date (hidden), 2 MainKey (hidden).
 class DateListModel : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     using QAbstractTableModel::QAbstractTableModel;
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -24,7 +24,7 @@ public:
     void SetDate(int row, const QString& dateText, const QString& creDate);
     const DateListRow& Row(int row) const { return rows_[size_t(row)]; }
 
-private:
+  private:
     std::vector<DateListRow> rows_;
 };
 
@@ -32,7 +32,7 @@ private:
 // window's txtRow counts the header as row 0, as the Windows grid did.
 class DateListGrid : public QTableView {
     Q_OBJECT
-public:
+  public:
     explicit DateListGrid(QWidget* parent = nullptr);
     DateListModel& Model() { return model_; }
     int RowCount() const { return model_.rowCount(); }
@@ -40,10 +40,10 @@ public:
     int CurrentRow() const;
     void SetCurrentRow(int row);
 
-signals:
+  signals:
     void CurrentRowChanged(int row, int previousRow);
 
-private:
+  private:
     DateListModel model_;
 };
 

@@ -98,7 +98,8 @@ void FrmOndrel::BuildHeader() {
     picInfo->setPalette(pal);
     picInfo->setFont(WindowsFont(9.75));
 
-    lblInfoH[0] = Label(picInfo, QStringLiteral("カルテ番号"), QStringLiteral("lblInfoH"), 0, {180, 180, 960, 195});
+    lblInfoH[0] = Label(picInfo, QStringLiteral("カルテ番号"), QStringLiteral("lblInfoH"), 0,
+                        {180, 180, 960, 195});
     shpHeader0 = new QFrame(picInfo);
     NameControl(shpHeader0, QStringLiteral("shpHeader"), 0);
     PlaceTwips(shpHeader0, 1215, 90, 1545, 375);
@@ -110,7 +111,8 @@ void FrmOndrel::BuildHeader() {
     PlaceTwips(txtPersonalID, 1305, 180, 1365, 195);
     txtPersonalID->setFrame(false);
     txtPersonalID->setMaxLength(10);
-    txtPersonalID->setStyleSheet(QStringLiteral("background-color: white; color: black; border: none;"));
+    txtPersonalID->setStyleSheet(
+        QStringLiteral("background-color: white; color: black; border: none;"));
     txtPersonalID->setAttribute(Qt::WA_InputMethodEnabled, false);
     // Enter looks the patient up; the window's Enter-as-Tab leaves this box alone.
     connect(txtPersonalID, &QLineEdit::returnPressed, this, [this] { Rtn_DataDispMain(); });
@@ -119,11 +121,14 @@ void FrmOndrel::BuildHeader() {
     lblInfo[0]->hide();
     lblInfo[1] = Label(picInfo, {}, QStringLiteral("lblInfo"), 1, {2475, 0, 555, 195});
     lblInfo[1]->hide();
-    lblInfoH[1] = Label(picInfo, QStringLiteral("氏名"), QStringLiteral("lblInfoH"), 1, {3105, 180, 465, 195});
+    lblInfoH[1] = Label(picInfo, QStringLiteral("氏名"), QStringLiteral("lblInfoH"), 1,
+                        {3105, 180, 465, 195});
     lblInfo[2] = Label(picInfo, {}, QStringLiteral("lblInfo"), 2, {3735, 180, 2265, 195});
-    lblInfoH[4] = Label(picInfo, QStringLiteral("性別"), QStringLiteral("lblInfoH"), 4, {6435, 180, 465, 195});
+    lblInfoH[4] = Label(picInfo, QStringLiteral("性別"), QStringLiteral("lblInfoH"), 4,
+                        {6435, 180, 465, 195});
     lblInfo[4] = Label(picInfo, {}, QStringLiteral("lblInfo"), 4, {7065, 180, 285, 195});
-    lblInfoH[5] = Label(picInfo, QStringLiteral("年齢"), QStringLiteral("lblInfoH"), 5, {8325, 180, 465, 195});
+    lblInfoH[5] = Label(picInfo, QStringLiteral("年齢"), QStringLiteral("lblInfoH"), 5,
+                        {8325, 180, 465, 195});
     lblInfo[6] = Label(picInfo, {}, QStringLiteral("lblInfo"), 6, {8955, 180, 645, 195});
 }
 
@@ -162,9 +167,10 @@ void FrmOndrel::BuildPages() {
         grid->setColumnWidth(0, TwipsToPixels(2130, dpi));
         grid->setColumnHidden(1, true);
         grid->setColumnHidden(2, true);
-        grid->setStyleSheet(QStringLiteral(
-            "QTableView { gridline-color: rgb(128,128,128); }"
-            "QHeaderView::section { background-color: rgb(192,192,255); border: 1px solid rgb(128,128,128); }"));
+        grid->setStyleSheet(
+            QStringLiteral("QTableView { gridline-color: rgb(128,128,128); }"
+                           "QHeaderView::section { background-color: rgb(192,192,255); border: 1px "
+                           "solid rgb(128,128,128); }"));
         // The current row stays light red also when the list has no focus.
         QPalette gp = grid->palette();
         for (auto group : {QPalette::Active, QPalette::Inactive}) {
@@ -172,8 +178,9 @@ void FrmOndrel::BuildPages() {
             gp.setColor(group, QPalette::HighlightedText, Qt::black);
         }
         grid->setPalette(gp);
-        connect(grid, &DateListGrid::CurrentRowChanged, this,
-                [this, i](int row, int previousRow) { grdDateList_RowChange(i, row, previousRow); });
+        connect(grid, &DateListGrid::CurrentRowChanged, this, [this, i](int row, int previousRow) {
+            grdDateList_RowChange(i, row, previousRow);
+        });
 
         txtPast[i] = new QPlainTextEdit(picGroup[i]);
         NameControl(txtPast[i], QStringLiteral("txtPast"), i);
@@ -186,10 +193,12 @@ void FrmOndrel::BuildPages() {
         pp.setColor(QPalette::Base, QColor(224, 224, 224));
         txtPast[i]->setPalette(pp);
 
-        lblTitle[i + 7] = Label(picGroup[i], QStringLiteral("日付"), QStringLiteral("lblTitle"), i + 7, {9180, 1125, 510, 240});
-        dtpCreData[i] = DatePicker(picGroup[i], QStringLiteral("dtpCreData"), i, QStringLiteral("日付"),
-                                   {9990, 1035, 1680, 375});
-        lblTitle[i] = Label(picGroup[i], {}, QStringLiteral("lblTitle"), i, {9180, 1710, 3660, 240});
+        lblTitle[i + 7] = Label(picGroup[i], QStringLiteral("日付"), QStringLiteral("lblTitle"),
+                                i + 7, {9180, 1125, 510, 240});
+        dtpCreData[i] = DatePicker(picGroup[i], QStringLiteral("dtpCreData"), i,
+                                   QStringLiteral("日付"), {9990, 1035, 1680, 375});
+        lblTitle[i] =
+            Label(picGroup[i], {}, QStringLiteral("lblTitle"), i, {9180, 1710, 3660, 240});
 
         txtLData[i] = new QPlainTextEdit(picGroup[i]);
         NameControl(txtLData[i], QStringLiteral("txtLData"), i);
@@ -207,7 +216,8 @@ void FrmOndrel::BuildPages() {
 void FrmOndrel::BuildButtons() {
     auto button = [this](QWidget* parent, int index, const QString& caption, QRect twips) {
         cmdProcess[index] = CommandButton(parent, index, caption, twips);
-        connect(cmdProcess[index], &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
+        connect(cmdProcess[index], &QPushButton::clicked, this,
+                [this, index] { cmdProcess_Click(index); });
     };
     button(picMain[1], 7, QStringLiteral("設定"), {12735, 0, 1500, 465});
     button(picMain[1], 6, QStringLiteral("閉じる"), {14445, 0, 1500, 465});
@@ -240,7 +250,8 @@ void FrmOndrel::LayoutPages() {
 }
 
 bool FrmOndrel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == tabPage[0] && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+    if (watched == tabPage[0] &&
+        (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
         LayoutPages();
     }
     return QWidget::eventFilter(watched, event);
@@ -312,14 +323,15 @@ void FrmOndrel::resizeEvent(QResizeEvent* event) {
         hsbScroll->resize(TwipsToPixels(r.scrollWidth - 90, dpi), hsbScroll->height());
     }
     picScroll->setGeometry(g);
-    if (r.viewportWidth > 0) picMain[0]->resize(TwipsToPixels(r.viewportWidth, dpi), picMain[0]->height());
+    if (r.viewportWidth > 0)
+        picMain[0]->resize(TwipsToPixels(r.viewportWidth, dpi), picMain[0]->height());
     Rtn_ScrollSet();
 }
 
 void FrmOndrel::Rtn_ScrollSet() {
     const int dpi = LogicalDpi(this);
-    const ScrollRange r =
-        Rtn_ScrollRange(PixelsToTwips(picMain[0]->width(), dpi), PixelsToTwips(picMain[1]->width(), dpi));
+    const ScrollRange r = Rtn_ScrollRange(PixelsToTwips(picMain[0]->width(), dpi),
+                                          PixelsToTwips(picMain[1]->width(), dpi));
     hsbScroll->setSingleStep(r.smallStep);
     hsbScroll->setPageStep(r.largeStep);
     hsbScroll->setRange(0, r.maximum);  // a lower maximum pulls the value and the panel along
@@ -342,12 +354,14 @@ void FrmOndrel::closeEvent(QCloseEvent* event) {
     }
     const auto& s = ctx_.settings;
     if (s.MessageFlg[3] == 0 &&
-        !ctx_.prompter.Question(s.Title, QStringLiteral("編集したデータは失われます。よろしいですか。"))) {
+        !ctx_.prompter.Question(s.Title,
+                                QStringLiteral("編集したデータは失われます。よろしいですか。"))) {
         event->ignore();
         return;
     }
     const QString file = SettingsFilePath(ctx_);
-    WriteIniString(file, QStringLiteral("System"), QStringLiteral("DefaultTab"), QString::number(CurrentTab()));
+    WriteIniString(file, QStringLiteral("System"), QStringLiteral("DefaultTab"),
+                   QString::number(CurrentTab()));
     WriteIniString(file, QStringLiteral("System"), QStringLiteral("PrintFlg"),
                    chkPrintFlg->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     SaveWindowPlacement(ctx_, *this);
@@ -391,7 +405,8 @@ void FrmOndrel::Rtn_DataDispMain() {
         LookUpPatient(ctx_, n);
         if (ctx_.patient.ChartNo == -1) {
             ClearHeader();
-            ctx_.prompter.Warning(s.Title, QStringLiteral("カルテ番号") + t + QStringLiteral("は登録されていません。"));
+            ctx_.prompter.Warning(s.Title, QStringLiteral("カルテ番号") + t +
+                                               QStringLiteral("は登録されていません。"));
             txtPersonalID->setFocus();
             ShowPatientState(false);
             return;
@@ -404,10 +419,13 @@ void FrmOndrel::Rtn_DataDispMain() {
         lblInfo[1]->setText(QString::number(p.ChartNo));
         lblInfo[2]->setText(p.Name);
         lblInfo[4]->setText(p.Sex);
-        lblInfo[6]->setText(p.BirthDate.isEmpty() ? QString()
-                                                  : AgeText(p.BirthDate, ctx_.clock.Today()) + QStringLiteral("歳"));
+        lblInfo[6]->setText(p.BirthDate.isEmpty()
+                                ? QString()
+                                : AgeText(p.BirthDate, ctx_.clock.Today()) + QStringLiteral("歳"));
         // The IPA fonts run wider than the Windows one: never cut a header text.
-        for (int i : {2, 4, 6}) lblInfo[i]->resize(std::max(lblInfo[i]->width(), lblInfo[i]->sizeHint().width()), lblInfo[i]->height());
+        for (int i : {2, 4, 6})
+            lblInfo[i]->resize(std::max(lblInfo[i]->width(), lblInfo[i]->sizeHint().width()),
+                               lblInfo[i]->height());
         const int c = CurrentTab();
         Rtn_DateListDisp(c);
         Rtn_DataDispTab(DispMode::L, c);
@@ -420,12 +438,15 @@ void FrmOndrel::Rtn_DataDispMain() {
 void FrmOndrel::Rtn_LinkCheck() {
     // Never in the middle of something: a box or dialog of ours is open, or a
     // command is between its question and its work.
-    if (busy_ > 0 || loading_ || ctx_.prompter.IsShowing() || QApplication::activeModalWidget()) return;
+    if (busy_ > 0 || loading_ || ctx_.prompter.IsShowing() || QApplication::activeModalWidget())
+        return;
     Trap([&] {
         const QString path = LinkFilePath(ctx_);
         if (!QFileInfo(path).isFile()) return;
-        if (ReadIniString(path, QStringLiteral("Patient.Info"), QStringLiteral("Status")) != u"1") return;
-        const QString k = ReadIniString(path, QStringLiteral("Patient.Info"), QStringLiteral("KarteNoBranch"));
+        if (ReadIniString(path, QStringLiteral("Patient.Info"), QStringLiteral("Status")) != u"1")
+            return;
+        const QString k =
+            ReadIniString(path, QStringLiteral("Patient.Info"), QStringLiteral("KarteNoBranch"));
         // 1234-5 and 12345 are the same patient.
         QString digits = k;
         digits.remove(u'-');

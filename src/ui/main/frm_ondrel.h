@@ -28,20 +28,20 @@ enum class DispMode { L, D, W };  // latest, by date-list row, new
 // Marks a procedure that lets pending events run: meanwhile the poll and the
 // buttons wait, so nothing starts in the middle of it.
 class BusyScope {
-public:
+  public:
     explicit BusyScope(int& n) : n_(n) { ++n_; }
     ~BusyScope() { --n_; }
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
 
-private:
+  private:
     int& n_;
 };
 
 // The main window: header, category pages, button bar, link-file poll.
 class FrmOndrel : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kCategories = 7;
 
     explicit FrmOndrel(AppContext& ctx, QWidget* parent = nullptr);
@@ -101,12 +101,12 @@ public:
     QScrollBar* hsbScroll = nullptr;
     QTimer* timTimer = nullptr;
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void BuildHeader();
     void BuildPages();
     void BuildButtons();

@@ -14,7 +14,6 @@
 #include "japanese_date.h"
 #include "memo_store.h"
 #include "trap.h"
-#include "twips.h"
 
 namespace ondrel {
 
@@ -46,7 +45,8 @@ void FrmOndrel::SetPageShown(int c, bool shown) { picGroup[c]->setVisible(shown)
 void FrmOndrel::SetMemoButtons(bool memoShown) {
     for (int i : {3, 4, 5}) cmdProcess[i]->setEnabled(memoShown);
     QPalette p = cmdProcess[4]->palette();
-    p.setColor(QPalette::Button, memoShown ? QColor(255, 192, 192) : QApplication::palette().color(QPalette::Button));
+    p.setColor(QPalette::Button,
+               memoShown ? QColor(255, 192, 192) : QApplication::palette().color(QPalette::Button));
     cmdProcess[4]->setPalette(p);
 }
 
@@ -73,8 +73,11 @@ void FrmOndrel::Rtn_DataDispTab(DispMode mode, int c) {
                     break;
                 case DispMode::D: {
                     const int r = grid->CurrentRow() + 1;
-                    if (r < 1) throw AppError(err::InvalidProcedureCall, QStringLiteral("no date-list row"));
-                    found = ReadCommon(ctx_, c, karteNo, FetchMode::ByKey, grid->Model().Row(r - 1).mainKey);
+                    if (r < 1)
+                        throw AppError(err::InvalidProcedureCall,
+                                       QStringLiteral("no date-list row"));
+                    found = ReadCommon(ctx_, c, karteNo, FetchMode::ByKey,
+                                       grid->Model().Row(r - 1).mainKey);
                     txtRow[c] = r;
                     break;
                 }
@@ -150,7 +153,8 @@ void FrmOndrel::grdDateList_RowChange(int c, int row, int previousRow) {
 void FrmOndrel::Rtn_PastDisp(int c) {
     Trap([&] {
         txtPast[c]->setPlainText(
-            lblInfo0_ ? ForHistoryBox(HistoryText(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst)) : QString());
+            lblInfo0_ ? ForHistoryBox(HistoryText(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst))
+                      : QString());
     });
 }
 
@@ -169,7 +173,8 @@ void FrmOndrel::Rtn_DataSave(bool ask) {
     Trap([&] {
         const auto& s = ctx_.settings;
         if (ask && s.MessageFlg[1] == 0 &&
-            !ctx_.prompter.Question(s.Title, QStringLiteral("データを保存します。よろしいですか。"))) {
+            !ctx_.prompter.Question(s.Title,
+                                    QStringLiteral("データを保存します。よろしいですか。"))) {
             return;
         }
         LetEventsRun();
@@ -177,7 +182,8 @@ void FrmOndrel::Rtn_DataSave(bool ask) {
         // Only a page that shows a memo in a shown window is saved. Qt has already
         // switched pages when a category change saves the one being left, so
         // the page's own state counts, not what the tab widget shows now.
-        if (t < 0 || t >= kCategories || !isVisible() || !tabMain->isVisibleTo(this) || picGroup[t]->isHidden()) {
+        if (t < 0 || t >= kCategories || !isVisible() || !tabMain->isVisibleTo(this) ||
+            picGroup[t]->isHidden()) {
             return;
         }
         Rtn_DataGet();
@@ -195,7 +201,9 @@ void FrmOndrel::Rtn_DataSave(bool ask) {
 void FrmOndrel::Rtn_DataDelete() {
     BusyScope busy(busy_);
     Trap([&] {
-        if (!ctx_.prompter.Question(ctx_.settings.Title, QStringLiteral("表示中のデータを削除します。よろしいですか。"))) {
+        if (!ctx_.prompter.Question(
+                ctx_.settings.Title,
+                QStringLiteral("表示中のデータを削除します。よろしいですか。"))) {
             return;
         }
         LetEventsRun();

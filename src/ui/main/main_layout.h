@@ -15,7 +15,7 @@ ScrollRange Rtn_ScrollRange(int viewport, int content);
 struct ResizeResult {
     bool scrollShown = false;
     int scrollTop = 0;
-    int scrollWidth = 0;  // picScroll; the bar is 90 narrower; 0 = unchanged
+    int scrollWidth = 0;    // picScroll; the bar is 90 narrower; 0 = unchanged
     int viewportWidth = 0;  // picMain(0); 0 = unchanged
 };
 

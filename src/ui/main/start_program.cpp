@@ -11,7 +11,8 @@
 
 namespace ondrel {
 
-std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments, SingleInstance& instance,
+std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments,
+                                        SingleInstance& instance,
                                         const OfficeConfig& officeConfig) {
     if (RunStartupSteps(ctx, arguments, instance) != StartupOutcome::Continue) return nullptr;
     LoadClinicInfo(ctx);

@@ -14,7 +14,8 @@ class SingleInstance;
 // The start as main runs it: single instance, settings, system database,
 // start chart number, clinic data, then the main window opened and shown.
 // nullptr when the start ended before the window (the user has been told).
-std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments, SingleInstance& instance,
+std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments,
+                                        SingleInstance& instance,
                                         const OfficeConfig& office = OfficeConfig::ForUser());
 
 }  // namespace ondrel

@@ -72,7 +72,8 @@ FrmEnv::FrmEnv(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
         QPalette p = box->palette();
         p.setColor(QPalette::Base, Qt::white);
         box->setPalette(p);
-        connect(box, &QLineEdit::textChanged, this, [this, i](const QString&) { LimitLength(txtData[i]); });
+        connect(box, &QLineEdit::textChanged, this,
+                [this, i](const QString&) { LimitLength(txtData[i]); });
         if (previous) setTabOrder(previous, box);
         previous = box;
     }
@@ -91,7 +92,8 @@ FrmEnv::FrmEnv(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
 
     auto button = [this](int index, const QString& caption, QRect twips) {
         cmdProcess[index] = CommandButton(this, index, caption, twips);
-        connect(cmdProcess[index], &QPushButton::clicked, this, [this, index] { cmdProcess_Click(index); });
+        connect(cmdProcess[index], &QPushButton::clicked, this,
+                [this, index] { cmdProcess_Click(index); });
     };
     button(1, QStringLiteral("閉じる"), {4950, 225, 1500, 465});
     button(0, QStringLiteral("保存"), {4950, 3735, 1500, 465});
@@ -105,7 +107,8 @@ FrmEnv::FrmEnv(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
     chkWindowTop = new QCheckBox(QStringLiteral("システムを最前面で表示する"), this);
     NameControl(chkWindowTop, QStringLiteral("chkWindowTop"));
     PlaceTwips(chkWindowTop, 495, 4680, 4020, 225);
-    chkWindowTop->resize(std::max(chkWindowTop->width(), chkWindowTop->sizeHint().width()), chkWindowTop->height());
+    chkWindowTop->resize(std::max(chkWindowTop->width(), chkWindowTop->sizeHint().width()),
+                         chkWindowTop->height());
     setTabOrder(cmdProcess[0], chkWindowTop);
     connect(chkWindowTop, &QCheckBox::clicked, this, [this] { chkWindowTop_Click(); });
 
@@ -152,7 +155,8 @@ void FrmEnv::Rtn_MasterDisp() {
 
 void FrmEnv::Rtn_MasterSave() {
     const auto& s = ctx_.settings;
-    if (s.MessageFlg[1] == 0 && !ctx_.prompter.Question(s.Title, QStringLiteral("データを保存します。よろしいですか。"))) {
+    if (s.MessageFlg[1] == 0 &&
+        !ctx_.prompter.Question(s.Title, QStringLiteral("データを保存します。よろしいですか。"))) {
         return;
     }
     QCoreApplication::processEvents();
@@ -177,9 +181,11 @@ void FrmEnv::cmdProcess_Click(int index) {
 void FrmEnv::chkWindowTop_Click() {
     if (loading_) return;
     const QString value = chkWindowTop->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
-    WriteIniString(SettingsFilePath(ctx_), QStringLiteral("System"), QStringLiteral("WindowTop"), value);
+    WriteIniString(SettingsFilePath(ctx_), QStringLiteral("System"), QStringLiteral("WindowTop"),
+                   value);
     ctx_.settings.WindowTop = qint16(value.toInt());
-    ctx_.prompter.Information(ctx_.settings.Title, QStringLiteral("システムを終了しますので立ち上げ直して下さい。"));
+    ctx_.prompter.Information(ctx_.settings.Title,
+                              QStringLiteral("システムを終了しますので立ち上げ直して下さい。"));
     ctx_.end.End(0);  // at once: no placement written, no question asked
 }
 

@@ -16,7 +16,7 @@ struct AppContext;
 // The settings dialog: category names, use flags, stay-on-top.
 class FrmEnv : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr int kMaxNameLength = 15;
 
     explicit FrmEnv(AppContext& ctx, QWidget* parent = nullptr);
@@ -34,10 +34,10 @@ public:
     std::array<QPushButton*, 2> cmdProcess{};
     QCheckBox* chkWindowTop = nullptr;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void LimitLength(QLineEdit* box);
 
     AppContext& ctx_;
