@@ -65,6 +65,7 @@ class TstPrint : public QObject {
     void rangeReport_data();
     void rangeReport();
     void singleMemoSavesThenReports();
+    void enterMovesThroughTheDialog();
 };
 
 void TstPrint::rangeReport_data() {
@@ -118,6 +119,31 @@ void TstPrint::singleMemoSavesThenReports() {
              QStringLiteral("edited\r\nbefore printing"));
     QCOMPARE(Cells(f), (QStringList{"所見補助２", "令和8年12月10日", "1234\u3000\u3000山田　太郎",
                                     "edited\nbefore printing"}));
+}
+
+void TstPrint::enterMovesThroughTheDialog() {
+    WindowFixture f;
+    f.Open();
+    FrmPrint d(*f.ctx, *f.window, *office_);
+    d.Form_Load();
+    d.show();
+    d.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    QApplication::setActiveWindow(&d);  // offscreen leaves the main window active
+    d.dtpData[0]->setFocus();
+    const QList<QWidget*> order{d.dtpData[1], d.cmdProcess[0], d.cmdProcess[1], d.dtpData[0]};
+    for (QWidget* next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY2(
+            next->isAncestorOf(QApplication::focusWidget()) || QApplication::focusWidget() == next,
+            qPrintable(QApplication::focusWidget()->objectName() + " / " +
+                       QApplication::focusWidget()->accessibleDescription() + " / " +
+                       next->accessibleDescription()));
+        QVERIFY(next->isAncestorOf(QApplication::focusWidget()) ||
+                QApplication::focusWidget() == next);
+    }
+    QVERIFY(d.isVisible());  // Enter on 印刷 only moved on
+    QVERIFY(f.prompter.shown.empty());
 }
 
 QTEST_MAIN(TstPrint)
