@@ -6,6 +6,8 @@ build="$1"
 here="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d)"
 cleanup() {
+  status=$?
+  [ "$status" -ne 0 ] && [ "$status" -ne 77 ] && [ -s "$work/xvfb.log" ] && sed 's/^/xvfb: /' "$work/xvfb.log"
   # The office outlives the program, as it should for a user; not for a test.
   office_pid="$(cat "$work/cache/ondrel/office-profile/office.pid" 2>/dev/null || true)"
   [ -n "$office_pid" ] && kill -KILL -- "-$office_pid" 2>/dev/null || true
