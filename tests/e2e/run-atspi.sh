@@ -42,6 +42,13 @@ for _ in $(seq 100); do
 done
 [ -s "$work/display" ] || { echo "SKIP: the X server did not come up"; exit 77; }
 display=":$(head -1 "$work/display")"
+# Ready means a client gets in, not only that the server said so.
+for _ in $(seq 100); do
+  import -display "$display" -window root "$work/probe.png" >/dev/null 2>&1 && break
+  sleep 0.1
+done
+import -display "$display" -window root "$work/probe.png" >/dev/null 2>&1 \
+  || { echo "SKIP: the X server on $display takes no connections"; exit 77; }
 
 export DISPLAY="$display"
 export XDG_RUNTIME_DIR="$work/runtime"
