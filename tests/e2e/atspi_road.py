@@ -80,7 +80,12 @@ def shot(name, acc):
 
 def main():
     first = subprocess.Popen([os.path.join(PROG, "ondrel"), "12345"])
-    app = wait_for("the program on the accessibility bus", lambda: app_of(first.pid), 30)
+
+    def registered():
+        if first.poll() is not None:
+            fail("the program ended at start with status %d" % first.returncode)
+        return app_of(first.pid)
+    app = wait_for("the program on the accessibility bus", registered, 30)
     window = control(app, "frmOndrel")
     if window.name != "指導指示管理":
         fail("main window title is %r" % window.name)

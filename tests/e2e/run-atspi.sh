@@ -63,5 +63,10 @@ export ONDREL_PROG="$work/prog" ONDREL_SHOTS="${ONDREL_SHOTS:-$build/screenshots
 mkdir -p "$ONDREL_SHOTS"
 dbus-run-session -- bash -c '
   /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
-  sleep 0.5
+  # The program looks for the accessibility bus once, as it starts: be sure it is up.
+  for _ in $(seq 100); do
+    dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
+      >/dev/null 2>&1 && break
+    sleep 0.1
+  done
   exec /usr/bin/python3 "$0"' "$here/atspi_road.py"
