@@ -32,16 +32,20 @@ mkdir -p "$work/1-99リンクバーZEV"
 printf '[System]\r\nTitle=指導指示管理\r\nSystemDB=%s\r\nKarteNoInput=1\r\n' "$work/prog/demo.db" \
   | iconv -f UTF-8 -t CP932 > "$work/prog/Ondrel.ini"
 
-# Xvfb picks a free display itself and writes its number when it is ready.
-Xvfb -displayfd 3 -screen 0 1280x960x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# A display far from the usual ones, free of locks and sockets. -noreset: a server that
+# resets when its last client leaves refuses connections meanwhile.
+for _ in $(seq 20); do
+  n=$((200 + RANDOM % 700))
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+done
+display=":$n"
+Xvfb "$display" -screen 0 1280x960x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
+  [ -e "/tmp/.X11-unix/X$n" ] && break
   kill -0 "$xvfb_pid" 2>/dev/null || { echo "SKIP: the X server could not start"; exit 77; }
   sleep 0.1
 done
-[ -s "$work/display" ] || { echo "SKIP: the X server did not come up"; exit 77; }
-display=":$(head -1 "$work/display")"
 # Ready means a client gets in, not only that the server said so.
 for _ in $(seq 100); do
   import -display "$display" -window root "$work/probe.png" >/dev/null 2>&1 && break
