@@ -16,12 +16,16 @@
 #include "console_prompter.h"
 #include "db_connection.h"
 #include "db_tool.h"
+#include "median.h"
 #include "memo_store.h"
 #include "patient_lookup.h"
 
 using namespace ondrel;
 
 namespace {
+
+// Median in microseconds.
+double Measure(const std::function<void()>& op, int runs) { return bench::Median(op, runs) * 1e6; }
 
 constexpr int kPatients = 100000;
 constexpr int kMemos = 1000000;
@@ -82,19 +86,6 @@ void Generate(const QString& path) {
     sqlite3_finalize(p);
     Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
     sqlite3_close(db);
-}
-
-// Median of repeated runs, in microseconds.
-double Measure(const std::function<void()>& op, int runs) {
-    std::vector<double> t;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        op();
-        t.push_back(timer.nsecsElapsed() / 1000.0);
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
 }
 
 // The floor: open, prepare, bind, step through every row, close.

@@ -13,25 +13,10 @@
 #include "app_context.h"
 #include "console_prompter.h"
 #include "guidance_report.h"
+#include "median.h"
 #include "office.h"
 
 using namespace ondrel;
-
-namespace {
-
-double Median(const std::function<void()>& op, int runs) {
-    std::vector<double> t;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        op();
-        t.push_back(timer.nsecsElapsed() / 1e9);
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-}
-
-}  // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -57,7 +42,7 @@ int main(int argc, char* argv[]) {
         Rtn_GuidanceReport(ctx, warm);
         warm.Terminate();
     }
-    const double cold = Median(
+    const double cold = bench::Median(
         [&] {
             Office office(config);
             Rtn_GuidanceReport(ctx, office);
@@ -66,9 +51,9 @@ int main(int argc, char* argv[]) {
         5);
     Office running(config);
     running.Connect();
-    const double hot = Median([&] { Rtn_GuidanceReport(ctx, running); }, 15);
+    const double hot = bench::Median([&] { Rtn_GuidanceReport(ctx, running); }, 15);
     running.Terminate();
-    const double floor = Median(
+    const double floor = bench::Median(
         [&] {
             QProcess p;
             p.start("soffice", {"-env:UserInstallation=file://" + dir.path() + "/convert-profile",

@@ -21,11 +21,15 @@
 #include "frm_ondrel.h"
 #include "gui_setup.h"
 #include "ini_file.h"
+#include "median.h"
 #include "memo_store.h"
 
 using namespace ondrel;
 
 namespace {
+
+// Median in milliseconds.
+double Ms(const std::function<void()>& op, int runs) { return bench::Median(op, runs) * 1e3; }
 
 void Exec(sqlite3* db, const char* sql) {
     char* err = nullptr;
@@ -69,18 +73,6 @@ void Generate(const QString& path) {
     sqlite3_finalize(s);
     Exec(db, "COMMIT");
     sqlite3_close(db);
-}
-
-double Median(const std::function<void()>& op, int runs) {
-    std::vector<double> t;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        op();
-        t.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
 }
 
 // One statement the way the program runs it: open, run to the end, close.
@@ -160,48 +152,47 @@ int main(int argc, char* argv[]) {
         QCoreApplication::processEvents();  // the paint the user waits for
     };
     const QByteArray p8 = dbPath.toUtf8();
-    const double s1 = Median(
+    const double s1 = Ms(
         [&] {
             switchTo("20002");
             switchTo("10001");
         },
         15);
-    const double s1k = Median([&] { switchTo("10001"); }, 15);
-    const double s10k = Median([&] { switchTo("20002"); }, 15);
+    const double s1k = Ms([&] { switchTo("10001"); }, 15);
+    const double s10k = Ms([&] { switchTo("20002"); }, 15);
     Q_UNUSED(s1);
-    const double f1k = Median([&] { FloorSwitch(p8, 10001); }, 15);
-    const double f10k = Median([&] { FloorSwitch(p8, 20002); }, 15);
+    const double f1k = Ms([&] { FloorSwitch(p8, 10001); }, 15);
+    const double f10k = Ms([&] { FloorSwitch(p8, 20002); }, 15);
     switchTo("10001");
     const int key = *w.txtMainkey[0];
     int n = 0;
-    const double save = Median(
+    const double save = Ms(
         [&] {
             w.txtLData[0]->setPlainText(QStringLiteral("保存 %1").arg(++n));
             w.Rtn_DataSave(false);
         },
         15);
-    const double floorSave = Median([&] { FloorDurableUpdate(p8, key); }, 15);
+    const double floorSave = Ms([&] { FloorDurableUpdate(p8, key); }, 15);
     if (qEnvironmentVariableIsSet("ONDREL_BENCH_PARTS")) {
         std::printf(
             "  save parts: update %.2f ms, history %.2f ms (text %.2f ms), events %.2f ms\n",
-            Median(
+            Ms(
                 [&] {
                     ReadCommon(ctx, 0, 1000, FetchMode::Latest, 0);
                     UpdateCommon(ctx);
                 },
                 15),
-            Median([&] { w.Rtn_PastDisp(0); }, 15),
-            Median([&] { HistoryText(ctx, 0, 1000, HistoryOrder::NewestFirst); }, 15),
-            Median([&] { QCoreApplication::processEvents(); }, 15));
+            Ms([&] { w.Rtn_PastDisp(0); }, 15),
+            Ms([&] { HistoryText(ctx, 0, 1000, HistoryOrder::NewestFirst); }, 15),
+            Ms([&] { QCoreApplication::processEvents(); }, 15));
     }
     if (qEnvironmentVariableIsSet("ONDREL_BENCH_PARTS")) {
         switchTo("20002");
         std::printf(
             "  date list %.2f ms, latest %.2f ms, history %.2f ms, history text only %.2f ms\n",
-            Median([&] { w.Rtn_DateListDisp(0); }, 9),
-            Median([&] { w.Rtn_DataDispTab(DispMode::L, 0); }, 9),
-            Median([&] { w.Rtn_PastDisp(0); }, 9),
-            Median([&] { HistoryText(ctx, 0, 2000, HistoryOrder::NewestFirst); }, 9));
+            Ms([&] { w.Rtn_DateListDisp(0); }, 9),
+            Ms([&] { w.Rtn_DataDispTab(DispMode::L, 0); }, 9), Ms([&] { w.Rtn_PastDisp(0); }, 9),
+            Ms([&] { HistoryText(ctx, 0, 2000, HistoryOrder::NewestFirst); }, 9));
         switchTo("10001");
     }
     std::printf("%-34s %9.2f ms %9.2f ms %6.2f×  ≤ 16 ms\n", "patient switch, 1 000 memos", s1k,

@@ -47,17 +47,11 @@ FrmPrint::FrmPrint(AppContext& ctx, FrmOndrel& main, Office& office)
     setModal(true);
     setFixedSize(TwipsRect(0, 0, 4785, 2100, LogicalDpi(this)).size());
 
-    picGroup0 = new QFrame(this);
-    NameControl(picGroup0, QStringLiteral("picGroup"), 0);
-    picGroup0->setFrameShape(QFrame::Box);
-    picGroup0->setFrameShadow(QFrame::Sunken);
-    PlaceTwips(picGroup0, 225, 225, 4335, 915);
-    lblThing[0] = new QLabel(QStringLiteral("日付を指定して印刷"), picGroup0);
-    NameControl(lblThing[0], QStringLiteral("lblThing"), 0);
-    PlaceTwips(lblThing[0], 45, 45, 2085, 240);
-    lblThing[1] = new QLabel(QStringLiteral("～"), picGroup0);
-    NameControl(lblThing[1], QStringLiteral("lblThing"), 1);
-    PlaceTwips(lblThing[1], 2160, 585, 240, 240);
+    picGroup0 = GroupFrame(this, {225, 225, 4335, 915});
+    lblThing[0] = TwipsLabel(picGroup0, QStringLiteral("日付を指定して印刷"),
+                             QStringLiteral("lblThing"), 0, {45, 45, 2085, 240});
+    lblThing[1] = TwipsLabel(picGroup0, QStringLiteral("～"), QStringLiteral("lblThing"), 1,
+                             {2160, 585, 240, 240});
     dtpData[0] = DatePicker(picGroup0, QStringLiteral("dtpData"), 0, QStringLiteral("開始日"),
                             {270, 540, 1680, 375});
     dtpData[1] = DatePicker(picGroup0, QStringLiteral("dtpData"), 1, QStringLiteral("終了日"),

@@ -1,6 +1,8 @@
 #include "controls.h"
 
 #include <QDateEdit>
+#include <QFrame>
+#include <QLabel>
 #include <QPushButton>
 
 #include "twips.h"
@@ -10,6 +12,23 @@ namespace ondrel {
 QFont WindowsFont(double points) {
     QFont f(QStringLiteral("MS PGothic"));
     f.setPointSizeF(points);
+    return f;
+}
+
+QLabel* TwipsLabel(QWidget* parent, const QString& text, const QString& name, int index,
+                   QRect twips) {
+    auto* l = new QLabel(text, parent);
+    NameControl(l, name, index);
+    PlaceTwips(l, twips.x(), twips.y(), twips.width(), twips.height());
+    return l;
+}
+
+QFrame* GroupFrame(QWidget* parent, QRect twips) {
+    auto* f = new QFrame(parent);
+    NameControl(f, QStringLiteral("picGroup"), 0);
+    f->setFrameShape(QFrame::Box);
+    f->setFrameShadow(QFrame::Sunken);
+    PlaceTwips(f, twips.x(), twips.y(), twips.width(), twips.height());
     return f;
 }
 

@@ -5,6 +5,8 @@
 #include <QString>
 
 class QDateEdit;
+class QFrame;
+class QLabel;
 class QPushButton;
 class QWidget;
 
@@ -12,6 +14,13 @@ namespace ondrel {
 
 // The font of the layouts; "MS PGothic" is mapped to the installed IPA font.
 QFont WindowsFont(double points);
+
+// A label named as the layout names it, placed in twips.
+QLabel* TwipsLabel(QWidget* parent, const QString& text, const QString& name, int index,
+                   QRect twips);
+
+// The captionless frame (picGroup(0)) that groups a dialog's inputs.
+QFrame* GroupFrame(QWidget* parent, QRect twips);
 
 // A member of a window's cmdProcess button array, placed in twips. Enter on it
 // moves on as Tab does, so it never acts as a default button.

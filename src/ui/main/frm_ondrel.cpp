@@ -36,13 +36,6 @@ namespace {
 constexpr int kTimerMs = 10000;
 const QColor kHeaderBack(255, 255, 192);
 
-QLabel* Label(QWidget* parent, const QString& text, const QString& name, int index, QRect twips) {
-    auto* l = new QLabel(text, parent);
-    NameControl(l, name, index);
-    PlaceTwips(l, twips.x(), twips.y(), twips.width(), twips.height());
-    return l;
-}
-
 }  // namespace
 
 // Runs a procedure under the error trap: a failure ends the program through
@@ -98,8 +91,8 @@ void FrmOndrel::BuildHeader() {
     picInfo->setPalette(pal);
     picInfo->setFont(WindowsFont(9.75));
 
-    lblInfoH[0] = Label(picInfo, QStringLiteral("カルテ番号"), QStringLiteral("lblInfoH"), 0,
-                        {180, 180, 960, 195});
+    lblInfoH[0] = TwipsLabel(picInfo, QStringLiteral("カルテ番号"), QStringLiteral("lblInfoH"), 0,
+                             {180, 180, 960, 195});
     shpHeader0 = new QFrame(picInfo);
     NameControl(shpHeader0, QStringLiteral("shpHeader"), 0);
     PlaceTwips(shpHeader0, 1215, 90, 1545, 375);
@@ -117,19 +110,19 @@ void FrmOndrel::BuildHeader() {
     // Enter looks the patient up; the window's Enter-as-Tab leaves this box alone.
     connect(txtPersonalID, &QLineEdit::returnPressed, this, [this] { Rtn_DataDispMain(); });
 
-    lblInfo[0] = Label(picInfo, {}, QStringLiteral("lblInfo"), 0, {1305, 0, 1365, 195});
+    lblInfo[0] = TwipsLabel(picInfo, {}, QStringLiteral("lblInfo"), 0, {1305, 0, 1365, 195});
     lblInfo[0]->hide();
-    lblInfo[1] = Label(picInfo, {}, QStringLiteral("lblInfo"), 1, {2475, 0, 555, 195});
+    lblInfo[1] = TwipsLabel(picInfo, {}, QStringLiteral("lblInfo"), 1, {2475, 0, 555, 195});
     lblInfo[1]->hide();
-    lblInfoH[1] = Label(picInfo, QStringLiteral("氏名"), QStringLiteral("lblInfoH"), 1,
-                        {3105, 180, 465, 195});
-    lblInfo[2] = Label(picInfo, {}, QStringLiteral("lblInfo"), 2, {3735, 180, 2265, 195});
-    lblInfoH[4] = Label(picInfo, QStringLiteral("性別"), QStringLiteral("lblInfoH"), 4,
-                        {6435, 180, 465, 195});
-    lblInfo[4] = Label(picInfo, {}, QStringLiteral("lblInfo"), 4, {7065, 180, 285, 195});
-    lblInfoH[5] = Label(picInfo, QStringLiteral("年齢"), QStringLiteral("lblInfoH"), 5,
-                        {8325, 180, 465, 195});
-    lblInfo[6] = Label(picInfo, {}, QStringLiteral("lblInfo"), 6, {8955, 180, 645, 195});
+    lblInfoH[1] = TwipsLabel(picInfo, QStringLiteral("氏名"), QStringLiteral("lblInfoH"), 1,
+                             {3105, 180, 465, 195});
+    lblInfo[2] = TwipsLabel(picInfo, {}, QStringLiteral("lblInfo"), 2, {3735, 180, 2265, 195});
+    lblInfoH[4] = TwipsLabel(picInfo, QStringLiteral("性別"), QStringLiteral("lblInfoH"), 4,
+                             {6435, 180, 465, 195});
+    lblInfo[4] = TwipsLabel(picInfo, {}, QStringLiteral("lblInfo"), 4, {7065, 180, 285, 195});
+    lblInfoH[5] = TwipsLabel(picInfo, QStringLiteral("年齢"), QStringLiteral("lblInfoH"), 5,
+                             {8325, 180, 465, 195});
+    lblInfo[6] = TwipsLabel(picInfo, {}, QStringLiteral("lblInfo"), 6, {8955, 180, 645, 195});
 }
 
 void FrmOndrel::BuildPages() {
@@ -193,8 +186,8 @@ void FrmOndrel::BuildPages() {
         pp.setColor(QPalette::Base, QColor(224, 224, 224));
         txtPast[i]->setPalette(pp);
 
-        lblTitle[i + 7] = Label(picGroup[i], QStringLiteral("日付"), QStringLiteral("lblTitle"),
-                                i + 7, {9180, 1125, 510, 240});
+        lblTitle[i + 7] = TwipsLabel(picGroup[i], QStringLiteral("日付"),
+                                     QStringLiteral("lblTitle"), i + 7, {9180, 1125, 510, 240});
         dtpCreData[i] = DatePicker(picGroup[i], QStringLiteral("dtpCreData"), i,
                                    QStringLiteral("日付"), {9990, 1035, 1680, 375});
         lblTitle[i] =

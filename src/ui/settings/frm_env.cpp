@@ -52,14 +52,9 @@ FrmEnv::FrmEnv(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
     setModal(true);
     setFixedSize(TwipsRect(0, 0, 6660, 5355, LogicalDpi(this)).size());
 
-    picGroup0 = new QFrame(this);
-    NameControl(picGroup0, QStringLiteral("picGroup"), 0);
-    picGroup0->setFrameShape(QFrame::Box);
-    picGroup0->setFrameShadow(QFrame::Sunken);
-    PlaceTwips(picGroup0, 225, 225, 4470, 3975);
-    lblThing0 = new QLabel(QStringLiteral("15文字以内で入力して下さい"), picGroup0);
-    NameControl(lblThing0, QStringLiteral("lblThing"), 0);
-    PlaceTwips(lblThing0, 180, 225, 2895, 240);
+    picGroup0 = GroupFrame(this, {225, 225, 4470, 3975});
+    lblThing0 = TwipsLabel(picGroup0, QStringLiteral("15文字以内で入力して下さい"),
+                           QStringLiteral("lblThing"), 0, {180, 225, 2895, 240});
 
     QWidget* previous = nullptr;
     for (int i = 0; i < 7; ++i) {
