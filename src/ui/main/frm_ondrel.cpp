@@ -191,7 +191,7 @@ void FrmOndrel::BuildPages() {
         dtpCreData[i] = DatePicker(picGroup[i], QStringLiteral("dtpCreData"), i,
                                    QStringLiteral("日付"), {9990, 1035, 1680, 375});
         lblTitle[i] =
-            Label(picGroup[i], {}, QStringLiteral("lblTitle"), i, {9180, 1710, 3660, 240});
+            TwipsLabel(picGroup[i], {}, QStringLiteral("lblTitle"), i, {9180, 1710, 3660, 240});
 
         txtLData[i] = new QPlainTextEdit(picGroup[i]);
         NameControl(txtLData[i], QStringLiteral("txtLData"), i);
