@@ -125,6 +125,9 @@ int main(int argc, char* argv[]) {
         if (prompter.told) status = 1;  // the template was missing
     } catch (const Ended& e) {
         status = e.status == 0 ? 1 : e.status;
+    } catch (const DatabaseBusy&) {
+        status =
+            Fail("データベースが他のプログラムで使用中です。しばらく待ってから実行して下さい。");
     }
     if (office.StartedHere()) office.Terminate();
     if (status == 0) std::printf("%s\n", qPrintable(ReportOutputPath(ctx, ctx.report.KarteNo)));

@@ -18,7 +18,17 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 
+constexpr int kSqliteBusy = 5;
+constexpr int kSqliteLocked = 6;
+
+bool IsBusy(const QSqlError& error) {
+    bool ok = false;
+    const int primary = error.nativeErrorCode().toInt(&ok) & 0xff;
+    return ok && (primary == kSqliteBusy || primary == kSqliteLocked);
+}
+
 [[noreturn]] void ThrowDbError(const QSqlError& error) {
+    if (IsBusy(error)) throw DatabaseBusy(error.text());
     bool ok = false;
     int code = error.nativeErrorCode().toInt(&ok);
     throw AppError(ok ? DatabaseErrorNumber(code) : err::DatabaseBase + 1, error.text());
@@ -85,10 +95,18 @@ bool OpenDbConnectionAt(const QString& file, DbConnection& cn, bool allowEmptyFi
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=") +
                          QString::number(kBusyTimeoutMs));
     if (!db.open()) return false;
-    // The first read of the header tells a database from any other file.
+    // The first read of the header tells a database from any other file; a
+    // database locked by another program is in use, not missing.
     const bool isDatabase = [&] {
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("PRAGMA schema_version")) || !q.next()) return false;
+        if (!q.exec(QStringLiteral("PRAGMA schema_version")) || !q.next()) {
+            if (IsBusy(q.lastError())) {
+                q = QSqlQuery();
+                db.close();
+                throw DatabaseBusy(QStringLiteral("locked at open"));
+            }
+            return false;
+        }
         q.finish();
         return q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
     }();

@@ -83,7 +83,7 @@ void FrmPrint::Form_Load() {
 }
 
 void FrmPrint::cmdProcess_Click(int index) {
-    if (index == 0) Rtn_RangePrint();
+    if (index == 0) WithCommandTrap(ctx_, nullptr, [&] { Rtn_RangePrint(); });
     close();
 }
 

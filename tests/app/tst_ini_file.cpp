@@ -1,7 +1,13 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
+#include <memory>
+#include <thread>
 
 #include "ini_file.h"
 #include "test_support.h"
@@ -30,6 +36,9 @@ class TstIniFile : public QObject {
     void hostileFiles();
     void unreadableFileIsKept();
     void writeLeavesNoTemporaryFile();
+    void fifoNeverBlocks();
+    void writeKeepsModeAndOwner_data();
+    void writeKeepsModeAndOwner();
 };
 
 void TstIniFile::read_data() {
@@ -246,6 +255,56 @@ void TstIniFile::writeLeavesNoTemporaryFile() {
     WriteIniString(QStringLiteral("/nonexistent-dir/x.ini"), QStringLiteral("S"),
                    QStringLiteral("k"), QStringLiteral("1"));
     QVERIFY(!QFile::exists(QStringLiteral("/nonexistent-dir/x.ini")));
+}
+
+// A settings or link file that is a FIFO: nobody writes it, so opening it
+// the ordinary way would wait for good.
+void TstIniFile::fifoNeverBlocks() {
+    const QString p = Path("fifo.ini");
+    QCOMPARE(::mkfifo(QFile::encodeName(p).constData(), 0600), 0);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread([p, done] {
+        ReadIniString(p, QStringLiteral("System"), QStringLiteral("Title"));
+        WriteIniString(p, QStringLiteral("System"), QStringLiteral("Title"), QStringLiteral("x"));
+        *done = true;
+    }).detach();
+    QTRY_VERIFY_WITH_TIMEOUT(*done, 3000);
+    QVERIFY(QFileInfo(p).exists() && !QFileInfo(p).isFile());  // still the FIFO
+    QVERIFY(!ReadIniStrings(p, QStringLiteral("S"), {QStringLiteral("k")}));
+}
+
+// A write keeps the file's mode and owner; a file without a write bit is
+// left alone, also when the program runs as root.
+void TstIniFile::writeKeepsModeAndOwner_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("0600") << 0600 << true;
+    QTest::newRow("0640") << 0640 << true;
+    QTest::newRow("0666") << 0666 << true;
+    QTest::newRow("read-only 0444") << 0444 << false;
+    QTest::newRow("read-only 0400") << 0400 << false;
+}
+
+void TstIniFile::writeKeepsModeAndOwner() {
+    QFETCH(int, mode);
+    QFETCH(bool, written);
+    QTemporaryDir d;
+    const QString p = d.filePath(QStringLiteral("m.ini"));
+    const QByteArray before("[S]\r\nk=1\r\n");
+    WriteBytes(p, before);
+    const QByteArray name = QFile::encodeName(p);
+    QCOMPARE(::chmod(name.constData(), mode_t(mode)), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) QCOMPARE(::chown(name.constData(), 1234, 1235), 0);
+    WriteIniString(p, QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("2"));
+    struct stat st {};
+    QCOMPARE(::stat(name.constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), mode);
+    if (root) {
+        QCOMPARE(int(st.st_uid), 1234);
+        QCOMPARE(int(st.st_gid), 1235);
+    }
+    QCOMPARE(ReadBytes(p), written ? QByteArray("[S]\r\nk=2\r\n") : before);
 }
 
 QTEST_GUILESS_MAIN(TstIniFile)

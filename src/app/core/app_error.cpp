@@ -57,6 +57,12 @@ QString ErrorText(int number) {
     return QStringLiteral("アプリケーション定義エラーまたはオブジェクト定義エラーです。");
 }
 
+QString DatabaseBusyMessage() {
+    return QStringLiteral(
+        "データベースが他のプログラムで使用中のため、処理できませんでした。\r\n"
+        "画面の内容はそのままです。しばらく待ってから、もう一度実行して下さい。");
+}
+
 int DatabaseErrorNumber(int engineResultCode) {
     // Extended result codes carry the primary code in their low byte.
     const int primary = engineResultCode & 0xff;

@@ -37,6 +37,18 @@ class AppError : public std::exception {
     QString detail_;
 };
 
+// The database stayed locked by another program past the busy timeout. An
+// expected condition: the user is told, the program and the text on screen
+// stay, and the command can be tried again.
+class DatabaseBusy : public AppError {
+  public:
+    explicit DatabaseBusy(QString detail = {})
+        : AppError(err::DatabaseBase + 5, std::move(detail)) {}
+};
+
+// What the user is told when the database is in use.
+QString DatabaseBusyMessage();
+
 // Standard Japanese text for an error number; the generic text for any
 // number the catalogue does not know.
 QString ErrorText(int number);

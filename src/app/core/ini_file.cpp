@@ -1,10 +1,15 @@
 #include "ini_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <cerrno>
 #include <optional>
 
 namespace ondrel {
@@ -97,18 +102,42 @@ QByteArray CutOnCharacterBoundary(QByteArrayView value) {
     return value.first(std::min(n, value.size())).toByteArray();
 }
 
+// Only a regular file is read: opening a FIFO or a device would wait for a
+// writer that never comes, with no window shown yet.
 QByteArray ReadWholeFile(const QString& file, bool* ok) {
-    QFile f(file);
-    *ok = f.open(QIODevice::ReadOnly);
-    return *ok ? f.readAll() : QByteArray();
+    *ok = false;
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    struct stat st {};
+    QByteArray data;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        char buf[8192];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                *ok = n == 0;
+                break;
+            }
+            data.append(buf, n);
+        }
+    }
+    ::close(fd);
+    return *ok ? data : QByteArray();
 }
 
-}  // namespace
+// A file we may replace: a regular file that its mode lets us write. Root
+// passes every access check, so for root a file without any write bit (a
+// read-only settings file) counts as not writable too.
+bool MayReplace(const QString& file, struct stat* st) {
+    const QByteArray name = QFile::encodeName(file);
+    if (::stat(name.constData(), st) != 0) return errno == ENOENT;
+    if (!S_ISREG(st->st_mode)) return false;
+    if (::access(name.constData(), W_OK) != 0) return false;
+    return ::geteuid() != 0 || (st->st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
 
-QString ReadIniString(const QString& file, const QString& section, const QString& key) {
-    bool ok = false;
-    const QByteArray data = ReadWholeFile(file, &ok);
-    if (!ok) return {};
+QString ValueIn(const QByteArray& data, const QString& section, const QString& key) {
     Parser parser(data);
     bool inSection = false;
     bool seenSection = false;
@@ -135,11 +164,32 @@ QString ReadIniString(const QString& file, const QString& section, const QString
     return {};
 }
 
+}  // namespace
+
+QString ReadIniString(const QString& file, const QString& section, const QString& key) {
+    bool ok = false;
+    const QByteArray data = ReadWholeFile(file, &ok);
+    return ok ? ValueIn(data, section, key) : QString();
+}
+
+std::optional<QStringList> ReadIniStrings(const QString& file, const QString& section,
+                                          const QStringList& keys) {
+    bool ok = false;
+    const QByteArray data = ReadWholeFile(file, &ok);
+    if (!ok) return std::nullopt;
+    QStringList values;
+    for (const QString& key : keys) values << ValueIn(data, section, key);
+    return values;
+}
+
 void WriteIniString(const QString& file, const QString& section, const QString& key,
                     const QString& value) {
+    struct stat st {};
+    const bool exists = QFile::exists(file);
+    if (!MayReplace(file, &st)) return;
     bool ok = false;
     QByteArray data = ReadWholeFile(file, &ok);
-    if (!ok && QFile::exists(file)) return;  // unreadable: never replace what we cannot keep
+    if (!ok && exists) return;  // unreadable: never replace what we cannot keep
 
     QStringEncoder encoder(kCodec);
     const QByteArray keyLine = encoder.encode(key.trimmed() + u'=' + value);
@@ -183,7 +233,14 @@ void WriteIniString(const QString& file, const QString& section, const QString& 
 
     QSaveFile save(file);
     if (!save.open(QIODevice::WriteOnly)) return;
-    if (save.write(out) != out.size()) {
+    // The new file takes the place of the old one with its mode and owner.
+    bool kept = true;
+    if (exists) {
+        const int fd = save.handle();
+        kept = ::fchmod(fd, st.st_mode & 07777) == 0;
+        if (kept && ::geteuid() == 0) kept = ::fchown(fd, st.st_uid, st.st_gid) == 0;
+    }
+    if (!kept || save.write(out) != out.size()) {
         save.cancelWriting();
         return;
     }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <optional>
 
 namespace ondrel {
 
@@ -13,6 +15,14 @@ namespace ondrel {
 // section or the key is missing.
 QString ReadIniString(const QString& file, const QString& section, const QString& key);
 
+// Several keys of one section from a single read of the file, so that a file
+// rewritten meanwhile never mixes two versions; nullopt when it cannot be read.
+std::optional<QStringList> ReadIniStrings(const QString& file, const QString& section,
+                                          const QStringList& keys);
+
+// Only a regular file is read or replaced, and a file that its mode keeps
+// from being written (also for root) is left as it is; a replaced file keeps
+// its mode and owner.
 // Changes only the key's own line (or adds it), keeping every other byte.
 // The file is replaced through a temporary file, never half-written.
 void WriteIniString(const QString& file, const QString& section, const QString& key,

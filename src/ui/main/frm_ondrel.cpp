@@ -13,7 +13,9 @@
 #include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QTimer>
+#include <QValidator>
 
 #include "app_context.h"
 #include "app_error.h"
@@ -34,13 +36,42 @@ namespace ondrel {
 namespace {
 
 constexpr int kTimerMs = 10000;
+constexpr int kChartNoTyped = 10;
+// Two reads of the link file this far apart must agree before it is acted on.
+constexpr int kLinkSettleMs = 50;
 const QColor kHeaderBack(255, 255, 192);
 
 }  // namespace
 
+// Limits what is typed into the chart-number box; a number the program put
+// there (the link file's, the command line's) stays whole.
+class ChartNoValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return input.size() <= kChartNoTyped || input == fromCode ? Acceptable : Invalid;
+    }
+    QString fromCode;
+};
+
 // Runs a procedure under the error trap: a failure ends the program through
-// the error report, with no connection of the window's own to close.
-void FrmOndrel::Trap(const std::function<void()>& body) { WithTrap(ctx_, nullptr, body); }
+// the error report, with no connection of the window's own to close; a busy
+// database is told and ends only the procedure.
+// Inside another procedure a busy database ends the outer one, which tells
+// the user once.
+bool FrmOndrel::Trap(const std::function<void()>& body) {
+    BusyScope nested(trapDepth_);
+    if (trapDepth_ > 1) {
+        WithTrap(ctx_, nullptr, body);
+        return true;
+    }
+    return WithCommandTrap(ctx_, nullptr, body);
+}
+
+void FrmOndrel::SetPersonalID(const QString& text) {
+    personalIdLimit_->fromCode = text;
+    txtPersonalID->setText(text);
+}
 
 FrmOndrel::FrmOndrel(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     using namespace main_twips;
@@ -103,12 +134,13 @@ void FrmOndrel::BuildHeader() {
     txtPersonalID->setAccessibleName(QStringLiteral("カルテ番号"));
     PlaceTwips(txtPersonalID, 1305, 180, 1365, 195);
     txtPersonalID->setFrame(false);
-    txtPersonalID->setMaxLength(10);
+    personalIdLimit_ = new ChartNoValidator(txtPersonalID);
+    txtPersonalID->setValidator(personalIdLimit_);
     txtPersonalID->setStyleSheet(
         QStringLiteral("background-color: white; color: black; border: none;"));
     txtPersonalID->setAttribute(Qt::WA_InputMethodEnabled, false);
     // Enter looks the patient up; the window's Enter-as-Tab leaves this box alone.
-    connect(txtPersonalID, &QLineEdit::returnPressed, this, [this] { Rtn_DataDispMain(); });
+    connect(txtPersonalID, &QLineEdit::returnPressed, this, [this] { txtPersonalID_KeyPress(); });
 
     lblInfo[0] = TwipsLabel(picInfo, {}, QStringLiteral("lblInfo"), 0, {1305, 0, 1365, 195});
     lblInfo[0]->hide();
@@ -198,6 +230,8 @@ void FrmOndrel::BuildPages() {
         txtLData[i]->setAccessibleName(QStringLiteral("内容"));
         PlaceTwips(txtLData[i], 9090, 2025, 6135, 6990);
         txtLData[i]->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        connect(txtLData[i]->document(), &QTextDocument::contentsChanged, this,
+                [this, i] { storedText_[i].Update(txtLData[i]->document()->toRawText()); });
         QPalette lp = txtLData[i]->palette();
         lp.setColor(QPalette::Base, Qt::white);
         txtLData[i]->setPalette(lp);
@@ -263,7 +297,7 @@ void FrmOndrel::Form_Load() {
     picMain[1]->setPalette(picMain[0]->palette());
     Rtn_TabSet();
     if (!s.StartKarteNo.isEmpty()) {
-        txtPersonalID->setText(s.StartKarteNo);
+        SetPersonalID(s.StartKarteNo);
         Rtn_DataDispMain();
     }
     if (s.KarteNoInput == 0) {
@@ -286,7 +320,7 @@ void FrmOndrel::Form_Load() {
 
 void FrmOndrel::Rtn_TabSet() {
     DbConnection cn;
-    WithTrap(ctx_, &cn, [&] {
+    WithCommandTrap(ctx_, &cn, [&] {
         OpenDbConnection(ctx_, cn);
         names_.fill(QString());
         if (const auto m = Rtn_MasterRead(cn)) {
@@ -332,8 +366,13 @@ void FrmOndrel::Rtn_ScrollSet() {
 
 void FrmOndrel::tabMain_Click(int c) {
     if (c < 0) return;
+    if (!Rtn_DataSave(false)) {
+        // The memo left could not be written: stay on its page with its text.
+        const QSignalBlocker quiet(tabMain);
+        tabMain->setCurrentIndex(txtBeforeTab);
+        return;
+    }
     SetPageShown(c, false);
-    Rtn_DataSave(false);
     Rtn_DateListDisp(c);
     Rtn_DataDispTab(DispMode::L, c);
     Rtn_PastDisp(c);
@@ -378,7 +417,7 @@ void FrmOndrel::Rtn_DataDispMain() {
         const auto& s = ctx_.settings;
         QString t = txtPersonalID->text();
         t.remove(u'-');
-        txtPersonalID->setText(t);
+        SetPersonalID(t);
         qint32 n = 0;
         bool valid = ReadNumber(t).has_value();
         if (valid) {
@@ -405,7 +444,7 @@ void FrmOndrel::Rtn_DataDispMain() {
             return;
         }
         const auto& p = ctx_.patient;
-        txtPersonalID->setText(FormatKarteNo(p.ChartNo));
+        SetPersonalID(FormatKarteNo(p.ChartNo));
         lblInfo0_ = p.BaseNo;
         lblInfo1_ = p.ChartNo;
         lblInfo[0]->setText(QString::number(p.BaseNo));
@@ -420,9 +459,17 @@ void FrmOndrel::Rtn_DataDispMain() {
             lblInfo[i]->resize(std::max(lblInfo[i]->width(), lblInfo[i]->sizeHint().width()),
                                lblInfo[i]->height());
         const int c = CurrentTab();
-        Rtn_DateListDisp(c);
-        Rtn_DataDispTab(DispMode::L, c);
-        Rtn_PastDisp(c);
+        try {
+            Rtn_DateListDisp(c);
+            Rtn_DataDispTab(DispMode::L, c);
+            Rtn_PastDisp(c);
+        } catch (const DatabaseBusy&) {
+            // A page that could not be read must not show the previous
+            // patient's memos under this header.
+            ClearHeader();
+            ShowPatientState(false);
+            throw;
+        }
         txtBeforeTab = c;
         ShowPatientState(true);
     });
@@ -435,11 +482,11 @@ void FrmOndrel::Rtn_LinkCheck() {
         return;
     Trap([&] {
         const QString path = LinkFilePath(ctx_);
-        if (!QFileInfo(path).isFile()) return;
-        if (ReadIniString(path, QStringLiteral("Patient.Info"), QStringLiteral("Status")) != u"1")
-            return;
-        const QString k =
-            ReadIniString(path, QStringLiteral("Patient.Info"), QStringLiteral("KarteNoBranch"));
+        const QStringList keys{QStringLiteral("Status"), QStringLiteral("KarteNoBranch")};
+        // Both keys from one read, so a file rewritten meanwhile never mixes.
+        const auto first = ReadIniStrings(path, QStringLiteral("Patient.Info"), keys);
+        if (!first || first->at(0) != u"1") return;
+        const QString k = first->at(1);
         // 1234-5 and 12345 are the same patient.
         QString digits = k;
         digits.remove(u'-');
@@ -449,13 +496,32 @@ void FrmOndrel::Rtn_LinkCheck() {
             return;
         }
         if (k == linkRejected_) return;  // told once already
+        // A file still being written reads differently a moment later: it is
+        // read again at the next check.
+        ctx_.clock.Pause(kLinkSettleMs);
+        if (ReadIniStrings(path, QStringLiteral("Patient.Info"), keys) != first) return;
         BusyScope busy(busy_);
-        const int t = txtBeforeTab;
-        if (t >= 0 && t < kCategories && txtMainkey[t]) Rtn_DataSave(false);
-        txtPersonalID->setText(k);
+        // A memo that cannot be written keeps its patient and its text; the
+        // next check tries again.
+        if (!SaveBeforePatientChange()) return;
+        SetPersonalID(k);
         Rtn_DataDispMain();
         linkRejected_ = lblInfo1_ ? QString() : k;
     });
+}
+
+bool FrmOndrel::SaveBeforePatientChange() {
+    const int t = txtBeforeTab;
+    if (t < 0 || t >= kCategories || !txtMainkey[t]) return true;
+    return Rtn_DataSave(false);
+}
+
+void FrmOndrel::txtPersonalID_KeyPress() {
+    if (busy_ > 0) return;  // a command waits between its question and its work
+    // As for a patient change from the link bar: the memo on screen is saved
+    // first, and stays when it cannot be.
+    if (!SaveBeforePatientChange()) return;
+    Rtn_DataDispMain();
 }
 
 }  // namespace ondrel

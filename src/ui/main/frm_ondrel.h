@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QDate>
 #include <QWidget>
 #include <array>
 #include <functional>
 #include <optional>
 
+#include "memo_text.h"
 #include "system_master.h"
 
 class QCheckBox;
@@ -22,6 +24,7 @@ namespace ondrel {
 
 struct AppContext;
 class DateListGrid;
+class ChartNoValidator;
 
 enum class DispMode { L, D, W };  // latest, by date-list row, new
 
@@ -56,10 +59,14 @@ class FrmOndrel : public QWidget {
     void Rtn_DataDispTab(DispMode mode, int c);
     void Rtn_DateListDisp(int c);
     void Rtn_PastDisp(int c);
-    void Rtn_DataSave(bool ask);
+    // False when the memo could not be written (the database is in use): the
+    // text stays on screen and nothing that depends on the save goes on.
+    bool Rtn_DataSave(bool ask);
     void Rtn_DataGet();
     void Rtn_DataDelete();
     void cmdProcess_Click(int index);
+    // Enter in the chart-number box.
+    void txtPersonalID_KeyPress();
 
     // The settings and report windows plug in here (設定, 印刷).
     std::function<void(FrmOndrel&)> openSettings;
@@ -117,7 +124,14 @@ class FrmOndrel : public QWidget {
     void ShowPatientState(bool shown);
     void SetMemoButtons(bool memoShown);
     void SetPageShown(int c, bool shown);
-    void Trap(const std::function<void()>& body);
+    // False when the command met a busy database (the user has been told).
+    bool Trap(const std::function<void()>& body);
+    // Puts a chart number into the box whole, as code may on Windows; the
+    // box's limit of 10 characters holds only for typing.
+    void SetPersonalID(const QString& text);
+    bool SaveBeforePatientChange();
+    void KeepLoadedTexts(int c, const std::array<QString, kCategories>& texts);
+    bool PageEdited(int c) const;
 
     AppContext& ctx_;
     std::optional<qint32> lblInfo0_;
@@ -125,9 +139,15 @@ class FrmOndrel : public QWidget {
     std::array<QString, kCategories> names_;
     std::array<QString, kCategories> flags_;
     int busy_ = 0;
+    int trapDepth_ = 0;
     // The link-file value last reported as not registered (or not a number).
     QString linkRejected_;
     bool loading_ = false;
+    ChartNoValidator* personalIdLimit_ = nullptr;
+    // The stored texts behind the seven boxes, and the date of the memo put
+    // on a page last: what an untouched page stores.
+    std::array<StoredText, kCategories> storedText_;
+    QDate loadedDate_;
 };
 
 }  // namespace ondrel

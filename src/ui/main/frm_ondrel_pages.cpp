@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTextDocument>
 
 #include "app_context.h"
 #include "app_error.h"
@@ -13,6 +14,7 @@
 #include "frm_ondrel.h"
 #include "japanese_date.h"
 #include "memo_store.h"
+#include "memo_text.h"
 #include "trap.h"
 
 namespace ondrel {
@@ -29,13 +31,6 @@ void LetEventsRun() { QCoreApplication::processEvents(); }
 QString ForHistoryBox(QString text) {
     text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
     return text.replace(QString(QChar::LineSeparator) + u'●', QStringLiteral("\n●"));
-}
-
-// Memo texts keep Windows line ends in the database, as the Windows program
-// stored them; the editor works with plain line feeds.
-QString ToStored(QString text) {
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return text.replace(u'\n', QStringLiteral("\r\n"));
 }
 
 }  // namespace
@@ -104,6 +99,7 @@ void FrmOndrel::Rtn_DataDispTab(DispMode mode, int c) {
             txtMainkey[c] = r.MainKey;
             dtpCreData[c]->setDate(ParseShortDate(r.CreDate));
             for (int i = 0; i < kCategories; ++i) txtLData[i]->setPlainText(r.LText[i]);
+            KeepLoadedTexts(c, r.LText);
             SetMemoButtons(true);
             SetPageShown(c, true);
             tabMain->setFocus();
@@ -158,6 +154,20 @@ void FrmOndrel::Rtn_PastDisp(int c) {
     });
 }
 
+void FrmOndrel::KeepLoadedTexts(int c, const std::array<QString, kCategories>& texts) {
+    for (int i = 0; i < kCategories; ++i)
+        storedText_[i].Load(texts[i], txtLData[i]->document()->toRawText());
+    loadedDate_ = dtpCreData[c]->date();
+}
+
+bool FrmOndrel::PageEdited(int c) const {
+    if (dtpCreData[c]->date() != loadedDate_) return true;
+    for (const auto& t : storedText_) {
+        if (t.Edited()) return true;
+    }
+    return false;
+}
+
 void FrmOndrel::Rtn_DataGet() {
     const int t = txtBeforeTab;
     auto& r = ctx_.common;
@@ -165,12 +175,12 @@ void FrmOndrel::Rtn_DataGet() {
     r.MainKey = *txtMainkey[t];
     r.CreDate = ShortDate(dtpCreData[t]->date());
     // Apostrophes are kept: every value is bound, so the box and the store agree.
-    for (int i = 0; i < kCategories; ++i) r.LText[i] = ToStored(txtLData[i]->toPlainText());
+    for (int i = 0; i < kCategories; ++i) r.LText[i] = storedText_[i].Stored();
 }
 
-void FrmOndrel::Rtn_DataSave(bool ask) {
+bool FrmOndrel::Rtn_DataSave(bool ask) {
     BusyScope busy(busy_);
-    Trap([&] {
+    return Trap([&] {
         const auto& s = ctx_.settings;
         if (ask && s.MessageFlg[1] == 0 &&
             !ctx_.prompter.Question(s.Title,
@@ -186,8 +196,12 @@ void FrmOndrel::Rtn_DataSave(bool ask) {
             picGroup[t]->isHidden()) {
             return;
         }
+        // A memo only looked at is not written again: nothing of it changes,
+        // and a busy database cannot hold up a change of category or patient.
+        if (!ask && !PageEdited(t)) return;
         Rtn_DataGet();
         UpdateCommon(ctx_);
+        KeepLoadedTexts(t, ctx_.common.LText);
         DateListGrid* grid = grdDateList[t];
         const int row = grid->CurrentRow();
         const QDate picked = dtpCreData[t]->date();
@@ -229,8 +243,9 @@ void FrmOndrel::cmdProcess_Click(int index) {
             Rtn_DataSave(true);
             break;
         case 5: {
-            // The memo is saved before anything of the report can fail.
-            Rtn_DataSave(false);
+            // The memo is saved before anything of the report can fail; a
+            // memo that cannot be written is not reported either.
+            if (!Rtn_DataSave(false)) break;
             BusyScope busy(busy_);
             if (chkPrintFlg->isChecked()) {
                 if (openPrintDialog) openPrintDialog(*this);

@@ -15,7 +15,7 @@ std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& argu
                                         SingleInstance& instance,
                                         const OfficeConfig& officeConfig) {
     if (RunStartupSteps(ctx, arguments, instance) != StartupOutcome::Continue) return nullptr;
-    LoadClinicInfo(ctx);
+    WithCommandTrap(ctx, nullptr, [&] { LoadClinicInfo(ctx); });
     return WithTrap(ctx, nullptr, [&] {
         auto window = std::make_unique<FrmOndrel>(ctx);
         // One office for the run: only the first report pays its start.

@@ -137,7 +137,7 @@ void FrmEnv::Form_Load() {
 
 void FrmEnv::Rtn_MasterDisp() {
     DbConnection cn;
-    WithTrap(ctx_, &cn, [&] {
+    WithCommandTrap(ctx_, &cn, [&] {
         SystemMaster m;
         m.Check.fill(QStringLiteral("0"));
         OpenDbConnection(ctx_, cn);
@@ -157,7 +157,7 @@ void FrmEnv::Rtn_MasterSave() {
     QCoreApplication::processEvents();
     WaitCursorGuard wait(ctx_.waitCursor);
     DbConnection cn;
-    WithTrap(ctx_, &cn, [&] {
+    WithCommandTrap(ctx_, &cn, [&] {
         std::array<QString, 7> names;
         std::array<bool, 7> inUse{};
         for (int i = 0; i < 7; ++i) names[i] = txtData[i]->text();

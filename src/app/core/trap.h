@@ -1,0 +1,45 @@
+#pragma once
+
+#include <new>
+
+#include "app_context.h"
+#include "app_error.h"
+#include "error_report.h"
+
+namespace ondrel {
+
+// The error trap of every data procedure: a failure goes to the error report
+// with the procedure's own connection (may be null), which ends the program.
+// A busy database is passed on to the command that can tell the user.
+template <typename Body>
+auto WithTrap(AppContext& ctx, ReleasableConnection* cn, Body&& body) -> decltype(body()) {
+    try {
+        return body();
+    } catch (const DatabaseBusy&) {
+        if (cn) cn->RollbackAndClose();
+        throw;
+    } catch (const AppError& e) {
+        ErrorReport(ctx, e.number(), cn);
+    } catch (const std::bad_alloc&) {
+        ErrorReport(ctx, 7, cn);
+    }
+}
+
+}  // namespace ondrel
+
+namespace ondrel {
+
+// The trap of a user's command: a busy database is told in a message and the
+// command ends with nothing lost (false); any other failure ends the program.
+template <typename Body>
+bool WithCommandTrap(AppContext& ctx, ReleasableConnection* cn, Body&& body) {
+    try {
+        WithTrap(ctx, cn, body);
+        return true;
+    } catch (const DatabaseBusy&) {
+        ctx.prompter.Warning(ctx.settings.Title, DatabaseBusyMessage());
+        return false;
+    }
+}
+
+}  // namespace ondrel

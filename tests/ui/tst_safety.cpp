@@ -1,0 +1,261 @@
+// Faults found under stress: the wrong patient, a lost or changed memo.
+#include <sqlite3.h>
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+#include "app_error.h"
+#include "ui_fixture.h"
+
+using namespace ondrel;
+using namespace ondrel::test;
+
+namespace {
+
+// Another program (the chart system, an import) holding the write lock until
+// it is let go, or for a given time.
+class WriteLockHolder {
+  public:
+    WriteLockHolder(const QString& path, int maxMs) {
+        thread_ = std::thread([this, file = path.toUtf8(), maxMs] {
+            sqlite3* db = nullptr;
+            sqlite3_open(file.constData(), &db);
+            sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+            locked_ = true;
+            for (int waited = 0; !release_ && waited < maxMs; waited += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+        });
+        while (!locked_) std::this_thread::yield();
+    }
+    ~WriteLockHolder() { Release(); }
+    void Release() {
+        release_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    std::atomic<bool> locked_ = false;
+    std::atomic<bool> release_ = false;
+    std::thread thread_;
+};
+
+void TypeText(QWidget* w, const QString& text) {
+    for (QChar ch : text)
+        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+}
+
+}  // namespace
+
+class TstSafety : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { SetUpApplication(*qApp); }
+    void longChartNumbers_data();
+    void longChartNumbers();
+    void typingStillLimited();
+    void tornLinkFile();
+    void busyDatabase_data();
+    void busyDatabase();
+    void shortLockWaitsAndSaves();
+    void viewedMemoStoredUnchanged_data();
+    void viewedMemoStoredUnchanged();
+    void enterSavesFirst();
+};
+
+// The whole value is checked, never one cut to the box's ten characters.
+void TstSafety::longChartNumbers_data() {
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<qint64>("shown");  // -1: no patient
+    QTest::addColumn<QString>("message");
+    const QString wrong = QStringLiteral("カルテ番号が不正です。");
+    QTest::newRow("11 digits") << "12345678901"
+                               << "12345678901" << qint64(-1) << wrong;
+    QTest::newRow("beyond 32 bits") << "1099511627776"
+                                    << "1099511627776" << qint64(-1) << wrong;
+    QTest::newRow("just beyond") << "2147483648"
+                                 << "2147483648" << qint64(-1) << wrong;
+    QTest::newRow("10 digits, registered") << "2147483647"
+                                           << "214748364-7" << qint64(2147483647) << QString();
+    QTest::newRow("10 digits with dash") << "214748364-7"
+                                         << "214748364-7" << qint64(2147483647) << QString();
+}
+
+void TstSafety::longChartNumbers() {
+    QFETCH(QString, link);
+    QFETCH(QString, box);
+    QFETCH(qint64, shown);
+    QFETCH(QString, message);
+    WindowFixture f;
+    f.Exec(
+        QStringLiteral("Insert Into 患者マスター (カルテ番号, 氏名) Values (2147483647, '十桁')"));
+    f.SetIni({"KarteNoInput=1"});
+    f.Open();
+    f.WriteLink("1", link);
+    f.window->Rtn_LinkCheck();
+    QCOMPARE(f.window->txtPersonalID->text(), box);
+    QCOMPARE(qint64(f.window->ShownChartNo().value_or(-1)), shown);
+    QCOMPARE(f.prompter.Texts(), message.isEmpty() ? QStringList() : QStringList{message});
+}
+
+void TstSafety::typingStillLimited() {
+    WindowFixture f;
+    f.SetIni({"KarteNoInput=1"});
+    f.Open();
+    auto* box = f.window->txtPersonalID;
+    box->clear();
+    box->setFocus();
+    QTest::keyClicks(box, "123456789012");
+    QCOMPARE(box->text(), QStringLiteral("1234567890"));
+}
+
+// The link bar rewrites the file in place while it is read: a value seen
+// once is taken only when a second read a moment later agrees.
+void TstSafety::tornLinkFile() {
+    WindowFixture f;
+    f.Open();
+    const QString path = f.Root() + "/1-99リンクバーZEV/カルテ番号.ini";
+    WriteBytes(path, "[Patient.Info]\r\nStatus=1\r\nKarteNoBranch=1");
+    f.clock.onPause = [&] { f.WriteLink("1", "12346"); };
+    f.window->Rtn_LinkCheck();
+    QCOMPARE(*f.window->ShownChartNo(), 12345);
+    QVERIFY(f.prompter.shown.empty());
+    f.clock.onPause = nullptr;
+    f.window->Rtn_LinkCheck();
+    QCOMPARE(*f.window->ShownChartNo(), 12346);
+    QVERIFY(f.prompter.shown.empty());
+}
+
+// The lock outlasts the busy timeout: the user is told, the program, the
+// patient, the page and the text stay, and the same command works later.
+void TstSafety::busyDatabase_data() {
+    QTest::addColumn<QString>("command");
+    for (const char* c : {"save", "category", "link", "enter", "new"}) QTest::newRow(c) << c;
+}
+
+void TstSafety::busyDatabase() {
+    QFETCH(QString, command);
+    WindowFixture f;
+    const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "before");
+    f.Open();
+    auto& w = *f.window;
+    const QString typed = QStringLiteral("入力した指導内容");
+    w.txtLData[0]->setPlainText(typed);
+    f.WriteLink("1", "12346");
+    auto run = [&] {
+        if (command == u"save") {
+            f.prompter.Answer({true});
+            w.cmdProcess_Click(4);
+        } else if (command == u"category") {
+            w.tabMain->setCurrentIndex(1);
+        } else if (command == u"link") {
+            w.Rtn_LinkCheck();
+        } else if (command == u"enter") {
+            w.txtPersonalID->setText(QStringLiteral("12346"));
+            w.txtPersonalID->setFocus();
+            QTest::keyClick(w.txtPersonalID, Qt::Key_Return);
+        } else {
+            f.prompter.Answer({true});
+            w.cmdProcess_Click(0);
+        }
+    };
+    const auto memos = [&] { return f.Scalar("Select Count(*) From tblDatCommon").toInt(); };
+    {
+        WriteLockHolder lock(f.DbPath(), 20000);
+        run();
+        QCOMPARE(f.prompter.Texts().size(), command == u"save" || command == u"new" ? 2 : 1);
+        QCOMPARE(f.prompter.Texts().last(), DatabaseBusyMessage());
+        QCOMPARE(*w.ShownChartNo(), 12345);
+        QCOMPARE(w.CurrentTab(), 0);
+        QCOMPARE(w.txtBeforeTab, 0);
+        QCOMPARE(w.txtLData[0]->toPlainText(), typed);
+        QVERIFY(w.picGroup[0]->isVisible());
+        QCOMPARE(memos(), 1);
+    }
+    f.prompter.shown.clear();
+    run();
+    QVERIFY(f.prompter.Texts().filter(DatabaseBusyMessage()).isEmpty());
+    if (command == u"new") {
+        QCOMPARE(memos(), 2);
+    } else {
+        QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+                 typed);
+    }
+}
+
+void TstSafety::shortLockWaitsAndSaves() {
+    WindowFixture f;
+    const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "before");
+    f.Open();
+    f.window->txtLData[0]->setPlainText(QStringLiteral("after"));
+    WriteLockHolder lock(f.DbPath(), 1000);
+    f.window->tabMain->setCurrentIndex(1);
+    QVERIFY(f.prompter.shown.empty());
+    QCOMPARE(f.window->txtBeforeTab, 1);
+    QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+             QStringLiteral("after"));
+}
+
+// Characters the memo box gives back differently must survive a view, and
+// an edit keeps every character the user did not touch.
+void TstSafety::viewedMemoStoredUnchanged_data() {
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("no-break space") << QStringLiteral("血圧\u00a0120/80");
+    QTest::newRow("line separator") << QStringLiteral("一行目\u2028二行目");
+    QTest::newRow("paragraph separator") << QStringLiteral("一段目\u2029二段目");
+    QTest::newRow("lone CR") << QStringLiteral("前\r後");
+    QTest::newRow("lone LF") << QStringLiteral("前\n後");
+    QTest::newRow("CR LF") << QStringLiteral("前\r\n後\r\n");
+    QTest::newRow("CR CR LF") << QStringLiteral("a\r\r\nb");
+    QTest::newRow("mixed") << QStringLiteral("\u00a0a\rb\nc\r\nd\u2028e\u2029f\tg  ");
+}
+
+void TstSafety::viewedMemoStoredUnchanged() {
+    QFETCH(QString, stored);
+    for (const QString& edit : {QString(), QStringLiteral("追記")}) {
+        WindowFixture f;
+        const qint32 key = f.AddMemo(0, 12345, "2024-04-01", stored);
+        f.Open();
+        auto* box = f.window->txtLData[0];
+        if (!edit.isEmpty()) {
+            box->setFocus();
+            box->moveCursor(QTextCursor::End);
+            TypeText(box, edit);
+            box->moveCursor(QTextCursor::Start);
+            TypeText(box, edit);
+        }
+        f.window->tabMain->setCurrentIndex(1);
+        f.window->tabMain->setCurrentIndex(0);  // shown again and left again
+        f.window->tabMain->setCurrentIndex(1);
+        QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+                 edit + stored + edit);
+    }
+}
+
+// A patient change by hand saves the memo on screen first, as the link's does.
+void TstSafety::enterSavesFirst() {
+    WindowFixture f;
+    f.SetIni({"KarteNoInput=1"});
+    const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "before");
+    f.Open();
+    auto& w = *f.window;
+    w.txtLData[0]->setPlainText(QStringLiteral("typed before Enter"));
+    w.txtPersonalID->setText(QStringLiteral("12346"));
+    w.txtPersonalID->setFocus();
+    QTest::keyClick(w.txtPersonalID, Qt::Key_Return);
+    QCOMPARE(*w.ShownChartNo(), 12346);
+    QVERIFY(f.prompter.shown.empty());
+    QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+             QStringLiteral("typed before Enter"));
+}
+
+QTEST_MAIN(TstSafety)
+#include "tst_safety.moc"
