@@ -78,7 +78,7 @@ int main(int argc, char* argv[]) {
     NoWaitCursor wait;
     ThrowEnd end;
     AppContext ctx(folder, prompter, clock, wait, end);
-    OfficeConfig config = OfficeConfig::ForUser();
+    OfficeConfig config = OfficeConfig::For(folder);
     config.withDisplay = false;
     Office office(config);
     int status = 0;

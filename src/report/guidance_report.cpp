@@ -1,6 +1,7 @@
 #include "guidance_report.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -13,8 +14,6 @@
 namespace ondrel {
 
 namespace {
-
-constexpr int kOfficeGone = 462;  // the office stopped answering
 
 // "2024/04/01", also with a time of day after it.
 std::optional<QDate> ReadsAsDate(const QString& text) {
@@ -66,13 +65,7 @@ bool Rtn_ExcelOpen(AppContext& ctx, Office& office, std::unique_ptr<OfficeDocume
         return false;
     }
     Rtn_ExcelStart(office);
-    OfficeWatchdog watchdog(office.ProcessGroup(), office.Config().workDeadline);
-    try {
-        doc = office.LoadTemplate(path);
-    } catch (const AppError&) {
-        if (watchdog.Fired()) throw AppError(kOfficeGone);
-        throw;
-    }
+    doc = Watched(office, [&] { return office.LoadTemplate(path); });
     return true;
 }
 
@@ -80,41 +73,53 @@ bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc,
                    const QString& outputPath) {
     const QFileInfo folder(QFileInfo(outputPath).absolutePath());
     if (!folder.isDir()) throw AppError(err::PathNotFound, outputPath);
-    OfficeWatchdog watchdog(office.ProcessGroup(), office.Config().workDeadline);
-    try {
+    Watched(office, [&] {
         office.CloseDocumentsAt(outputPath);
         doc.StoreAs(outputPath);
+        // Reports hold patient data, as the database does: the user's alone.
+        QFile::setPermissions(outputPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         if (office.HasDisplay()) doc.Show();
-    } catch (const AppError&) {
-        if (watchdog.Fired()) throw AppError(kOfficeGone);
-        throw;
-    }
+    });
     Q_UNUSED(ctx);
     return true;
 }
 
 void Rtn_ExcelFront(Office& office) { office.BringToFront(); }
 
+namespace {
+
+// One attempt at the report; false when the template is missing (told).
+bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells) {
+    std::unique_ptr<OfficeDocument> doc;
+    if (!Rtn_ExcelOpen(ctx, office, doc, QString::fromUtf8(kTemplateName))) return false;
+    Watched(office, [&] {
+        if (!cells.sheetName.isEmpty()) doc->RenameFirstSheet(cells.sheetName);
+        doc->SetCellText(2, 1, cells.a2);
+        doc->SetCellText(2, 3, cells.c2);
+        doc->SetCellText(4, 1, cells.a4);
+        doc->SetCellText(6, 1, cells.a6);
+    });
+    Rtn_ExcelSave(ctx, office, *doc, ReportOutputPath(ctx, ctx.report.KarteNo));
+    // Without a display nobody can look at it: the saved file is the report.
+    if (!office.HasDisplay()) doc->Close();
+    return true;
+}
+
+}  // namespace
+
 void Rtn_GuidanceReport(AppContext& ctx, Office& office) {
     WaitCursorGuard wait(ctx.waitCursor);
     WithTrap(ctx, nullptr, [&] {
         const ReportCells cells = ComposeReport(ctx.report);
-        std::unique_ptr<OfficeDocument> doc;
-        if (!Rtn_ExcelOpen(ctx, office, doc, QString::fromUtf8(kTemplateName))) return;
-        OfficeWatchdog watchdog(office.ProcessGroup(), office.Config().workDeadline);
         try {
-            if (!cells.sheetName.isEmpty()) doc->RenameFirstSheet(cells.sheetName);
-            doc->SetCellText(2, 1, cells.a2);
-            doc->SetCellText(2, 3, cells.c2);
-            doc->SetCellText(4, 1, cells.a4);
-            doc->SetCellText(6, 1, cells.a6);
-        } catch (const AppError&) {
-            if (watchdog.Fired()) throw AppError(kOfficeGone);
-            throw;
+            WriteReport(ctx, office, cells);
+        } catch (const AppError& e) {
+            // An office that was already running may be left in a bad state (by
+            // another program, or hung): a fresh one gets the report once more.
+            if (office.JustStarted() || e.number() == err::PathNotFound) throw;
+            office.Discard();
+            WriteReport(ctx, office, cells);
         }
-        Rtn_ExcelSave(ctx, office, *doc, ReportOutputPath(ctx, ctx.report.KarteNo));
-        // Without a display nobody can look at it: the saved file is the report.
-        if (!office.HasDisplay()) doc->Close();
     });
 }
 

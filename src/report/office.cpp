@@ -4,9 +4,11 @@
 #include <sal/main.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +18,7 @@
 #include <com/sun/star/awt/XTopWindow.hpp>
 #include <com/sun/star/awt/XTopWindow2.hpp>
 #include <com/sun/star/awt/XWindow.hpp>
+#include <com/sun/star/awt/XWindow2.hpp>
 #include <com/sun/star/beans/NamedValue.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
@@ -66,7 +69,9 @@ using rtl::OUString;
 namespace {
 
 constexpr int kCannotStart = err::CannotCreateObject;  // 429
-constexpr int kAutomation = 440;
+constexpr int kAutomation = err::Automation;
+// Looking at an office at the program's end must never hold the end up.
+constexpr std::chrono::milliseconds kEndDeadline{3000};
 
 OUString ToOU(const QString& s) {
     return OUString(reinterpret_cast<const sal_Unicode*>(s.utf16()), int(s.size()));
@@ -128,12 +133,17 @@ struct OfficeDocument::Impl {
     }
 };
 
-OfficeConfig OfficeConfig::ForUser() {
+OfficeConfig OfficeConfig::For(const QString& programFolder) {
     OfficeConfig c;
-    c.pipeName = QStringLiteral("ondrel-office-%1").arg(::getuid());
+    const QString folder = QFileInfo(programFolder).canonicalFilePath().isEmpty()
+                               ? QFileInfo(programFolder).absoluteFilePath()
+                               : QFileInfo(programFolder).canonicalFilePath();
+    const QString key = QString::fromLatin1(
+        QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
+    c.pipeName = QStringLiteral("ondrel-office-%1-%2").arg(::getuid()).arg(key);
     QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (cache.isEmpty()) cache = QDir::tempPath();
-    c.profileDir = cache + QStringLiteral("/ondrel/office-profile");
+    c.profileDir = cache + QStringLiteral("/ondrel/office-") + key;
     c.withDisplay =
         !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     return c;
@@ -142,6 +152,7 @@ OfficeConfig OfficeConfig::ForUser() {
 Office::Office(OfficeConfig config) : config_(std::move(config)), impl_(std::make_unique<Impl>()) {}
 
 Office::~Office() {
+    EndIfIdle();
     if (profileLockFd_ >= 0) ::close(profileLockFd_);
 }
 
@@ -170,8 +181,14 @@ pid_t Office::ProcessGroup() const {
     QFile pidFile(config_.profileDir + QStringLiteral("/office.pid"));
     if (pidFile.open(QIODevice::ReadOnly)) {
         const pid_t pid = pid_t(pidFile.readAll().trimmed().toInt(&ok));
-        // Only a process group of ours that is still alive.
-        if (ok && pid > 0 && ::getpgid(pid) == pid) return pid;
+        // Only a process group of ours that is still alive, and still the office
+        // on our pipe: a recorded number may have been given to another program.
+        if (ok && pid > 0 && ::getpgid(pid) == pid) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (cmdline.open(QIODevice::ReadOnly) &&
+                cmdline.readAll().contains("pipe,name=" + config_.pipeName.toUtf8() + ";"))
+                return pid;
+        }
     }
     return 0;
 }
@@ -215,7 +232,10 @@ void Office::StartProcess() {
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attr, 0);
     pid_t pid = 0;
+    // Reports hold patient data: whatever the office writes is the user's alone.
+    const mode_t mask = ::umask(077);
     const int rc = posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+    ::umask(mask);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) throw AppError(kCannotStart, QStringLiteral("cannot spawn soffice"));
     startedPid_ = pid;
@@ -225,17 +245,30 @@ void Office::StartProcess() {
 }
 
 void Office::Connect() {
-    if (Connected()) return;
+    if (Connected()) {
+        justStarted_ = false;
+        return;
+    }
     const QString shows = config_.profileDir + QStringLiteral("/office.display");
-    if (TryConnect()) {
+    bool answered = false;
+    {
+        // A stopped or hung office of ours would hold the call for good.
+        OfficeWatchdog watchdog(ProcessGroup(), config_.connectDeadline);
+        answered = TryConnect() && !watchdog.Fired();
+    }
+    if (answered) {
+        justStarted_ = false;
         // A headless office (started by a run without a display) cannot show one.
         QFile f(shows);
         officeShows_ = !f.open(QIODevice::ReadOnly) || f.readAll().trimmed() != "0";
         return;
     }
+    Discard();
     StartProcess();
+    justStarted_ = true;
+    OfficeWatchdog watchdog(startedPid_, config_.startDeadline + config_.connectDeadline);
     const auto deadline = std::chrono::steady_clock::now() + config_.startDeadline;
-    while (std::chrono::steady_clock::now() < deadline) {
+    while (std::chrono::steady_clock::now() < deadline && !watchdog.Fired()) {
         int status = 0;
         if (::waitpid(startedPid_, &status, WNOHANG) == startedPid_) {
             startedPid_ = 0;
@@ -251,10 +284,43 @@ void Office::Connect() {
         }
         QThread::msleep(100);
     }
-    ::killpg(startedPid_, SIGKILL);
-    ::waitpid(startedPid_, nullptr, 0);
-    startedPid_ = 0;
+    Discard();
     throw AppError(kCannotStart, QStringLiteral("soffice did not answer in time"));
+}
+
+void Office::Discard() {
+    impl_->desktop.clear();
+    impl_->remote.clear();
+    const pid_t group = ProcessGroup();
+    if (group > 0) ::killpg(group, SIGKILL);
+    if (startedPid_ > 0) ::waitpid(startedPid_, nullptr, 0);
+    startedPid_ = 0;
+    // The office held the profile through this descriptor; a fresh one locks anew.
+    if (profileLockFd_ >= 0) ::close(profileLockFd_);
+    profileLockFd_ = -1;
+}
+
+void Office::EndIfIdle() noexcept {
+    if (!Connected() && startedPid_ == 0) return;  // never talked to one
+    if (ProcessGroup() <= 0) return;               // not ours to end
+    bool showing = false;
+    try {
+        OfficeWatchdog watchdog(ProcessGroup(), kEndDeadline);
+        if (Connected()) {
+            Reference<css::container::XEnumeration> docs =
+                impl_->desktop->getComponents()->createEnumeration();
+            while (!showing && docs->hasMoreElements()) {
+                Reference<css::frame::XModel> model(docs->nextElement(), UNO_QUERY);
+                if (!model.is() || !model->getCurrentController().is()) continue;
+                Reference<css::awt::XWindow2> window(
+                    model->getCurrentController()->getFrame()->getContainerWindow(), UNO_QUERY);
+                showing = window.is() && window->isVisible();
+            }
+        }
+    } catch (...) {
+        showing = false;  // an office that cannot say is not showing anything
+    }
+    if (!showing) Discard();
 }
 
 // A new profile repeats first-start work at every start until it knows the
@@ -334,6 +400,7 @@ void Office::CloseDocumentsAt(const QString& path) {
 void Office::BringToFront() {
     if (!Connected() || !HasDisplay()) return;
     try {
+        OfficeWatchdog watchdog(ProcessGroup(), kEndDeadline);
         Reference<css::frame::XFrame> frame = impl_->desktop->getCurrentFrame();
         if (!frame.is()) return;
         Reference<css::awt::XTopWindow> top(frame->getContainerWindow(), UNO_QUERY);
@@ -346,6 +413,7 @@ void Office::BringToFront() {
 void Office::Terminate() {
     if (!Connected()) return;
     try {
+        OfficeWatchdog watchdog(ProcessGroup(), kEndDeadline);
         impl_->desktop->terminate();
     } catch (const css::uno::Exception&) {
         // The bridge goes down with the office.

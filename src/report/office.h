@@ -6,6 +6,8 @@
 #include <chrono>
 #include <memory>
 
+#include "app_error.h"
+
 namespace ondrel {
 
 // Where the program's own office lives: its pipe, profile and executable.
@@ -14,11 +16,14 @@ struct OfficeConfig {
     QString profileDir;
     QString soffice;  // empty: found on PATH
     std::chrono::milliseconds startDeadline{20000};
+    // A running office answers at once; one that does not is ended.
+    std::chrono::milliseconds connectDeadline{5000};
     std::chrono::milliseconds workDeadline{30000};
     bool withDisplay = false;
 
-    // Per user, under the user's cache folder; reused across runs.
-    static OfficeConfig ForUser();
+    // Per user and program folder, under the user's cache folder; reused
+    // across runs. Two program folders never share an office.
+    static OfficeConfig For(const QString& programFolder);
 };
 
 class OfficeDocument;
@@ -33,9 +38,19 @@ class Office {
     Office& operator=(const Office&) = delete;
 
     // Finds the running office or starts one; AppError 429 when it cannot.
+    // A running office of ours that does not answer in time is ended and
+    // replaced.
     void Connect();
     bool Connected() const;
     bool StartedHere() const { return startedPid_ > 0; }
+    // Whether the last Connect started the office (rather than finding it).
+    bool JustStarted() const { return justStarted_; }
+    // Ends our office whatever its state (a failed report is tried again on
+    // a fresh one); the next Connect starts a new office.
+    void Discard();
+    // At the program's end: ends an office that this run talked to and that
+    // shows no document; one showing a report stays for the user.
+    void EndIfIdle() noexcept;
     // Whether the office can show a window: it was started with a display
     // (here or by an earlier run) and this program has one.
     bool HasDisplay() const { return config_.withDisplay && officeShows_; }
@@ -67,6 +82,7 @@ class Office {
     std::unique_ptr<Impl> impl_;
     pid_t startedPid_ = 0;
     bool officeShows_ = true;
+    bool justStarted_ = false;
     int profileLockFd_ = -1;
 };
 
@@ -104,5 +120,18 @@ class OfficeWatchdog {
     struct State;
     std::shared_ptr<State> state_;
 };
+
+// Runs one step of talking to the office under the work deadline; a step
+// that the watchdog ended fails as the office having stopped answering.
+template <typename F>
+auto Watched(Office& office, F&& step) -> decltype(step()) {
+    OfficeWatchdog watchdog(office.ProcessGroup(), office.Config().workDeadline);
+    try {
+        return step();
+    } catch (const AppError&) {
+        if (watchdog.Fired()) throw AppError(err::OfficeGone);
+        throw;
+    }
+}
 
 }  // namespace ondrel

@@ -1,8 +1,13 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
+#include <csignal>
 
+#include "error_report.h"
 #include "guidance_report.h"
 #include "office.h"
 #include "test_db.h"
@@ -78,6 +83,10 @@ class TstReport : public QObject {
     void officeThatCannotStart();
     void batchCommand_data();
     void batchCommand();
+    void officePerProgramFolder();
+    void stoppedOfficeReplaced();
+    void failedReportRetriedOnFreshOffice();
+    void idleOfficeEndsWithTheProgram();
 };
 
 void TstReport::compose_data() {
@@ -154,6 +163,11 @@ void TstReport::oneMemoReport() {
     QCOMPARE(w.a6, QStringLiteral("一行目\n\n三行目 'quoted' \"x\""));
     QCOMPARE(ReadBytes(p.Folder() + "/Template/指導指示管理.xls"),
              templateBefore);  // never written
+    // Chart number, name and memo: readable by the user alone, as the database.
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                        QFileDevice::WriteOther;
+    QCOMPARE(QFileInfo(out).permissions() & others, QFileDevice::Permissions());
+    QVERIFY(QFileInfo(out).permissions() & QFileDevice::WriteOwner);
     QVERIFY(p.prompter.shown.empty());
     QCOMPARE(p.waitCursor.depth, 0);
 }
@@ -279,6 +293,103 @@ void TstReport::officeThatCannotStart() {
     QVERIFY(t.elapsed() < 10000);
     QVERIFY(p.prompter.shown.back().text.contains(QStringLiteral("(429) ")));
     QVERIFY(QDir(p.Folder() + "/帳票").entryList(QDir::Files).isEmpty());
+}
+
+namespace {
+
+// An office of its own for a test, in the test's folder.
+OfficeConfig OwnOffice(const TestProgram& p, const char* name) {
+    OfficeConfig c;
+    c.pipeName = QStringLiteral("ondrel-test-%1-%2")
+                     .arg(QCoreApplication::applicationPid())
+                     .arg(QString::fromLatin1(name));
+    c.profileDir = p.Root() + "/profile-" + QString::fromLatin1(name);
+    c.connectDeadline = std::chrono::milliseconds(1000);
+    c.workDeadline = std::chrono::milliseconds(3000);
+    return c;
+}
+
+// The process is gone or only waits to be reaped.
+bool Ended(pid_t pid) {
+    if (::waitpid(pid, nullptr, WNOHANG) == pid) return true;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return true;
+    const QByteArray s = stat.readAll();
+    const qsizetype close = s.lastIndexOf(')');
+    return close > 0 && s.mid(close + 2, 1) == "Z";
+}
+
+}  // namespace
+
+void TstReport::officePerProgramFolder() {
+    QTemporaryDir d;
+    QDir(d.path()).mkpath("a");
+    QDir(d.path()).mkpath("b");
+    const OfficeConfig a = OfficeConfig::For(d.path() + "/a");
+    const OfficeConfig a2 = OfficeConfig::For(d.path() + "/b/../a/");
+    const OfficeConfig b = OfficeConfig::For(d.path() + "/b");
+    QCOMPARE(a.pipeName, a2.pipeName);
+    QCOMPARE(a.profileDir, a2.profileDir);
+    QVERIFY(a.pipeName != b.pipeName);
+    QVERIFY(a.profileDir != b.profileDir);
+    QVERIFY(a.pipeName.contains(QString::number(::getuid())));
+}
+
+// A running office that does not answer (stopped) is ended and replaced
+// within the connect deadline, not waited for.
+void TstReport::stoppedOfficeReplaced() {
+    TestProgram p;
+    const OfficeConfig c = OwnOffice(p, "stopped");
+    Office first(c);
+    first.Connect();
+    const pid_t old = first.ProcessGroup();
+    QVERIFY(old > 0);
+    QCOMPARE(::killpg(old, SIGSTOP), 0);
+    Office second(c);
+    second.Connect();
+    QVERIFY(second.JustStarted());
+    QVERIFY(second.ProcessGroup() > 0 && second.ProcessGroup() != old);
+    QTRY_VERIFY_WITH_TIMEOUT(Ended(old), 5000);
+    auto doc = second.LoadForReading(QStringLiteral(ONDREL_TEMPLATE));
+    QVERIFY(!doc->FirstSheetName().isEmpty());
+    doc->Close();
+    second.Terminate();
+}
+
+// A load on an office found running (not started for this report) that
+// fails is tried once more on a fresh office before anything is reported.
+void TstReport::failedReportRetriedOnFreshOffice() {
+    TestProgram p;
+    Install(p);
+    const OfficeConfig c = OwnOffice(p, "retry");
+    Office earlier(c);
+    earlier.Connect();
+    Office office(c);
+    office.Connect();
+    QVERIFY(!office.JustStarted());
+    const pid_t old = office.ProcessGroup();
+    QCOMPARE(::killpg(old, SIGSTOP), 0);  // hangs at the next call
+    p.ctx->report = ReportInfo{"1234", "山田　太郎", "栄養指導", "2024/04/01", "memo"};
+    Rtn_GuidanceReport(*p.ctx, office);
+    QVERIFY(p.prompter.shown.empty());
+    QVERIFY(office.JustStarted());
+    QVERIFY(QFile::exists(p.Folder() + "/帳票/指導指示管理-1234.xls"));
+    QTRY_VERIFY_WITH_TIMEOUT(Ended(old), 5000);
+    office.Terminate();
+}
+
+// However the program ends (here: the error report's end), an office of ours
+// that shows no document does not stay behind.
+void TstReport::idleOfficeEndsWithTheProgram() {
+    TestProgram p;
+    Office office(OwnOffice(p, "idle"));
+    office.Connect();
+    auto doc = office.LoadForReading(QStringLiteral(ONDREL_TEMPLATE));  // hidden
+    const pid_t pid = office.ProcessGroup();
+    p.end.AtEnd([&] { office.EndIfIdle(); });
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, ErrorReport(*p.ctx, 440, nullptr));
+    QTRY_VERIFY_WITH_TIMEOUT(Ended(pid), 5000);
+    QVERIFY(!office.Connected());
 }
 
 QTEST_GUILESS_MAIN(TstReport)

@@ -48,7 +48,10 @@ struct ProgramEnded {
 
 class ThrowingEnd final : public ProgramEnd {
   public:
-    [[noreturn]] void End(int status) override { throw ProgramEnded{status}; }
+    [[noreturn]] void End(int status) override {
+        RunAtEnd();
+        throw ProgramEnded{status};
+    }
 };
 
 class CountingWaitCursor final : public WaitCursor {

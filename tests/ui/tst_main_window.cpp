@@ -358,6 +358,17 @@ void TstMainWindow::placement_data() {
     QTest::newRow("off every screen: centred")
         << "frmOndrel" << QStringList{"WindowState=0", "WinLeft=900000", "WinTop=900000"}
         << QRect(-1, -1, 1103, 808) << false;
+    // The test screen is 1920 x 1080; a title bar's height stays free below.
+    QTest::newRow("size of memory: the screen's, top-left")
+        << "frmOndrel"
+        << QStringList{"WindowState=0", "WinLeft=1500", "WinTop=1500", "WinWidth=2147483647",
+                       "WinHeight=2147483647"}
+        << QRect(0, 0, 1920, 1050) << false;
+    QTest::newRow("partly off the right: moved in")
+        << "frmOndrel"
+        << QStringList{"WindowState=0", "WinLeft=22800", "WinTop=3000", "WinWidth=12000",
+                       "WinHeight=9000"}
+        << QRect(1120, 200, 800, 600) << false;
     QTest::newRow("dialog keeps its size")
         << "frmPrint"
         << QStringList{"WindowState=0", "WinLeft=1500", "WinTop=1500", "WinWidth=12000",

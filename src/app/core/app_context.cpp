@@ -4,7 +4,10 @@
 
 namespace ondrel {
 
-void ProcessExit::End(int status) { std::_Exit(status); }
+void ProcessExit::End(int status) {
+    RunAtEnd();
+    std::_Exit(status);
+}
 
 QString SettingsFilePath(const AppContext& ctx) {
     return ctx.ProgramFolder + QStringLiteral("/Ondrel.ini");

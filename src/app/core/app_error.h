@@ -16,6 +16,8 @@ inline constexpr int PermissionDenied = 70;
 inline constexpr int PathNotFound = 76;
 inline constexpr int InvalidProcedureCall = 5;
 inline constexpr int CannotCreateObject = 429;
+inline constexpr int Automation = 440;  // the office refused a call
+inline constexpr int OfficeGone = 462;  // the office stopped answering
 // Database failures: DatabaseBase + the engine's primary result code.
 inline constexpr int DatabaseBase = 3000;
 inline constexpr int DatabaseNotOpen = 3000 + 14;  // SQLITE_CANTOPEN

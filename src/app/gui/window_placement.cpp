@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 
 #include "app_context.h"
 #include "conversions.h"
@@ -33,10 +34,30 @@ bool OnSomeScreen(const QRect& frame) {
     return false;
 }
 
+// The available area of the screen that holds the point, or the fallback.
+QRect ScreenArea(const QPoint& p, const QRect& fallback) {
+    const QScreen* s = QGuiApplication::screenAt(p);
+    return s ? s->availableGeometry() : fallback;
+}
+
 // Halves go to the even neighbour, as the Windows program rounded.
 QPoint Centred(const QRect& area, const QSize& size) {
     return QPoint(area.x() + int(std::nearbyint(area.width() / 2.0 - size.width() / 2.0)),
                   area.y() + int(std::nearbyint(area.height() / 2.0 - size.height() / 2.0)));
+}
+
+// A window never opens larger than the screen's available area nor partly off
+// it: a larger one sits at the area's top-left corner and its scroll strip
+// serves the rest. The frame is not known before the window is shown; the
+// title bar's height is kept free for it.
+constexpr int kFrameAllowance = 30;
+
+QRect InsideArea(const QRect& area, QPoint pos, QSize size) {
+    size = size.boundedTo(QSize(area.width(), std::max(1, area.height() - kFrameAllowance)));
+    pos.setX(std::clamp(pos.x(), area.left(), area.left() + area.width() - size.width()));
+    pos.setY(std::clamp(pos.y(), area.top(),
+                        area.top() + area.height() - kFrameAllowance - size.height()));
+    return QRect(pos, size);
 }
 
 }  // namespace
@@ -50,7 +71,7 @@ void RestoreWindowPlacement(const AppContext& ctx, QWidget& window) {
     const QPoint centred = Centred(area, size);
     const QString state = ReadIniString(file, section, QStringLiteral("WindowState"));
     if (state.isEmpty()) {
-        window.move(centred);
+        window.setGeometry(InsideArea(area, centred, size));
         return;
     }
     const auto left = NumberKey(file, section, "WinLeft");
@@ -67,8 +88,9 @@ void RestoreWindowPlacement(const AppContext& ctx, QWidget& window) {
     if (!OnSomeScreen(QRect(pos, newSize))) {
         pos = Centred(area, newSize);
     }
-    window.resize(newSize);
-    window.move(pos);
+    const QRect placed = InsideArea(ScreenArea(pos, area), pos, newSize);
+    window.resize(placed.size());
+    window.move(placed.topLeft());
     // A state that is not a number is read as normal.
     int s = 0;
     try {

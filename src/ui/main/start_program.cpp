@@ -13,13 +13,19 @@ namespace ondrel {
 
 std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments,
                                         SingleInstance& instance,
-                                        const OfficeConfig& officeConfig) {
+                                        const std::optional<OfficeConfig>& officeConfig) {
     if (RunStartupSteps(ctx, arguments, instance) != StartupOutcome::Continue) return nullptr;
     WithCommandTrap(ctx, nullptr, [&] { LoadClinicInfo(ctx); });
     return WithTrap(ctx, nullptr, [&] {
         auto window = std::make_unique<FrmOndrel>(ctx);
         // One office for the run: only the first report pays its start.
-        auto office = std::make_shared<Office>(officeConfig);
+        auto office =
+            std::make_shared<Office>(officeConfig.value_or(OfficeConfig::For(ctx.ProgramFolder)));
+        // An office left with nothing to show goes with the program, also when
+        // the error report ends it.
+        ctx.end.AtEnd([weak = std::weak_ptr<Office>(office)] {
+            if (auto o = weak.lock()) o->EndIfIdle();
+        });
         window->printMemo = [&ctx, office](FrmOndrel& main) { Rtn_DataPrint(ctx, main, *office); };
         window->openPrintDialog = [&ctx, office](FrmOndrel& main) {
             FrmPrint dialog(ctx, main, *office);

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 #include "office.h"
 
@@ -16,6 +17,6 @@ class SingleInstance;
 // nullptr when the start ended before the window (the user has been told).
 std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments,
                                         SingleInstance& instance,
-                                        const OfficeConfig& office = OfficeConfig::ForUser());
+                                        const std::optional<OfficeConfig>& office = std::nullopt);
 
 }  // namespace ondrel
