@@ -147,7 +147,7 @@ int main(int argc, char* argv[]) {
     QCoreApplication::processEvents();
 
     auto switchTo = [&](const char* chart) {
-        w.txtPersonalID->setText(QString::fromLatin1(chart));
+        Ctl<QLineEdit>(w, "txtPersonalID")->setText(QString::fromLatin1(chart));
         w.Rtn_DataDispMain();
         QCoreApplication::processEvents();  // the paint the user waits for
     };
@@ -164,11 +164,11 @@ int main(int argc, char* argv[]) {
     const double f1k = Ms([&] { FloorSwitch(p8, 10001); }, 15);
     const double f10k = Ms([&] { FloorSwitch(p8, 20002); }, 15);
     switchTo("10001");
-    const int key = *w.txtMainkey[0];
+    const int key = *w.MainKeyShown(0);
     int n = 0;
     const double save = Ms(
         [&] {
-            w.txtLData[0]->setPlainText(QStringLiteral("保存 %1").arg(++n));
+            Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(QStringLiteral("保存 %1").arg(++n));
             w.Rtn_DataSave(false);
         },
         15);

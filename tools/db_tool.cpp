@@ -12,16 +12,11 @@
 #include "db_connection.h"
 #include "japanese_date.h"
 #include "schema.h"
+#include "tables.h"
 
 namespace ondrel::tool {
 
 namespace {
-
-const QStringList kPatientColumns{"カルテ番号", "氏名",   "フリガナ", "性別コード", "年号",
-                                  "生年",       "月",     "日",       "TEL",        "郵便番号",
-                                  "住所１",     "住所２", "職業"};
-const QStringList kClinicColumns{"医院名称",     "医院郵便番号", "医院所在地",
-                                 "医院電話番号", "医院FAX番号",  "管理医師"};
 
 QString Describe(const AppError& e) {
     return QStringLiteral("(%1) %2").arg(e.number()).arg(ErrorText(e.number()));
@@ -85,7 +80,7 @@ QString InitDatabase(const QString& file) {
 
 QString ImportCsv(const QString& file, const QString& csvPath, const QString& table) {
     const bool patients = table == QStringLiteral("患者マスター");
-    const QStringList& known = patients ? kPatientColumns : kClinicColumns;
+    const QStringList& known = patients ? tables::PatientColumns() : tables::ClinicColumns();
     QFile f(csvPath);
     if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("CSV ファイルを読めません: ") + csvPath;
     QString error;
@@ -200,13 +195,7 @@ QString MakeDemoDatabase(const QString& file, const QDate& today) {
                     values << (k == category ? QVariant(memos[pick(memos.size())])
                                              : QVariant(QMetaType(QMetaType::QString)));
                 }
-                RunChange(
-                    cn,
-                    QStringLiteral(
-                        "Insert Into tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, "
-                        "LText000, LText001, LText002, LText003, LText004, LText005, LText006) "
-                        "Values (?,?,?,?,?,?,?,?,?,?,?)"),
-                    values);
+                RunChange(cn, tables::MemoInsert(), values);
             }
         }
         CommitTransaction(cn);

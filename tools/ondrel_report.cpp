@@ -10,7 +10,6 @@
 #include "app_context.h"
 #include "app_settings.h"
 #include "console_prompter.h"
-#include "db_connection.h"
 #include "guidance_report.h"
 #include "japanese_date.h"
 #include "memo_store.h"
@@ -82,34 +81,28 @@ int main(int argc, char* argv[]) {
     config.withDisplay = false;
     Office office(config);
     int status = 0;
+    ReportInfo report;
     try {
         LoadSettings(ctx);
-        LookUpPatient(ctx, n);
-        if (ctx.patient.ChartNo == -1) return Fail("カルテ番号が登録されていません。");
-        const qint32 karteNo = ctx.patient.BaseNo;
-        auto& r = ctx.report;
-        r.KarteNo = QString::number(karteNo);
-        r.PatientName = ctx.patient.Name;
-        {
-            DbConnection cn;
-            WithTrap(ctx, &cn, [&] {
-                OpenDbConnection(ctx, cn);
-                if (const auto m = Rtn_MasterRead(cn)) r.CategoryName = m->Name[k];
-                CloseDbConnection(cn);
-            });
-        }
+        const auto patient = LookUpPatient(ctx, FullChartNo(n));
+        if (!patient) return Fail("カルテ番号が登録されていません。");
+        const BaseChartNo karteNo = patient->BaseNo;
+        ReportInfo r;
+        r.KarteNo = QString::number(karteNo.value);
+        r.PatientName = patient->Name;
+        if (const auto m = Rtn_MasterRead(ctx)) r.CategoryName = m->Name[k];
         if (!from.isEmpty()) {
             const QDate f = ParseShortDate(from), t = ParseShortDate(to);
             if (!f.isValid() || !t.isValid()) return Fail("日付が正しくありません。");
             r.DateText = FormatEraLong(f) + QStringLiteral(" ～ ") + FormatEraLong(t);
             r.MemoText = HistoryText(ctx, k, karteNo, HistoryOrder::OldestFirst, f, t);
         } else {
-            bool found = ReadCommon(ctx, k, karteNo, FetchMode::Latest, 0);
+            auto found = ReadCommon(ctx, k, karteNo, FetchMode::Latest, 0);
             if (!date.isEmpty()) {
                 // The latest memo of that day.
                 const QDate d = ParseShortDate(date);
                 if (!d.isValid()) return Fail("日付が正しくありません。");
-                found = false;
+                found.reset();
                 for (const auto& row : ReadDateList(ctx, k, karteNo)) {
                     if (row.creDate == ShortDate(d)) {
                         found = ReadCommon(ctx, k, karteNo, FetchMode::ByKey, row.mainKey);
@@ -118,10 +111,11 @@ int main(int argc, char* argv[]) {
                 }
             }
             if (!found) return Fail("指定の指導指示がありません。");
-            r.DateText = ctx.common.CreDate;
-            r.MemoText = ctx.common.LText[k];
+            r.DateText = found->CreDate;
+            r.MemoText = found->LText[k];
         }
-        Rtn_GuidanceReport(ctx, office);
+        report = r;
+        Rtn_GuidanceReport(ctx, office, report);
         if (prompter.told) status = 1;  // the template was missing
     } catch (const Ended& e) {
         status = e.status == 0 ? 1 : e.status;
@@ -130,6 +124,6 @@ int main(int argc, char* argv[]) {
             Fail("データベースが他のプログラムで使用中です。しばらく待ってから実行して下さい。");
     }
     if (office.StartedHere()) office.Terminate();
-    if (status == 0) std::printf("%s\n", qPrintable(ReportOutputPath(ctx, ctx.report.KarteNo)));
+    if (status == 0) std::printf("%s\n", qPrintable(ReportOutputPath(ctx, report.KarteNo)));
     return status;
 }

@@ -6,7 +6,7 @@
 #include "app_context.h"
 #include "db_connection.h"
 #include "japanese_date.h"
-#include "trap.h"
+#include "system_db.h"
 
 namespace ondrel {
 
@@ -18,68 +18,54 @@ QString Text(const QSqlQuery& q, const char* column) {
 
 }  // namespace
 
-void LookUpPatient(AppContext& ctx, qint32 n) {
-    ctx.patient = PatientInfo{};
-    DbConnection cn;
-    if (!OpenDbConnection(ctx, cn)) return;
-    WithTrap(ctx, &cn, [&] {
+std::optional<PatientInfo> LookUpPatient(AppContext& ctx, FullChartNo n) {
+    const auto found = WithSystemDbIfOpen(ctx, [&](DbConnection& cn) -> std::optional<PatientInfo> {
+        QSqlQuery q = RunQuery(
+            cn, QStringLiteral("Select * From 患者マスター Where (カルテ番号 = ?)"), {n.value});
+        if (!q.next()) return std::nullopt;
         PatientInfo p;
-        bool found = false;
-        {
-            QSqlQuery q = RunQuery(
-                cn, QStringLiteral("Select * From 患者マスター Where (カルテ番号 = ?)"), {n});
-            found = q.next();
-            if (found) {
-                p.ChartNo = n;
-                p.Name = Text(q, "氏名");
-                p.Kana = Text(q, "フリガナ");
-                const QString sex = Text(q, "性別コード");
-                p.Sex = sex == u"1"   ? QStringLiteral("男性")
-                        : sex == u"2" ? QStringLiteral("女性")
-                                      : QString();
-                const auto birth =
-                    EraDate(Text(q, "年号"), Text(q, "生年"), Text(q, "月"), Text(q, "日"));
-                p.BirthDate = birth ? FormatEraShort(*birth) : QString();
-                p.Tel = Text(q, "TEL");
-                p.BaseNo = BaseNoOf(n);
-                p.ZipCode = Text(q, "郵便番号");
-                p.Address = Text(q, "住所１") + Text(q, "住所２");
-                p.Job = Text(q, "職業");
-            }
-        }
-        if (found) ctx.patient = p;
-        CloseDbConnection(cn);
+        p.ChartNo = n;
+        p.Name = Text(q, "氏名");
+        p.Kana = Text(q, "フリガナ");
+        const QString sex = Text(q, "性別コード");
+        p.Sex = sex == u"1"   ? QStringLiteral("男性")
+                : sex == u"2" ? QStringLiteral("女性")
+                              : QString();
+        const auto birth = EraDate(Text(q, "年号"), Text(q, "生年"), Text(q, "月"), Text(q, "日"));
+        p.BirthDate = birth ? FormatEraShort(*birth) : QString();
+        p.Tel = Text(q, "TEL");
+        p.BaseNo = BaseOf(n);
+        p.ZipCode = Text(q, "郵便番号");
+        p.Address = Text(q, "住所１") + Text(q, "住所２");
+        p.Job = Text(q, "職業");
+        return p;
     });
+    return found.value_or(std::nullopt);
 }
 
-void LoadClinicInfo(AppContext& ctx) {
+ClinicInfo LoadClinicInfo(AppContext& ctx) {
     if (QCoreApplication::instance()) QCoreApplication::processEvents();
-    DbConnection cn;
-    WithTrap(ctx, &cn, [&] {
-        OpenDbConnection(ctx, cn);
-        {
-            QSqlQuery q = RunQuery(cn, QStringLiteral("Select * From 医院情報"));
-            if (q.next()) {
-                auto& c = ctx.clinic;
-                c.ClinicName = Text(q, "医院名称");
-                c.ClinicZip = Text(q, "医院郵便番号");
-                c.ClinicAddress = Text(q, "医院所在地");
-                c.ClinicTel = Text(q, "医院電話番号");
-                c.ClinicFax = Text(q, "医院FAX番号");
-                c.Doctor = Text(q, "管理医師");
-            }
+    return WithSystemDb(ctx, [&](DbConnection& cn) {
+        ClinicInfo c;
+        QSqlQuery q = RunQuery(cn, QStringLiteral("Select * From 医院情報"));
+        if (q.next()) {
+            c.ClinicName = Text(q, "医院名称");
+            c.ClinicZip = Text(q, "医院郵便番号");
+            c.ClinicAddress = Text(q, "医院所在地");
+            c.ClinicTel = Text(q, "医院電話番号");
+            c.ClinicFax = Text(q, "医院FAX番号");
+            c.Doctor = Text(q, "管理医師");
         }
-        CloseDbConnection(cn);
+        return c;
     });
 }
 
-QString FormatKarteNo(qint32 n) {
-    const qint64 a = n >= 0 ? n / 10 : -((-qint64(n) + 9) / 10);  // rounded down
-    const qint64 b = qint64(n) - 10 * a;
+QString FormatKarteNo(FullChartNo chart) {
+    const qint64 n = chart.value;
+    const qint64 a = n >= 0 ? n / 10 : -((-n + 9) / 10);  // rounded down
+    const qint64 b = n - 10 * a;
     return QString::number(a) + u'-' + QString::number(b);
 }
-
-qint32 BaseNoOf(qint32 n) { return n <= 9 ? 0 : n / 10; }
 
 QString AgeText(const QString& birth, const QDate& asOf) {
     const auto b = ParseDateText(birth);

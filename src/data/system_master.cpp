@@ -3,13 +3,13 @@
 #include <QSqlQuery>
 
 #include "db_connection.h"
+#include "system_db.h"
+#include "tables.h"
 
 namespace ondrel {
 
-namespace {
-QString NameColumn(int k) { return QStringLiteral("Name%1").arg(k + 1, 2, 10, QChar(u'0')); }
-QString CheckColumn(int k) { return QStringLiteral("Check%1").arg(k + 1, 2, 10, QChar(u'0')); }
-}  // namespace
+using tables::CheckColumn;
+using tables::NameColumn;
 
 std::optional<SystemMaster> Rtn_MasterRead(DbConnection& cn) {
     QSqlQuery q = RunQuery(cn, QStringLiteral("Select * From tblMasSystemA"));
@@ -36,6 +36,15 @@ void Rtn_MasterWrite(DbConnection& cn, const std::array<QString, 7>& names,
     }
     RunChange(cn, sql, values);
     CommitTransaction(cn);
+}
+
+std::optional<SystemMaster> Rtn_MasterRead(AppContext& ctx) {
+    return WithSystemDb(ctx, [](DbConnection& cn) { return Rtn_MasterRead(cn); });
+}
+
+void Rtn_MasterWrite(AppContext& ctx, const std::array<QString, 7>& names,
+                     const std::array<bool, 7>& inUse) {
+    WithSystemDb(ctx, [&](DbConnection& cn) { Rtn_MasterWrite(cn, names, inUse); });
 }
 
 }  // namespace ondrel

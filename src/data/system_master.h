@@ -7,6 +7,7 @@
 namespace ondrel {
 
 class DbConnection;
+struct AppContext;
 
 struct SystemMaster {
     std::array<QString, 7> Name;   // Name01..Name07: categories 0..6
@@ -19,6 +20,11 @@ struct SystemMaster {
 std::optional<SystemMaster> Rtn_MasterRead(DbConnection& cn);
 // Sets every row: names as typed (empty → NULL), flags as '0'/'1'. Throws AppError.
 void Rtn_MasterWrite(DbConnection& cn, const std::array<QString, 7>& names,
+                     const std::array<bool, 7>& inUse);
+
+// The same, each on a connection of its own: what the windows call.
+std::optional<SystemMaster> Rtn_MasterRead(AppContext& ctx);
+void Rtn_MasterWrite(AppContext& ctx, const std::array<QString, 7>& names,
                      const std::array<bool, 7>& inUse);
 
 }  // namespace ondrel

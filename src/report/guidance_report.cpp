@@ -89,7 +89,8 @@ void Rtn_ExcelFront(Office& office) { office.BringToFront(); }
 namespace {
 
 // One attempt at the report; false when the template is missing (told).
-bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells) {
+bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells,
+                 const QString& karteNo) {
     std::unique_ptr<OfficeDocument> doc;
     if (!Rtn_ExcelOpen(ctx, office, doc, QString::fromUtf8(kTemplateName))) return false;
     Watched(office, [&] {
@@ -99,7 +100,7 @@ bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells) {
         doc->SetCellText(4, 1, cells.a4);
         doc->SetCellText(6, 1, cells.a6);
     });
-    Rtn_ExcelSave(ctx, office, *doc, ReportOutputPath(ctx, ctx.report.KarteNo));
+    Rtn_ExcelSave(ctx, office, *doc, ReportOutputPath(ctx, karteNo));
     // Without a display nobody can look at it: the saved file is the report.
     if (!office.HasDisplay()) doc->Close();
     return true;
@@ -107,18 +108,18 @@ bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells) {
 
 }  // namespace
 
-void Rtn_GuidanceReport(AppContext& ctx, Office& office) {
+void Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report) {
     WaitCursorGuard wait(ctx.waitCursor);
     WithTrap(ctx, nullptr, [&] {
-        const ReportCells cells = ComposeReport(ctx.report);
+        const ReportCells cells = ComposeReport(report);
         try {
-            WriteReport(ctx, office, cells);
+            WriteReport(ctx, office, cells, report.KarteNo);
         } catch (const AppError& e) {
             // An office that was already running may be left in a bad state (by
             // another program, or hung): a fresh one gets the report once more.
             if (office.JustStarted() || e.number() == err::PathNotFound) throw;
             office.Discard();
-            WriteReport(ctx, office, cells);
+            WriteReport(ctx, office, cells, report.KarteNo);
         }
     });
 }

@@ -34,9 +34,9 @@ bool Rtn_ExcelOpen(AppContext& ctx, Office& office, std::unique_ptr<OfficeDocume
 bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc, const QString& outputPath);
 void Rtn_ExcelFront(Office& office);
 
-// Fills the template from ctx.report, saves it to 帳票 and shows it (with a
-// display). A missing template is told and nothing is written; any other
-// failure goes to the error report.
-void Rtn_GuidanceReport(AppContext& ctx, Office& office);
+// Fills the template from the report's texts, saves it to 帳票 and shows it
+// (with a display). A missing template is told and nothing is written; any
+// other failure goes to the error report.
+void Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report);
 
 }  // namespace ondrel

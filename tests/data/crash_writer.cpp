@@ -19,18 +19,18 @@ int main(int argc, char* argv[]) {
     ctx.settings.SystemDB = QString::fromLocal8Bit(argv[1]);
     std::vector<qint32> keys;
     for (qint64 seq = 1;; ++seq) {
-        auto& r = ctx.common;
+        CommonRecord r{0, 1, BaseChartNo(1234), FullChartNo(12345), QStringLiteral("2026/12/10"),
+                       {}};
         const QString text = QStringLiteral("%1 改行\r\nあり").arg(seq);
         if (keys.empty() || seq % 3 != 0) {
-            r = CommonRecord{0, 1, 1234, 12345, QStringLiteral("2026/12/10"), {}};
             r.LText[1] = text;
-            InsertCommon(ctx);
+            r.MainKey = InsertCommon(ctx, r);
             keys.push_back(r.MainKey);
         } else {
             r.MainKey = keys[size_t(seq) % keys.size()];
             r.CreDate = QStringLiteral("2026/12/11");
             r.LText[1] = text;
-            UpdateCommon(ctx);
+            UpdateCommon(ctx, r);
         }
         std::printf("%d %lld\n", r.MainKey, seq);
         std::fflush(stdout);

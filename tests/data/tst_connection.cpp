@@ -58,7 +58,8 @@ void TstConnection::refusesWhatIsNoDatabase() {
 void TstConnection::statementOnUnopenedConnectionReachesErrorReport() {
     TestDbProgram p;
     p.ctx->settings.SystemDB = p.Root() + "/gone.db";
-    QVERIFY_THROWS_EXCEPTION(ProgramEnded, ReadCommon(*p.ctx, 0, 1, FetchMode::Latest, 0));
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded,
+                             ReadCommon(*p.ctx, 0, BaseChartNo(1), FetchMode::Latest, 0));
     QVERIFY(p.prompter.shown.back().text.endsWith(
         QStringLiteral("(3014) データベース ファイルを開けません。")));
     QVERIFY(!QFile::exists(p.Root() + "/gone.db"));
@@ -120,11 +121,11 @@ void TstConnection::writerWaitsForAnotherWriter() {
     std::atomic<bool> locked = false;
     std::thread other(HoldWriteLock, p.DbPath(), 800, &locked);
     while (!locked) std::this_thread::yield();
-    auto& r = p.ctx->common;
-    r = CommonRecord{0, 0, 1234, 12345, QStringLiteral("2026/12/10"), {}};
+    const CommonRecord r{0, 0, BaseChartNo(1234), FullChartNo(12345), QStringLiteral("2026/12/10"),
+                         {}};
     QElapsedTimer t;
     t.start();
-    QVERIFY(InsertCommon(*p.ctx));  // waits, then writes
+    QVERIFY(InsertCommon(*p.ctx, r) > 0);  // waits, then writes
     other.join();
     QVERIFY(p.prompter.shown.empty());
     QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon").toInt(), 1);
@@ -136,14 +137,14 @@ void TstConnection::writerGivesUpAfterTheBusyTimeout() {
     std::atomic<bool> locked = false;
     std::thread other(HoldWriteLock, p.DbPath(), 7000, &locked);
     while (!locked) std::this_thread::yield();
-    auto& r = p.ctx->common;
-    r = CommonRecord{0, 0, 1234, 12345, QStringLiteral("2026/12/10"), {}};
+    const CommonRecord r{0, 0, BaseChartNo(1234), FullChartNo(12345), QStringLiteral("2026/12/10"),
+                         {}};
     // An expected condition for the caller to tell, not the end of the program.
-    QVERIFY_THROWS_EXCEPTION(ondrel::DatabaseBusy, InsertCommon(*p.ctx));
+    QVERIFY_THROWS_EXCEPTION(ondrel::DatabaseBusy, (void)InsertCommon(*p.ctx, r));
     other.join();
     QVERIFY(p.prompter.shown.empty());
     QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon").toInt(), 0);
-    QVERIFY(InsertCommon(*p.ctx));  // tried again once the lock is gone
+    QVERIFY(InsertCommon(*p.ctx, r) > 0);  // tried again once the lock is gone
     QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon").toInt(), 1);
 }
 

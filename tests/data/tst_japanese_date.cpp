@@ -251,8 +251,8 @@ void TstJapaneseDate::chartNumbers() {
                  {7, "0-7", 0},
                  {2147483647, "214748364-7", 214748364}};
     for (const auto& c : cases) {
-        QCOMPARE(FormatKarteNo(c.n), QString::fromUtf8(c.formatted));
-        QCOMPARE(BaseNoOf(c.n), c.base);
+        QCOMPARE(FormatKarteNo(FullChartNo(c.n)), QString::fromUtf8(c.formatted));
+        QCOMPARE(BaseOf(FullChartNo(c.n)).value, c.base);
     }
 }
 

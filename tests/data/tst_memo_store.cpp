@@ -21,14 +21,8 @@ class TstMemoStore : public QObject {
 
 void TstMemoStore::readLatestWithoutMemos() {
     TestDbProgram p;
-    p.ctx->common.MainKey = 99;
-    p.ctx->common.LText[3] = QStringLiteral("old");
-    QVERIFY(!ReadCommon(*p.ctx, 2, 1234, FetchMode::Latest, 0));
-    const auto& r = p.ctx->common;
-    QCOMPARE(r.MainKey, 0);
-    QCOMPARE(r.KarteNoBranch, 0);
-    QCOMPARE(r.CreDate, QStringLiteral("2026/12/10"));  // the context's clock
-    for (const auto& t : r.LText) QVERIFY(t.isEmpty());
+    p.AddMemo(1, 12345, "2024-04-01", "another category");
+    QVERIFY(!ReadCommon(*p.ctx, 2, BaseChartNo(1234), FetchMode::Latest, 0));
 }
 
 void TstMemoStore::readLatestAndByKey() {
@@ -41,35 +35,37 @@ void TstMemoStore::readLatestAndByKey() {
     p.AddMemo(1, 99990, "2025-01-01", "other chart");
     Q_UNUSED(later);
 
-    QVERIFY(ReadCommon(*p.ctx, 1, 1234, FetchMode::Latest, 0));
-    QCOMPARE(p.ctx->common.MainKey, second);
-    QCOMPARE(p.ctx->common.CreDate, QStringLiteral("2024/05/01"));
-    QCOMPARE(p.ctx->common.LText[1], QStringLiteral("second of the day"));
-    QCOMPARE(p.ctx->common.KarteNoBranch, 12345);
+    const BaseChartNo k(1234);
+    const auto latest = ReadCommon(*p.ctx, 1, k, FetchMode::Latest, 0);
+    QVERIFY(latest);
+    QCOMPARE(latest->MainKey, second);
+    QCOMPARE(latest->CreDate, QStringLiteral("2024/05/01"));
+    QCOMPARE(latest->LText[1], QStringLiteral("second of the day"));
+    QCOMPARE(latest->KarteNoBranch, FullChartNo(12345));
 
-    QVERIFY(ReadCommon(*p.ctx, 1, 1234, FetchMode::ByKey, first));
-    QCOMPARE(p.ctx->common.MainKey, first);
-    // By key: another category's or chart's memo is not found, the buffer stays.
-    QVERIFY(!ReadCommon(*p.ctx, 1, 1234, FetchMode::ByKey, otherCategory));
-    QVERIFY(!ReadCommon(*p.ctx, 1, 9999, FetchMode::ByKey, first));
-    QCOMPARE(p.ctx->common.MainKey, first);
-    QCOMPARE(p.ctx->common.LText[1], QStringLiteral("first of the day"));
+    const auto byKey = ReadCommon(*p.ctx, 1, k, FetchMode::ByKey, first);
+    QVERIFY(byKey);
+    QCOMPARE(byKey->MainKey, first);
+    QCOMPARE(byKey->LText[1], QStringLiteral("first of the day"));
+    // By key: another category's or chart's memo is not found.
+    QVERIFY(!ReadCommon(*p.ctx, 1, k, FetchMode::ByKey, otherCategory));
+    QVERIFY(!ReadCommon(*p.ctx, 1, BaseChartNo(9999), FetchMode::ByKey, first));
 }
 
 void TstMemoStore::insertUpdateDelete() {
     TestDbProgram p;
     p.AddMemo(0, 12345, "2024-01-01", "x");
-    auto& r = p.ctx->common;
-    r = CommonRecord{};
+    CommonRecord r;
     r.FormCode = 1;
-    r.KarteNo = 1234;
-    r.KarteNoBranch = 12345;
+    r.KarteNo = BaseChartNo(1234);
+    r.KarteNoBranch = FullChartNo(12345);
     r.CreDate = QStringLiteral("2026/12/10");
     const int cursorsBefore = p.waitCursor.begun;
-    QVERIFY(InsertCommon(*p.ctx));
+    const qint32 key = InsertCommon(*p.ctx, r);
+    QVERIFY(key > 0);
     QVERIFY(p.waitCursor.begun > cursorsBefore);
     QCOMPARE(p.waitCursor.depth, 0);
-    const qint32 key = r.MainKey;
+    r.MainKey = key;
     QCOMPARE(p.Scalar("Select MainKey From tblDatCommon Where FormCode = 1").toInt(), key);
     // Empty texts are stored as NULL and read back as empty texts.
     QCOMPARE(
@@ -83,19 +79,20 @@ void TstMemoStore::insertUpdateDelete() {
 
     // The update changes the date and the texts, never category, chart or branch.
     r.FormCode = 5;
-    r.KarteNo = 1;
-    r.KarteNoBranch = 11;
+    r.KarteNo = BaseChartNo(1);
+    r.KarteNoBranch = FullChartNo(11);
     r.CreDate = QStringLiteral("2025/02/03");
     r.LText[1] = QStringLiteral("指導内容");
-    UpdateCommon(*p.ctx);
-    QVERIFY(ReadCommon(*p.ctx, 1, 1234, FetchMode::ByKey, key));
-    QCOMPARE(r.FormCode, 1);
-    QCOMPARE(r.KarteNoBranch, 12345);
-    QCOMPARE(r.CreDate, QStringLiteral("2025/02/03"));
-    QCOMPARE(r.LText[1], QStringLiteral("指導内容"));
+    UpdateCommon(*p.ctx, r);
+    const auto back = ReadCommon(*p.ctx, 1, BaseChartNo(1234), FetchMode::ByKey, key);
+    QVERIFY(back);
+    QCOMPARE(back->FormCode, 1);
+    QCOMPARE(back->KarteNoBranch, FullChartNo(12345));
+    QCOMPARE(back->CreDate, QStringLiteral("2025/02/03"));
+    QCOMPARE(back->LText[1], QStringLiteral("指導内容"));
 
     DeleteCommon(*p.ctx, key);
-    QVERIFY(!ReadCommon(*p.ctx, 1, 1234, FetchMode::ByKey, key));
+    QVERIFY(!ReadCommon(*p.ctx, 1, BaseChartNo(1234), FetchMode::ByKey, key));
     DeleteCommon(*p.ctx, 424242);  // no such row: nothing happens
     QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon").toInt(), 1);
     QVERIFY(p.prompter.shown.empty());
@@ -118,21 +115,22 @@ void TstMemoStore::hostileTextsRoundTrip_data() {
 void TstMemoStore::hostileTextsRoundTrip() {
     QFETCH(QString, text);
     TestDbProgram p;
-    auto& r = p.ctx->common;
-    r = CommonRecord{0, 3, 1234, 12345, QStringLiteral("2026/12/10"), {}};
-    r.LText[3] = text;
-    r.LText[6] = text;
-    QVERIFY(InsertCommon(*p.ctx));
-    const qint32 key = r.MainKey;
-    r = CommonRecord{};
-    QVERIFY(ReadCommon(*p.ctx, 3, 1234, FetchMode::ByKey, key));
-    QCOMPARE(r.LText[3], text);
-    QCOMPARE(r.LText[6], text);
-    r.LText[3] = text + text;
-    UpdateCommon(*p.ctx);
-    QVERIFY(ReadCommon(*p.ctx, 3, 1234, FetchMode::Latest, 0));
-    QCOMPARE(r.LText[3], text + text);
-    QCOMPARE(HistoryText(*p.ctx, 3, 1234, HistoryOrder::NewestFirst),
+    const BaseChartNo k(1234);
+    CommonRecord w{0, 3, k, FullChartNo(12345), QStringLiteral("2026/12/10"), {}};
+    w.LText[3] = text;
+    w.LText[6] = text;
+    const qint32 key = InsertCommon(*p.ctx, w);
+    QVERIFY(key > 0);
+    auto r = ReadCommon(*p.ctx, 3, k, FetchMode::ByKey, key);
+    QVERIFY(r);
+    QCOMPARE(r->LText[3], text);
+    QCOMPARE(r->LText[6], text);
+    r->LText[3] = text + text;
+    UpdateCommon(*p.ctx, *r);
+    r = ReadCommon(*p.ctx, 3, k, FetchMode::Latest, 0);
+    QVERIFY(r);
+    QCOMPARE(r->LText[3], text + text);
+    QCOMPARE(HistoryText(*p.ctx, 3, k, HistoryOrder::NewestFirst),
              QStringLiteral("●2026/12/10 (木)\r\n") + text + text + QStringLiteral("\r\n\r\n"));
     QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon").toInt(), 1);
 }
@@ -144,11 +142,10 @@ void TstMemoStore::failedInsertLeavesNoRow() {
     p.Exec(
         "Create Trigger t After Insert On tblDatCommon When NEW.LText000 = 'boom' "
         "Begin Insert Into audit Values (NEW.MainKey); Insert Into audit Values (NULL); End");
-    auto& r = p.ctx->common;
-    r = CommonRecord{0, 0, 1234, 12345, QStringLiteral("2026/12/10"), {}};
+    CommonRecord r{0, 0, BaseChartNo(1234), FullChartNo(12345), QStringLiteral("2026/12/10"), {}};
     r.LText[0] = QStringLiteral("boom");
     try {
-        InsertCommon(*p.ctx);
+        (void)InsertCommon(*p.ctx, r);
         QFAIL("the failure did not reach the error report");
     } catch (const ProgramEnded&) {
     }
@@ -159,7 +156,7 @@ void TstMemoStore::failedInsertLeavesNoRow() {
     QCOMPARE(p.Scalar("Select Count(*) From audit").toInt(), 0);
     // The connection was closed and the lock released: the next write goes through.
     r.LText[0] = QStringLiteral("fine");
-    QVERIFY(InsertCommon(*p.ctx));
+    QVERIFY(InsertCommon(*p.ctx, r) > 0);
 }
 
 void TstMemoStore::dateListOrder() {
@@ -169,7 +166,7 @@ void TstMemoStore::dateListOrder() {
     const qint32 c = p.AddMemo(2, 12345, "2024-03-12", "c");
     const qint32 d = p.AddMemo(2, 12346, "2023-12-31", "same KarteNo, other branch");
     p.AddMemo(1, 12345, "2024-06-01", "other category");
-    const auto rows = ReadDateList(*p.ctx, 2, 1234);
+    const auto rows = ReadDateList(*p.ctx, 2, BaseChartNo(1234));
     QCOMPARE(rows.size(), size_t(4));
     QCOMPARE(rows[0].mainKey, c);
     QCOMPARE(rows[1].mainKey, b);
@@ -177,7 +174,7 @@ void TstMemoStore::dateListOrder() {
     QCOMPARE(rows[3].mainKey, d);
     QCOMPARE(rows[0].dateText, QStringLiteral("2024/03/12 (火)"));
     QCOMPARE(rows[0].creDate, QStringLiteral("2024/03/12"));
-    QVERIFY(ReadDateList(*p.ctx, 4, 1234).empty());
+    QVERIFY(ReadDateList(*p.ctx, 4, BaseChartNo(1234)).empty());
 }
 
 void TstMemoStore::historyText() {
@@ -187,21 +184,21 @@ void TstMemoStore::historyText() {
     p.AddMemo(1, 12345, "2015-03-12", "");
     p.AddMemo(1, 12345, "2015-03-20", "outside the range");
     p.AddMemo(2, 12345, "2015-03-12", "other category");
-    QCOMPARE(HistoryText(*p.ctx, 1, 1234, HistoryOrder::NewestFirst),
+    QCOMPARE(HistoryText(*p.ctx, 1, BaseChartNo(1234), HistoryOrder::NewestFirst),
              QStringLiteral("●2015/03/20 (金)\r\noutside the range\r\n\r\n"
                             "●2015/03/12 (木)\r\n\r\n\r\n"
                             "●2015/03/12 (木)\r\nA\r\n\r\n"
                             "●2015/03/05 (木)\r\nB\r\n\r\n"));
     // The range report: oldest first, both days of the range included.
-    QCOMPARE(HistoryText(*p.ctx, 1, 1234, HistoryOrder::OldestFirst, QDate(2015, 3, 5),
+    QCOMPARE(HistoryText(*p.ctx, 1, BaseChartNo(1234), HistoryOrder::OldestFirst, QDate(2015, 3, 5),
                          QDate(2015, 3, 12)),
              QStringLiteral("●2015/03/05 (木)\r\nB\r\n\r\n"
                             "●2015/03/12 (木)\r\nA\r\n\r\n"
                             "●2015/03/12 (木)\r\n\r\n\r\n"));
-    QCOMPARE(HistoryText(*p.ctx, 1, 1234, HistoryOrder::OldestFirst, QDate(2015, 3, 13),
-                         QDate(2015, 3, 19)),
+    QCOMPARE(HistoryText(*p.ctx, 1, BaseChartNo(1234), HistoryOrder::OldestFirst,
+                         QDate(2015, 3, 13), QDate(2015, 3, 19)),
              QString());
-    QCOMPARE(HistoryText(*p.ctx, 5, 1234, HistoryOrder::NewestFirst), QString());
+    QCOMPARE(HistoryText(*p.ctx, 5, BaseChartNo(1234), HistoryOrder::NewestFirst), QString());
 }
 
 QTEST_GUILESS_MAIN(TstMemoStore)

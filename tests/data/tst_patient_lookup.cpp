@@ -48,40 +48,33 @@ void TstPatientLookup::lookUp() {
         "住所２) "
         "Values (?,?,?,?,?,?,?,?,?)",
         row);
-    LookUpPatient(*p.ctx, row[0].toInt());
-    const auto& pt = p.ctx->patient;
-    QCOMPARE(pt.ChartNo, row[0].toInt());
-    QCOMPARE(pt.BaseNo, row[0].toInt() / 10);
+    const auto found = LookUpPatient(*p.ctx, FullChartNo(row[0].toInt()));
+    QVERIFY(found);
+    const auto& pt = *found;
+    QCOMPARE(pt.ChartNo.value, row[0].toInt());
+    QCOMPARE(pt.BaseNo.value, row[0].toInt() / 10);
     QCOMPARE((QStringList{pt.Name, pt.Sex, pt.BirthDate, pt.Address}), expected);
 }
 
 void TstPatientLookup::notFoundLeavesNothingBehind() {
     TestDbProgram p;
-    LookUpPatient(*p.ctx, 12345);
-    QCOMPARE(p.ctx->patient.Name, QStringLiteral("山田　太郎"));
-    QCOMPARE(p.ctx->patient.Kana, QStringLiteral("ヤマダ タロウ"));
-    QCOMPARE(p.ctx->patient.Tel, QStringLiteral("03-1111-2222"));
-    QCOMPARE(p.ctx->patient.ZipCode, QStringLiteral("150-0001"));
-    QCOMPARE(p.ctx->patient.Job, QStringLiteral("会社員"));
-    QCOMPARE(p.ctx->patient.BaseNo, 1234);
-    LookUpPatient(*p.ctx, 99999);
-    const auto& pt = p.ctx->patient;
-    QCOMPARE(pt.ChartNo, -1);
-    QCOMPARE(pt.BaseNo, -1);
-    for (const QString* s :
-         {&pt.Name, &pt.Kana, &pt.Sex, &pt.BirthDate, &pt.Tel, &pt.ZipCode, &pt.Address, &pt.Job}) {
-        QVERIFY(s->isEmpty());
-    }
-    LookUpPatient(*p.ctx, 7);
-    QCOMPARE(p.ctx->patient.BaseNo, 0);
+    const auto found = LookUpPatient(*p.ctx, FullChartNo(12345));
+    QVERIFY(found);
+    QCOMPARE(found->Name, QStringLiteral("山田　太郎"));
+    QCOMPARE(found->Kana, QStringLiteral("ヤマダ タロウ"));
+    QCOMPARE(found->Tel, QStringLiteral("03-1111-2222"));
+    QCOMPARE(found->ZipCode, QStringLiteral("150-0001"));
+    QCOMPARE(found->Job, QStringLiteral("会社員"));
+    QCOMPARE(found->BaseNo, BaseChartNo(1234));
+    QVERIFY(!LookUpPatient(*p.ctx, FullChartNo(99999)));
+    QCOMPARE(LookUpPatient(*p.ctx, FullChartNo(7))->BaseNo, BaseChartNo(0));
     QVERIFY(p.prompter.shown.empty());
 }
 
 void TstPatientLookup::unopenableDatabaseIsNotFound() {
     TestDbProgram p;
     p.ctx->settings.SystemDB = p.Root();  // a folder
-    LookUpPatient(*p.ctx, 12345);
-    QCOMPARE(p.ctx->patient.ChartNo, -1);
+    QVERIFY(!LookUpPatient(*p.ctx, FullChartNo(12345)));
     QVERIFY(p.prompter.shown.empty());
     // The clinic read at start-up has no such leniency.
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, LoadClinicInfo(*p.ctx));
@@ -90,22 +83,21 @@ void TstPatientLookup::unopenableDatabaseIsNotFound() {
 void TstPatientLookup::missingColumnEndsThroughErrorReport() {
     TestDbProgram p;
     p.Exec("Alter Table 患者マスター Drop Column 職業");
-    QVERIFY_THROWS_EXCEPTION(ProgramEnded, LookUpPatient(*p.ctx, 12345));
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, (void)LookUpPatient(*p.ctx, FullChartNo(12345)));
     QVERIFY(p.prompter.shown.back().text.contains(QStringLiteral("(3265)")));
 }
 
 void TstPatientLookup::clinicInfo() {
     TestDbProgram p;
-    LoadClinicInfo(*p.ctx);  // the row of a new database is empty
-    QCOMPARE(p.ctx->clinic.ClinicName, QString());
+    QCOMPARE(LoadClinicInfo(*p.ctx).ClinicName, QString());  // a new database's row is empty
     p.Exec(
         "Update 医院情報 Set 医院名称 = 'みどり内科', 医院FAX番号 = '03-0000-0000', 管理医師 = "
         "'緑川'");
-    LoadClinicInfo(*p.ctx);
-    QCOMPARE(p.ctx->clinic.ClinicName, QStringLiteral("みどり内科"));
-    QCOMPARE(p.ctx->clinic.ClinicFax, QStringLiteral("03-0000-0000"));
-    QCOMPARE(p.ctx->clinic.Doctor, QStringLiteral("緑川"));
-    QCOMPARE(p.ctx->clinic.ClinicTel, QString());
+    const ClinicInfo c = LoadClinicInfo(*p.ctx);
+    QCOMPARE(c.ClinicName, QStringLiteral("みどり内科"));
+    QCOMPARE(c.ClinicFax, QStringLiteral("03-0000-0000"));
+    QCOMPARE(c.Doctor, QStringLiteral("緑川"));
+    QCOMPARE(c.ClinicTel, QString());
 }
 
 QTEST_GUILESS_MAIN(TstPatientLookup)

@@ -54,8 +54,7 @@ class TstReport : public QObject {
 
     void Report(TestProgram& p, const QString& karteNo, const QString& name,
                 const QString& category, const QString& date, const QString& memo) {
-        p.ctx->report = ReportInfo{karteNo, name, category, date, memo};
-        Rtn_GuidanceReport(*p.ctx, *office_);
+        Rtn_GuidanceReport(*p.ctx, *office_, ReportInfo{karteNo, name, category, date, memo});
     }
 
   private slots:
@@ -286,10 +285,10 @@ void TstReport::officeThatCannotStart() {
         c.soffice = p.Root() + "/bin/none";
     }
     Office fake(c);
-    p.ctx->report = ReportInfo{"1234", "山田", "所見", "2024/04/01", "m"};
+    const ReportInfo report{"1234", "山田", "所見", "2024/04/01", "m"};
     QElapsedTimer t;
     t.start();
-    QVERIFY_THROWS_EXCEPTION(ProgramEnded, Rtn_GuidanceReport(*p.ctx, fake));
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, Rtn_GuidanceReport(*p.ctx, fake, report));
     QVERIFY(t.elapsed() < 10000);
     QVERIFY(p.prompter.shown.back().text.contains(QStringLiteral("(429) ")));
     QVERIFY(QDir(p.Folder() + "/帳票").entryList(QDir::Files).isEmpty());
@@ -369,8 +368,8 @@ void TstReport::failedReportRetriedOnFreshOffice() {
     QVERIFY(!office.JustStarted());
     const pid_t old = office.ProcessGroup();
     QCOMPARE(::killpg(old, SIGSTOP), 0);  // hangs at the next call
-    p.ctx->report = ReportInfo{"1234", "山田　太郎", "栄養指導", "2024/04/01", "memo"};
-    Rtn_GuidanceReport(*p.ctx, office);
+    Rtn_GuidanceReport(*p.ctx, office,
+                       ReportInfo{"1234", "山田　太郎", "栄養指導", "2024/04/01", "memo"});
     QVERIFY(p.prompter.shown.empty());
     QVERIFY(office.JustStarted());
     QVERIFY(QFile::exists(p.Folder() + "/帳票/指導指示管理-1234.xls"));

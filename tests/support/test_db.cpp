@@ -5,6 +5,7 @@
 #include "app_settings.h"
 #include "db_connection.h"
 #include "db_tool.h"
+#include "tables.h"
 
 namespace ondrel::test {
 
@@ -41,11 +42,7 @@ qint32 TestDbProgram::AddMemo(int formCode, qint32 fullChartNo, const QString& i
                               const QString& text) const {
     QVariantList values{formCode, fullChartNo / 10, fullChartNo, isoDate};
     for (int k = 0; k < 7; ++k) values << (k == formCode ? SqlText(text) : SqlText(QString()));
-    Exec(QStringLiteral(
-             "Insert Into tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000, "
-             "LText001, LText002, LText003, LText004, LText005, LText006) "
-             "Values (?,?,?,?,?,?,?,?,?,?,?)"),
-         values);
+    Exec(tables::MemoInsert(), values);
     return Scalar(QStringLiteral("Select Max(MainKey) From tblDatCommon")).toInt();
 }
 

@@ -87,13 +87,13 @@ void TstDbTool::importPatients() {
     QString err;
     QCOMPARE(Run("ondrel-db", {"import-patients", p.DbPath(), p.Root() + "/p.csv"}, &err),
              exitCode);
-    LookUpPatient(*p.ctx, 12345);
+    const QString name = LookUpPatient(*p.ctx, FullChartNo(12345)).value_or(PatientInfo{}).Name;
     if (exitCode == 0) {
-        QCOMPARE(p.ctx->patient.Name, message);
+        QCOMPARE(name, message);
         QCOMPARE(p.Scalar("Select Count(*) From 患者マスター Where カルテ番号 = 12345").toInt(), 1);
     } else {
         QVERIFY2(err.contains(message), qPrintable(err));
-        QCOMPARE(p.ctx->patient.Name, QStringLiteral("山田　太郎"));  // nothing imported
+        QCOMPARE(name, QStringLiteral("山田　太郎"));  // nothing imported
         QCOMPARE(p.Scalar("Select Count(*) From 患者マスター").toInt(), 3);
     }
 }
@@ -102,9 +102,9 @@ void TstDbTool::importClinic() {
     TestDbProgram p;
     WriteBytes(p.Root() + "/c.csv", ToCp932("医院名称,管理医師\r\nさくら医院,桜井\r\n"));
     QCOMPARE(Run("ondrel-db", {"import-clinic", p.DbPath(), p.Root() + "/c.csv"}), 0);
-    LoadClinicInfo(*p.ctx);
-    QCOMPARE(p.ctx->clinic.ClinicName, QStringLiteral("さくら医院"));
-    QCOMPARE(p.ctx->clinic.Doctor, QStringLiteral("桜井"));
+    const ClinicInfo c = LoadClinicInfo(*p.ctx);
+    QCOMPARE(c.ClinicName, QStringLiteral("さくら医院"));
+    QCOMPARE(c.Doctor, QStringLiteral("桜井"));
     QCOMPARE(p.Scalar("Select Count(*) From 医院情報").toInt(), 1);
 }
 
@@ -113,9 +113,10 @@ void TstDbTool::demo() {
     const QString db = p.Root() + "/demo.db";
     QCOMPARE(Run("ondrel-db", {"demo", db}), 0);
     p.ctx->settings.SystemDB = db;
-    LookUpPatient(*p.ctx, 12345);
-    QVERIFY(!p.ctx->patient.Name.isEmpty());
-    QVERIFY(!p.ctx->patient.BirthDate.isEmpty());
+    const auto patient = LookUpPatient(*p.ctx, FullChartNo(12345));
+    QVERIFY(patient);
+    QVERIFY(!patient->Name.isEmpty());
+    QVERIFY(!patient->BirthDate.isEmpty());
     DbConnection cn;
     QVERIFY(OpenDbConnection(*p.ctx, cn));
     QSqlQuery q = RunQuery(cn, "Select Count(*), Count(Distinct 年号) From 患者マスター");

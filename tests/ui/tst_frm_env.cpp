@@ -51,9 +51,11 @@ void TstFrmEnv::display() {
     f.Exec(sql);
     FrmEnv d(*f.ctx);
     d.Form_Load();
-    for (int i = 0; i < 7; ++i) QCOMPARE(d.txtData[i]->text(), names[i]);
-    QVERIFY(d.chkData[0]->isChecked() && !d.chkData[0]->isEnabled());
-    for (int i = 1; i < 7; ++i) QCOMPARE(d.chkData[i]->isChecked(), checks[i - 1]);
+    for (int i = 0; i < 7; ++i) QCOMPARE(Ctl<QLineEdit>(d, "txtData", i)->text(), names[i]);
+    QVERIFY(Ctl<QCheckBox>(d, "chkData", 0)->isChecked() &&
+            !Ctl<QCheckBox>(d, "chkData", 0)->isEnabled());
+    for (int i = 1; i < 7; ++i)
+        QCOMPARE(Ctl<QCheckBox>(d, "chkData", i)->isChecked(), checks[i - 1]);
 }
 
 void TstFrmEnv::save_data() {
@@ -80,12 +82,12 @@ void TstFrmEnv::save() {
     const QString apostrophe = QStringLiteral("O'Brien's 指導");
     const QString full =
         QString(14, u'漢') + QStringLiteral("😀");  // 15 characters, 16 UTF-16 units
-    d.txtData[0]->setText(apostrophe);
-    d.txtData[1]->setText(full);
-    d.txtData[2]->clear();
-    d.chkData[3]->setChecked(false);
+    Ctl<QLineEdit>(d, "txtData", 0)->setText(apostrophe);
+    Ctl<QLineEdit>(d, "txtData", 1)->setText(full);
+    Ctl<QLineEdit>(d, "txtData", 2)->clear();
+    Ctl<QCheckBox>(d, "chkData", 3)->setChecked(false);
     for (bool a : answers) f.prompter.Answer({a});
-    d.cmdProcess[0]->click();
+    Ctl<QPushButton>(d, "cmdProcess", 0)->click();
     QVERIFY(!d.isVisible());  // closes whatever the answer
     QCOMPARE(f.prompter.shown.size(), size_t(asked ? 1 : 0));
     if (asked)
@@ -107,7 +109,7 @@ void TstFrmEnv::nameLength() {
     FrmEnv d(*f.ctx);
     d.Form_Load();
     d.show();
-    QLineEdit* box = d.txtData[4];
+    QLineEdit* box = Ctl<QLineEdit>(d, "txtData", 4);
     box->clear();
     box->setFocus();
     QTest::keyClicks(box, "abcdefghijklmnopq");  // 17 keys
@@ -140,12 +142,12 @@ void TstFrmEnv::topmostClickWritesAndEnds() {
     FrmEnv d(*f.ctx);
     d.Form_Load();  // setting the box while loading ends nothing
     d.show();
-    QCOMPARE(d.chkWindowTop->isChecked(), shownChecked);
+    QCOMPARE(Ctl<QCheckBox>(d, "chkWindowTop")->isChecked(), shownChecked);
     QCOMPARE(d.windowFlags().testFlag(Qt::WindowStaysOnTopHint), windowTop == u"1");
-    d.txtData[0]->setText(QStringLiteral("typed, not saved"));
+    Ctl<QLineEdit>(d, "txtData", 0)->setText(QStringLiteral("typed, not saved"));
     try {
-        QTest::mouseClick(d.chkWindowTop, Qt::LeftButton, {},
-                          QPoint(8, d.chkWindowTop->height() / 2));
+        QTest::mouseClick(Ctl<QCheckBox>(d, "chkWindowTop"), Qt::LeftButton, {},
+                          QPoint(8, Ctl<QCheckBox>(d, "chkWindowTop")->height() / 2));
         QFAIL("the program did not end");
     } catch (const ProgramEnded& e) {
         QCOMPARE(e.status, 0);
@@ -165,11 +167,12 @@ void TstFrmEnv::tabOrderAndEnter() {
     d.show();
     d.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&d));
-    d.txtData[0]->setFocus();
+    Ctl<QLineEdit>(d, "txtData", 0)->setFocus();
     QList<QWidget*> order;
-    for (int i = 0; i < 7; ++i) order << d.txtData[i];
-    for (int i = 1; i < 7; ++i) order << d.chkData[i];
-    order << d.cmdProcess[1] << d.cmdProcess[0] << d.chkWindowTop << d.txtData[0];
+    for (int i = 0; i < 7; ++i) order << Ctl<QLineEdit>(d, "txtData", i);
+    for (int i = 1; i < 7; ++i) order << Ctl<QCheckBox>(d, "chkData", i);
+    order << Ctl<QPushButton>(d, "cmdProcess", 1) << Ctl<QPushButton>(d, "cmdProcess", 0)
+          << Ctl<QCheckBox>(d, "chkWindowTop") << Ctl<QLineEdit>(d, "txtData", 0);
     for (int k = 1; k < order.size(); ++k) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCOMPARE(QApplication::focusWidget(), order[k]);
@@ -185,14 +188,14 @@ void TstFrmEnv::mainWindowRebuildsTabs() {
     w.openSettings = [&](FrmOndrel& main) {
         FrmEnv d(*f.ctx, &main);
         d.Form_Load();
-        d.txtData[2]->setText(QStringLiteral("栄養指導"));
-        d.chkData[5]->setChecked(false);
-        d.cmdProcess[0]->click();
+        Ctl<QLineEdit>(d, "txtData", 2)->setText(QStringLiteral("栄養指導"));
+        Ctl<QCheckBox>(d, "chkData", 5)->setChecked(false);
+        Ctl<QPushButton>(d, "cmdProcess", 0)->click();
     };
-    w.cmdProcess[7]->click();
-    QCOMPARE(w.tabMain->tabText(2), QStringLiteral("栄養指導"));
-    QVERIFY(!w.tabMain->isTabEnabled(5));
-    QVERIFY(w.tabMain->isTabEnabled(4));
+    Ctl<QPushButton>(w, "cmdProcess", 7)->click();
+    QCOMPARE(Ctl<QTabWidget>(w, "tabMain")->tabText(2), QStringLiteral("栄養指導"));
+    QVERIFY(!Ctl<QTabWidget>(w, "tabMain")->isTabEnabled(5));
+    QVERIFY(Ctl<QTabWidget>(w, "tabMain")->isTabEnabled(4));
 }
 
 QTEST_MAIN(TstFrmEnv)

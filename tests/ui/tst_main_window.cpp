@@ -71,17 +71,19 @@ void TstMainWindow::opening() {
     auto& w = *f.window;
     QCOMPARE(w.windowTitle(), QStringLiteral("指導指示管理"));
     QCOMPARE(w.CurrentTab(), tab);
-    QCOMPARE(w.txtBeforeTab, tab);
-    QCOMPARE(w.chkPrintFlg->isChecked(), printFlg);
-    QCOMPARE(w.txtPersonalID->isVisible(), boxShown);
-    QCOMPARE(w.shpHeader0->isVisible(), boxShown);
-    QCOMPARE(w.lblInfo[0]->isVisible(), !boxShown);
-    QCOMPARE(w.lblInfo[0]->text(), QStringLiteral("1234"));
-    QCOMPARE(w.txtLData[tab]->toPlainText(),
+    QCOMPARE(w.LoadedCategory(), tab);
+    QCOMPARE(Ctl<QCheckBox>(w, "chkPrintFlg")->isChecked(), printFlg);
+    QCOMPARE(Ctl<QLineEdit>(w, "txtPersonalID")->isVisible(), boxShown);
+    QCOMPARE(Ctl<QFrame>(w, "shpHeader", 0)->isVisible(), boxShown);
+    QCOMPARE(Ctl<QLabel>(w, "lblInfo", 0)->isVisible(), !boxShown);
+    QCOMPARE(Ctl<QLabel>(w, "lblInfo", 0)->text(), QStringLiteral("1234"));
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", tab)->toPlainText(),
              tab == 3 ? QStringLiteral("tab three") : QStringLiteral("tab zero"));
-    QVERIFY(w.picGroup[tab]->isVisible());
-    QVERIFY(w.txtPast[tab]->toPlainText().startsWith(QStringLiteral("●2024/04/0")));
-    QVERIFY(w.timTimer->isActive());
+    QVERIFY(Ctl<QWidget>(w, "picGroup", tab)->isVisible());
+    QVERIFY(Ctl<QPlainTextEdit>(w, "txtPast", tab)
+                ->toPlainText()
+                .startsWith(QStringLiteral("●2024/04/0")));
+    QVERIFY(Ctl<QTimer>(w, "timTimer")->isActive());
     QVERIFY(f.prompter.shown.empty());
 }
 
@@ -91,13 +93,13 @@ void TstMainWindow::unregisteredStartLoadsNothing() {
     f.Open(QStringLiteral("99999"));
     auto& w = *f.window;
     QCOMPARE(f.prompter.Texts(), QStringList{"カルテ番号99999は登録されていません。"});
-    QVERIFY(!w.tabMain->isVisible());
-    QVERIFY(!w.picButton->isVisible());
+    QVERIFY(!Ctl<QTabWidget>(w, "tabMain")->isVisible());
+    QVERIFY(!Ctl<QWidget>(w, "picButton")->isVisible());
     QVERIFY(!w.ShownKarteNo());
     for (int c = 0; c < 7; ++c) {
-        QVERIFY(!w.txtMainkey[c]);
-        QCOMPARE(w.grdDateList[c]->RowCount(), 0);
-        QVERIFY(w.txtPast[c]->toPlainText().isEmpty());
+        QVERIFY(!w.MainKeyShown(c));
+        QCOMPARE(Ctl<DateListGrid>(w, "grdDateList", c)->RowCount(), 0);
+        QVERIFY(Ctl<QPlainTextEdit>(w, "txtPast", c)->toPlainText().isEmpty());
     }
 }
 
@@ -123,15 +125,17 @@ void TstMainWindow::tabSetup() {
     if (!sql.isEmpty()) f.Exec(sql);
     f.Open();
     auto& w = *f.window;
-    QVERIFY(w.tabMain->isTabEnabled(0));
-    for (int i = 1; i < 7; ++i) QCOMPARE(w.tabMain->isTabEnabled(i), enabled[i - 1]);
-    QCOMPARE(w.tabMain->tabText(0), caption0);
-    QCOMPARE(w.lblTitle[0]->text(), caption0);
+    QVERIFY(Ctl<QTabWidget>(w, "tabMain")->isTabEnabled(0));
+    for (int i = 1; i < 7; ++i)
+        QCOMPARE(Ctl<QTabWidget>(w, "tabMain")->isTabEnabled(i), enabled[i - 1]);
+    QCOMPARE(Ctl<QTabWidget>(w, "tabMain")->tabText(0), caption0);
+    QCOMPARE(Ctl<QLabel>(w, "lblTitle", 0)->text(), caption0);
     // After the settings dialog an empty table keeps the availability as it was.
     f.Exec("Delete From tblMasSystemA");
     w.Rtn_TabSet();
-    for (int i = 1; i < 7; ++i) QCOMPARE(w.tabMain->isTabEnabled(i), enabled[i - 1]);
-    QCOMPARE(w.tabMain->tabText(0), QString());
+    for (int i = 1; i < 7; ++i)
+        QCOMPARE(Ctl<QTabWidget>(w, "tabMain")->isTabEnabled(i), enabled[i - 1]);
+    QCOMPARE(Ctl<QTabWidget>(w, "tabMain")->tabText(0), QString());
 }
 
 void TstMainWindow::geometryAt96Dpi() {
@@ -141,17 +145,20 @@ void TstMainWindow::geometryAt96Dpi() {
     auto& w = *f.window;
     if (LogicalDpi(&w) != 96) QSKIP("needs 96 DPI");
     auto at = [&](QWidget* c) { return QRect(c->mapTo(&w, QPoint(0, 0)), c->size()); };
-    QCOMPARE(w.size(), QSize(1103, 808));                         // 16545 × 12120
-    QCOMPARE(at(w.cmdProcess[6]), QRect(15 + 963, 15, 100, 31));  // 閉じる
-    QCOMPARE(at(w.tabMain), QRect(15, 15 + 51, 1070, 673));
-    QCOMPARE(at(w.picGroup[0]).topLeft(), QPoint(15 + 21, 15 + 51 + 51));
-    QCOMPARE(w.grdDateList[0]->size(), QSize(163, 601));
-    QCOMPARE(at(w.txtLData[0]).topLeft() - at(w.picGroup[0]).topLeft(), QPoint(606, 135));
-    QCOMPARE(w.txtLData[0]->size(), QSize(409, 466));
-    QCOMPARE(at(w.cmdProcess[4]), QRect(15 + 627 + 108, 15 + 102 + 9, 94, 31));  // 保存
-    QCOMPARE(w.grdDateList[0]->horizontalHeader()->height(), 38);                // 567
-    QCOMPARE(w.grdDateList[0]->rowHeight(0), 30);                                // 454
-    QCOMPARE(w.grdDateList[0]->columnWidth(0), 142);                             // 2130
+    QCOMPARE(w.size(), QSize(1103, 808));  // 16545 × 12120
+    QCOMPARE(at(Ctl<QPushButton>(w, "cmdProcess", 6)), QRect(15 + 963, 15, 100, 31));  // 閉じる
+    QCOMPARE(at(Ctl<QTabWidget>(w, "tabMain")), QRect(15, 15 + 51, 1070, 673));
+    QCOMPARE(at(Ctl<QWidget>(w, "picGroup", 0)).topLeft(), QPoint(15 + 21, 15 + 51 + 51));
+    QCOMPARE(Ctl<DateListGrid>(w, "grdDateList", 0)->size(), QSize(163, 601));
+    QCOMPARE(at(Ctl<QPlainTextEdit>(w, "txtLData", 0)).topLeft() -
+                 at(Ctl<QWidget>(w, "picGroup", 0)).topLeft(),
+             QPoint(606, 135));
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->size(), QSize(409, 466));
+    QCOMPARE(at(Ctl<QPushButton>(w, "cmdProcess", 4)),
+             QRect(15 + 627 + 108, 15 + 102 + 9, 94, 31));                               // 保存
+    QCOMPARE(Ctl<DateListGrid>(w, "grdDateList", 0)->horizontalHeader()->height(), 38);  // 567
+    QCOMPARE(Ctl<DateListGrid>(w, "grdDateList", 0)->rowHeight(0), 30);                  // 454
+    QCOMPARE(Ctl<DateListGrid>(w, "grdDateList", 0)->columnWidth(0), 142);               // 2130
 }
 
 void TstMainWindow::scrollRange_data() {
@@ -180,21 +187,22 @@ void TstMainWindow::resizeShowsScrollStrip() {
     WindowFixture f;
     f.Open();
     auto& w = *f.window;
-    QVERIFY(!w.picScroll->isVisible());
-    QCOMPARE(w.hsbScroll->maximum(), 0);
+    QVERIFY(!Ctl<QWidget>(w, "picScroll")->isVisible());
+    QCOMPARE(Ctl<QScrollBar>(w, "hsbScroll")->maximum(), 0);
     const int dpi = LogicalDpi(&w);
     w.resize(TwipsToPixels(10135, dpi), w.height());
     QCoreApplication::processEvents();
-    QVERIFY(w.picScroll->isVisible());
-    QCOMPARE(PixelsToTwips(w.picScroll->width(), dpi), 10005);  // 10000 at the pixel grid
-    QVERIFY(std::abs(w.hsbScroll->maximum() - 617) <= 1);
-    w.hsbScroll->setValue(100);
-    QCOMPARE(w.picMain[1]->x(), -TwipsToPixels(1000, dpi));
+    QVERIFY(Ctl<QWidget>(w, "picScroll")->isVisible());
+    QCOMPARE(PixelsToTwips(Ctl<QWidget>(w, "picScroll")->width(), dpi),
+             10005);  // 10000 at the pixel grid
+    QVERIFY(std::abs(Ctl<QScrollBar>(w, "hsbScroll")->maximum() - 617) <= 1);
+    Ctl<QScrollBar>(w, "hsbScroll")->setValue(100);
+    QCOMPARE(Ctl<QWidget>(w, "picMain", 1)->x(), -TwipsToPixels(1000, dpi));
     // Wider again: the maximum falls to 0 and the content comes back.
     w.resize(TwipsToPixels(16545, dpi), w.height());
     QCoreApplication::processEvents();
-    QCOMPARE(w.picMain[1]->x(), 0);
-    QVERIFY(!w.picScroll->isVisible());
+    QCOMPARE(Ctl<QWidget>(w, "picMain", 1)->x(), 0);
+    QVERIFY(!Ctl<QWidget>(w, "picScroll")->isVisible());
 }
 
 void TstMainWindow::closing() {
@@ -202,8 +210,8 @@ void TstMainWindow::closing() {
     f.SetIni({"DefaultTab=0", "PrintFlg=0"});
     f.Open();
     const QByteArray before = ReadBytes(f.IniPath());
-    f.window->tabMain->setCurrentIndex(2);
-    f.window->chkPrintFlg->setChecked(true);
+    Ctl<QTabWidget>(*f.window, "tabMain")->setCurrentIndex(2);
+    Ctl<QCheckBox>(*f.window, "chkPrintFlg")->setChecked(true);
     f.prompter.Answer({false});
     QVERIFY(!f.window->close());
     QVERIFY(f.window->isVisible());
@@ -260,23 +268,23 @@ void TstMainWindow::chartNumber() {
     f.SetIni({"KarteNoInput=1"});
     f.Open(QStringLiteral("12346"));
     auto& w = *f.window;
-    w.txtPersonalID->setText(typed);
-    w.txtPersonalID->setFocus();
-    QTest::keyClick(w.txtPersonalID, Qt::Key_Return);
-    QCOMPARE(w.txtPersonalID->text(), box);
+    Ctl<QLineEdit>(w, "txtPersonalID")->setText(typed);
+    Ctl<QLineEdit>(w, "txtPersonalID")->setFocus();
+    QTest::keyClick(Ctl<QLineEdit>(w, "txtPersonalID"), Qt::Key_Return);
+    QCOMPARE(Ctl<QLineEdit>(w, "txtPersonalID")->text(), box);
     if (karteNo >= 0) {
         QVERIFY(f.prompter.shown.empty());
-        QCOMPARE(*w.ShownKarteNo(), karteNo);
-        QCOMPARE(w.lblInfo[0]->text(), QString::number(karteNo));
-        QVERIFY(w.tabMain->isVisible());
-        QVERIFY(!w.lblInfo[2]->text().isEmpty());
+        QCOMPARE(w.ShownKarteNo()->value, karteNo);
+        QCOMPARE(Ctl<QLabel>(w, "lblInfo", 0)->text(), QString::number(karteNo));
+        QVERIFY(Ctl<QTabWidget>(w, "tabMain")->isVisible());
+        QVERIFY(!Ctl<QLabel>(w, "lblInfo", 2)->text().isEmpty());
     } else {
         QCOMPARE(f.prompter.Texts(), QStringList{message});
         QCOMPARE(f.prompter.shown[0].title, QStringLiteral("指導指示管理"));
         QVERIFY(!w.ShownKarteNo());
-        for (int i : {0, 1, 2, 4, 6}) QVERIFY(w.lblInfo[i]->text().isEmpty());
-        QVERIFY(!w.tabMain->isVisible());
-        QVERIFY(!w.picButton->isVisible());
+        for (int i : {0, 1, 2, 4, 6}) QVERIFY(Ctl<QLabel>(w, "lblInfo", i)->text().isEmpty());
+        QVERIFY(!Ctl<QTabWidget>(w, "tabMain")->isVisible());
+        QVERIFY(!Ctl<QWidget>(w, "picButton")->isVisible());
     }
 }
 
@@ -312,11 +320,12 @@ void TstMainWindow::linkPoll() {
     const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "before");
     f.Open();
     auto& w = *f.window;
-    w.txtLData[0]->setPlainText(QStringLiteral("edited, not saved by hand"));
+    Ctl<QPlainTextEdit>(w, "txtLData", 0)
+        ->setPlainText(QStringLiteral("edited, not saved by hand"));
     if (!file.isNull()) WriteBytes(f.Root() + "/1-99リンクバーZEV/カルテ番号.ini", file);
     w.Rtn_LinkCheck();
     w.Rtn_LinkCheck();
-    QCOMPARE(w.ShownChartNo().value_or(-1), chartAfter);
+    QCOMPARE(w.ShownChartNo().value_or(FullChartNo(-1)).value, chartAfter);
     QCOMPARE(int(f.prompter.shown.size()), messages);
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
              saved ? QStringLiteral("edited, not saved by hand") : QStringLiteral("before"));
@@ -328,10 +337,10 @@ void TstMainWindow::linkPollWaitsForOpenBox() {
     f.WriteLink("1", "12346");
     f.prompter.showing = true;
     f.window->Rtn_LinkCheck();
-    QCOMPARE(*f.window->ShownChartNo(), 12345);
+    QCOMPARE(f.window->ShownChartNo()->value, 12345);
     f.prompter.showing = false;
     f.window->Rtn_LinkCheck();
-    QCOMPARE(*f.window->ShownChartNo(), 12346);
+    QCOMPARE(f.window->ShownChartNo()->value, 12346);
 }
 
 void TstMainWindow::placement_data() {
@@ -415,37 +424,41 @@ void TstMainWindow::enterKey() {
     auto& w = *f.window;
     w.activateWindow();
     // In the memo: a line break, the focus stays.
-    w.txtLData[0]->setFocus();
-    w.txtLData[0]->moveCursor(QTextCursor::End);
+    Ctl<QPlainTextEdit>(w, "txtLData", 0)->setFocus();
+    Ctl<QPlainTextEdit>(w, "txtLData", 0)->moveCursor(QTextCursor::End);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QCOMPARE(w.txtLData[0]->toPlainText(), QStringLiteral("memo\n"));
-    QCOMPARE(QApplication::focusWidget(), w.txtLData[0]);
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->toPlainText(), QStringLiteral("memo\n"));
+    QCOMPARE(QApplication::focusWidget(), Ctl<QPlainTextEdit>(w, "txtLData", 0));
     // In the history and the date picker: on to the next control.
-    const QString history = w.txtPast[0]->toPlainText();
-    for (QWidget* from :
-         std::initializer_list<QWidget*>{w.txtPast[0], w.dtpCreData[0], w.grdDateList[0]}) {
+    const QString history = Ctl<QPlainTextEdit>(w, "txtPast", 0)->toPlainText();
+    for (QWidget* from : std::initializer_list<QWidget*>{Ctl<QPlainTextEdit>(w, "txtPast", 0),
+                                                         Ctl<QDateEdit>(w, "dtpCreData", 0),
+                                                         Ctl<DateListGrid>(w, "grdDateList", 0)}) {
         from->setFocus();
         QWidget* focused = QApplication::focusWidget();
         QTest::keyClick(focused, Qt::Key_Return);
         QVERIFY2(QApplication::focusWidget() != focused, qPrintable(from->objectName()));
         QVERIFY(!from->isAncestorOf(QApplication::focusWidget()));
     }
-    QCOMPARE(w.txtPast[0]->toPlainText(), history);  // nothing typed into the history
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtPast", 0)->toPlainText(),
+             history);  // nothing typed into the history
     // Other keys pass unchanged.
-    w.txtPast[0]->setFocus();
-    QTest::keyClick(w.txtPast[0], Qt::Key_A);
-    QCOMPARE(QApplication::focusWidget(), w.txtPast[0]);
+    Ctl<QPlainTextEdit>(w, "txtPast", 0)->setFocus();
+    QTest::keyClick(Ctl<QPlainTextEdit>(w, "txtPast", 0), Qt::Key_A);
+    QCOMPARE(QApplication::focusWidget(), Ctl<QPlainTextEdit>(w, "txtPast", 0));
 }
 
 void TstMainWindow::accessibleDescriptions() {
     WindowFixture f;
     f.Open();
     auto& w = *f.window;
-    QCOMPARE(w.txtLData[3]->accessibleDescription(), QStringLiteral("txtLData(3)"));
-    QCOMPARE(w.lblInfo[2]->accessibleDescription(), QStringLiteral("lblInfo(2)"));
-    QCOMPARE(w.cmdProcess[4]->accessibleDescription(), QStringLiteral("cmdProcess(4)"));
-    QCOMPARE(w.txtPersonalID->accessibleName(), QStringLiteral("カルテ番号"));
-    QCOMPARE(w.grdDateList[0]->accessibleName(), QStringLiteral("日付一覧"));
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 3)->accessibleDescription(),
+             QStringLiteral("txtLData(3)"));
+    QCOMPARE(Ctl<QLabel>(w, "lblInfo", 2)->accessibleDescription(), QStringLiteral("lblInfo(2)"));
+    QCOMPARE(Ctl<QPushButton>(w, "cmdProcess", 4)->accessibleDescription(),
+             QStringLiteral("cmdProcess(4)"));
+    QCOMPARE(Ctl<QLineEdit>(w, "txtPersonalID")->accessibleName(), QStringLiteral("カルテ番号"));
+    QCOMPARE(Ctl<DateListGrid>(w, "grdDateList", 0)->accessibleName(), QStringLiteral("日付一覧"));
     for (QWidget* c : w.findChildren<QWidget*>()) {
         if (c->property("index").isValid()) {
             QVERIFY2(!c->accessibleDescription().isEmpty(), qPrintable(c->objectName()));

@@ -43,11 +43,12 @@ void TstMemoPages::emptyCategory() {
     WindowFixture f;
     f.Open();
     auto& w = *f.window;
-    QVERIFY(!w.picGroup[0]->isVisible());
-    QVERIFY(!w.txtMainkey[0]);
-    QCOMPARE(w.txtRow[0], 0);
-    for (int i : {3, 4, 5}) QVERIFY(!w.cmdProcess[i]->isEnabled());
-    QCOMPARE(Bg(w.cmdProcess[4]), QApplication::palette().color(QPalette::Button).name());
+    QVERIFY(!Ctl<QWidget>(w, "picGroup", 0)->isVisible());
+    QVERIFY(!w.MainKeyShown(0));
+    QCOMPARE(w.RowShown(0), 0);
+    for (int i : {3, 4, 5}) QVERIFY(!Ctl<QPushButton>(w, "cmdProcess", i)->isEnabled());
+    QCOMPARE(Bg(Ctl<QPushButton>(w, "cmdProcess", 4)),
+             QApplication::palette().color(QPalette::Button).name());
     QVERIFY(f.prompter.shown.empty());
 }
 
@@ -78,27 +79,28 @@ void TstMemoPages::newMemo() {
     f.Open();
     auto& w = *f.window;
     for (bool a : answers) f.prompter.Answer({a});
-    w.cmdProcess[0]->click();
+    Ctl<QPushButton>(w, "cmdProcess", 0)->click();
     QCOMPARE(f.prompter.Texts(),
              asked ? QStringList{"編集したデータは失われます。よろしいですか。"} : QStringList{});
-    DateListGrid* grid = w.grdDateList[0];
+    DateListGrid* grid = Ctl<DateListGrid>(w, "grdDateList", 0);
     if (!created) {
-        QCOMPARE(*w.txtMainkey[0], later);
+        QCOMPARE(*w.MainKeyShown(0), later);
         QCOMPARE(grid->RowCount(), 1);
         return;
     }
-    const qint32 key = *w.txtMainkey[0];
+    const qint32 key = *w.MainKeyShown(0);
     QVERIFY(key != later);
     // Listed first, below the header, although another memo is dated later.
     QCOMPARE(grid->CurrentRow(), 0);
-    QCOMPARE(w.txtRow[0], 1);
+    QCOMPARE(w.RowShown(0), 1);
     QCOMPARE(grid->Text(0, 0), QStringLiteral("2026/12/10 (木)"));
     QCOMPARE(grid->Text(0, 1), QStringLiteral("2026/12/10"));
     QCOMPARE(grid->Text(0, 2), QString::number(key));
-    QCOMPARE(w.dtpCreData[0]->date(), QDate(2026, 12, 10));
-    for (int i = 0; i < 7; ++i) QVERIFY(w.txtLData[i]->toPlainText().isEmpty());
-    QVERIFY(w.picGroup[0]->isVisible());
-    QCOMPARE(Bg(w.cmdProcess[4]), QColor(255, 192, 192).name());
+    QCOMPARE(Ctl<QDateEdit>(w, "dtpCreData", 0)->date(), QDate(2026, 12, 10));
+    for (int i = 0; i < 7; ++i)
+        QVERIFY(Ctl<QPlainTextEdit>(w, "txtLData", i)->toPlainText().isEmpty());
+    QVERIFY(Ctl<QWidget>(w, "picGroup", 0)->isVisible());
+    QCOMPARE(Bg(Ctl<QPushButton>(w, "cmdProcess", 4)), QColor(255, 192, 192).name());
     QCOMPARE(f.Scalar("Select KarteNoBranch From tblDatCommon Where MainKey = ?", {key}).toInt(),
              12345);
     QVERIFY(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).isNull());
@@ -117,19 +119,19 @@ void TstMemoPages::pickDate() {
     const qint32 newer = f.AddMemo(1, 12345, "2024-02-01", "newer");
     f.Open();
     auto& w = *f.window;
-    w.tabMain->setCurrentIndex(1);
-    QCOMPARE(*w.txtMainkey[1], newer);
-    DateListGrid* grid = w.grdDateList[1];
+    Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(1);
+    QCOMPARE(*w.MainKeyShown(1), newer);
+    DateListGrid* grid = Ctl<DateListGrid>(w, "grdDateList", 1);
     QCOMPARE(grid->Text(0, 2), QString::number(newer));
     QVERIFY(grid->isColumnHidden(1) && grid->isColumnHidden(2));
     f.prompter.Answer({answer});
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
                       grid->visualRect(grid->Model().index(1, 0)).center());
     QCOMPARE(f.prompter.Texts(), QStringList{"編集したデータは失われます。よろしいですか。"});
-    QCOMPARE(*w.txtMainkey[1], answer ? older : newer);
+    QCOMPARE(*w.MainKeyShown(1), answer ? older : newer);
     QCOMPARE(grid->CurrentRow(), answer ? 1 : 0);
-    QCOMPARE(w.txtRow[1], answer ? 2 : 1);
-    QCOMPARE(w.txtLData[1]->toPlainText(),
+    QCOMPARE(w.RowShown(1), answer ? 2 : 1);
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 1)->toPlainText(),
              answer ? QStringLiteral("older") : QStringLiteral("newer"));
 }
 
@@ -140,13 +142,13 @@ void TstMemoPages::keyboardRowMove() {
     f.AddMemo(0, 12345, "2024-02-01", "newer");
     f.Open();
     auto& w = *f.window;
-    w.grdDateList[0]->setFocus();
-    QTest::keyClick(w.grdDateList[0], Qt::Key_Down);
-    QCOMPARE(*w.txtMainkey[0], older);
+    Ctl<DateListGrid>(w, "grdDateList", 0)->setFocus();
+    QTest::keyClick(Ctl<DateListGrid>(w, "grdDateList", 0), Qt::Key_Down);
+    QCOMPARE(*w.MainKeyShown(0), older);
     // Up again from the first row reaches no header row: nothing opens.
-    QTest::keyClick(w.grdDateList[0], Qt::Key_Up);
-    QTest::keyClick(w.grdDateList[0], Qt::Key_Up);
-    QCOMPARE(w.grdDateList[0]->CurrentRow(), 0);
+    QTest::keyClick(Ctl<DateListGrid>(w, "grdDateList", 0), Qt::Key_Up);
+    QTest::keyClick(Ctl<DateListGrid>(w, "grdDateList", 0), Qt::Key_Up);
+    QCOMPARE(Ctl<DateListGrid>(w, "grdDateList", 0)->CurrentRow(), 0);
     QVERIFY(f.prompter.shown.empty());
 }
 
@@ -155,21 +157,22 @@ void TstMemoPages::saveTypedJapanese() {
     const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "");
     f.Open();
     auto& w = *f.window;
-    w.txtLData[0]->setFocus();
-    TypeText(w.txtLData[0], QStringLiteral("カルテ'確認"));
-    QTest::keyClick(w.txtLData[0], Qt::Key_Return);
-    TypeText(w.txtLData[0], QStringLiteral("二行目"));
+    Ctl<QPlainTextEdit>(w, "txtLData", 0)->setFocus();
+    TypeText(Ctl<QPlainTextEdit>(w, "txtLData", 0), QStringLiteral("カルテ'確認"));
+    QTest::keyClick(Ctl<QPlainTextEdit>(w, "txtLData", 0), Qt::Key_Return);
+    TypeText(Ctl<QPlainTextEdit>(w, "txtLData", 0), QStringLiteral("二行目"));
     f.prompter.Answer({true});
-    w.cmdProcess[4]->click();
+    Ctl<QPushButton>(w, "cmdProcess", 4)->click();
     QCOMPARE(f.prompter.Texts(), QStringList{"データを保存します。よろしいですか。"});
     // Stored as typed, the apostrophe included, with Windows line ends.
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
              QStringLiteral("カルテ'確認\r\n二行目"));
-    QCOMPARE(w.txtPast[0]->toPlainText(),
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtPast", 0)->toPlainText(),
              QStringLiteral("●2024/04/01 (月)\nカルテ'確認\n二行目\n\n"));
     // Shown again, the box holds what was typed.
     w.Rtn_DataDispTab(DispMode::L, 0);
-    QCOMPARE(w.txtLData[0]->toPlainText(), QStringLiteral("カルテ'確認\n二行目"));
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->toPlainText(),
+             QStringLiteral("カルテ'確認\n二行目"));
 }
 
 void TstMemoPages::saveQuestionSwitch_data() {
@@ -193,9 +196,9 @@ void TstMemoPages::saveQuestionSwitch() {
     f.SetIni(keys);
     const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "old");
     f.Open();
-    f.window->txtLData[0]->setPlainText(QStringLiteral("new"));
+    Ctl<QPlainTextEdit>(*f.window, "txtLData", 0)->setPlainText(QStringLiteral("new"));
     f.prompter.Answer({answer});
-    f.window->cmdProcess[4]->click();
+    Ctl<QPushButton>(*f.window, "cmdProcess", 4)->click();
     QCOMPARE(f.prompter.shown.size(), size_t(asked ? 1 : 0));
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
              saved ? QStringLiteral("new") : QStringLiteral("old"));
@@ -212,9 +215,9 @@ void TstMemoPages::sevenSlotsCarriedThrough() {
         "'s3', 's4', 's5', 's6')");
     f.Open();
     auto& w = *f.window;
-    w.tabMain->setCurrentIndex(2);
-    w.txtLData[2]->setPlainText(QStringLiteral("edited"));
-    w.cmdProcess[4]->click();
+    Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(2);
+    Ctl<QPlainTextEdit>(w, "txtLData", 2)->setPlainText(QStringLiteral("edited"));
+    Ctl<QPushButton>(w, "cmdProcess", 4)->click();
     QCOMPARE(f.Scalar("Select LText000 || LText001 || LText002 || LText003 || LText004 || LText005 "
                       "|| LText006 "
                       "From tblDatCommon")
@@ -229,16 +232,16 @@ void TstMemoPages::changedDateRewritesRowInPlace() {
     f.AddMemo(0, 12345, "2024-01-01", "older");
     f.Open();
     auto& w = *f.window;
-    w.dtpCreData[0]->setDate(QDate(2023, 6, 15));
-    w.cmdProcess[4]->click();
-    DateListGrid* grid = w.grdDateList[0];
+    Ctl<QDateEdit>(w, "dtpCreData", 0)->setDate(QDate(2023, 6, 15));
+    Ctl<QPushButton>(w, "cmdProcess", 4)->click();
+    DateListGrid* grid = Ctl<DateListGrid>(w, "grdDateList", 0);
     QCOMPARE(grid->Text(0, 0), QStringLiteral("2023/06/15 (木)"));
     QCOMPARE(grid->Text(0, 1), QStringLiteral("2023/06/15"));
     QCOMPARE(grid->Text(0, 2), QString::number(newer));  // same row, not re-sorted
     QCOMPARE(f.Scalar("Select CreDate From tblDatCommon Where MainKey = ?", {newer}).toString(),
              QStringLiteral("2023-06-15"));
     // The history follows at once, in date order.
-    QCOMPARE(w.txtPast[0]->toPlainText(),
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtPast", 0)->toPlainText(),
              QStringLiteral("●2024/01/01 (月)\nolder\n\n●2023/06/15 (木)\nnewer\n\n"));
 }
 
@@ -249,30 +252,30 @@ void TstMemoPages::deleteLastMemo() {
     f.Open();
     auto& w = *f.window;
     f.prompter.Answer({false});
-    w.cmdProcess[3]->click();
+    Ctl<QPushButton>(w, "cmdProcess", 3)->click();
     QCOMPARE(f.Scalar("Select Count(*) From tblDatCommon").toInt(), 1);
     f.prompter.Answer({true});
-    w.cmdProcess[3]->click();
+    Ctl<QPushButton>(w, "cmdProcess", 3)->click();
     QCOMPARE(f.prompter.Texts(), (QStringList{"表示中のデータを削除します。よろしいですか。",
                                               "表示中のデータを削除します。よろしいですか。"}));
     QCOMPARE(f.Scalar("Select Count(*) From tblDatCommon").toInt(), 0);
-    QVERIFY(!w.picGroup[0]->isVisible());
-    QCOMPARE(w.grdDateList[0]->RowCount(), 0);
-    QCOMPARE(w.txtRow[0], 0);
-    QVERIFY(w.txtPast[0]->toPlainText().isEmpty());
-    for (int i : {3, 4, 5}) QVERIFY(!w.cmdProcess[i]->isEnabled());
+    QVERIFY(!Ctl<QWidget>(w, "picGroup", 0)->isVisible());
+    QCOMPARE(Ctl<DateListGrid>(w, "grdDateList", 0)->RowCount(), 0);
+    QCOMPARE(w.RowShown(0), 0);
+    QVERIFY(Ctl<QPlainTextEdit>(w, "txtPast", 0)->toPlainText().isEmpty());
+    for (int i : {3, 4, 5}) QVERIFY(!Ctl<QPushButton>(w, "cmdProcess", i)->isEnabled());
 }
 
 void TstMemoPages::categoryChangeSavesFirst() {
     WindowFixture f;
     const qint32 key = f.AddMemo(0, 12345, "2024-01-01", "before");
     f.Open();
-    f.window->txtLData[0]->setPlainText(QStringLiteral("after"));
-    f.window->tabMain->setCurrentIndex(1);
+    Ctl<QPlainTextEdit>(*f.window, "txtLData", 0)->setPlainText(QStringLiteral("after"));
+    Ctl<QTabWidget>(*f.window, "tabMain")->setCurrentIndex(1);
     QVERIFY(f.prompter.shown.empty());  // no question for the implicit save
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
              QStringLiteral("after"));
-    QCOMPARE(f.window->txtBeforeTab, 1);
+    QCOMPARE(f.window->LoadedCategory(), 1);
 }
 
 void TstMemoPages::secondClickDuringQuestionIgnored() {
@@ -289,12 +292,12 @@ void TstMemoPages::secondClickDuringQuestionIgnored() {
         w.Rtn_LinkCheck();
     };
     f.prompter.Answer({true});
-    w.cmdProcess[0]->click();
+    Ctl<QPushButton>(w, "cmdProcess", 0)->click();
     QCOMPARE(f.Scalar("Select Count(*) From tblDatCommon").toInt(), 2);  // one new memo, not two
-    QCOMPARE(*w.ShownChartNo(), 12345);
+    QCOMPARE(w.ShownChartNo()->value, 12345);
     f.prompter.whileShowing = nullptr;
     w.Rtn_LinkCheck();  // afterwards the poll goes on
-    QCOMPARE(*w.ShownChartNo(), 12346);
+    QCOMPARE(w.ShownChartNo()->value, 12346);
 }
 
 QTEST_MAIN(TstMemoPages)

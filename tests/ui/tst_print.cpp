@@ -8,6 +8,7 @@
 #include "frm_print.h"
 #include "ini_file.h"
 #include "office.h"
+#include "start_program.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;
@@ -29,15 +30,17 @@ class TstPrint : public QObject {
         f.AddMemo(1, 12345, "2026-12-02", "before the range");
         f.AddMemo(2, 12345, "2026-12-05", "other category");
         f.Open();
-        f.window->tabMain->setCurrentIndex(1);
-        f.window->printMemo = [&](FrmOndrel& w) { Rtn_DataPrint(*f.ctx, w, *office_); };
+        Ctl<QTabWidget>(*f.window, "tabMain")->setCurrentIndex(1);
+        f.window->printMemo = [&](FrmOndrel& w) {
+            Rtn_DataPrint(*f.ctx, *office_, w.MemoReport());
+        };
         f.window->openPrintDialog = [&](FrmOndrel& w) {
-            FrmPrint d(*f.ctx, w, *office_);
+            FrmPrint d(*f.ctx, PrintSubjectOf(w), *office_, &w);
             d.Form_Load();
             d.show();
-            QCOMPARE(d.dtpData[0]->date(), QDate(2026, 12, 3));
-            QCOMPARE(d.dtpData[1]->date(), QDate(2026, 12, 10));
-            d.cmdProcess[0]->click();
+            QCOMPARE(Ctl<QDateEdit>(d, "dtpData", 0)->date(), QDate(2026, 12, 3));
+            QCOMPARE(Ctl<QDateEdit>(d, "dtpData", 1)->date(), QDate(2026, 12, 10));
+            Ctl<QPushButton>(d, "cmdProcess", 0)->click();
             QVERIFY(!d.isVisible());
         };
     }
@@ -87,9 +90,9 @@ void TstPrint::rangeReport() {
     WindowFixture f;
     f.SetIni(keys);
     Prepare(f);
-    f.window->chkPrintFlg->setChecked(true);
+    Ctl<QCheckBox>(*f.window, "chkPrintFlg")->setChecked(true);
     for (bool a : answers) f.prompter.Answer({a});
-    f.window->cmdProcess[5]->click();
+    Ctl<QPushButton>(*f.window, "cmdProcess", 5)->click();
     // Only the dialog's own question; 印刷 with the box ticked asks none.
     QCOMPARE(int(f.prompter.shown.size()), questions);
     if (questions)
@@ -111,10 +114,10 @@ void TstPrint::singleMemoSavesThenReports() {
     f.SetIni({"MessageFlg2=1"});
     Prepare(f);
     auto& w = *f.window;
-    w.txtLData[1]->setPlainText(QStringLiteral("edited\nbefore printing"));
-    w.cmdProcess[5]->click();
+    Ctl<QPlainTextEdit>(w, "txtLData", 1)->setPlainText(QStringLiteral("edited\nbefore printing"));
+    Ctl<QPushButton>(w, "cmdProcess", 5)->click();
     QVERIFY(f.prompter.shown.empty());  // neither the save nor the print question
-    QCOMPARE(f.Scalar("Select LText001 From tblDatCommon Where MainKey = ?", {*w.txtMainkey[1]})
+    QCOMPARE(f.Scalar("Select LText001 From tblDatCommon Where MainKey = ?", {*w.MainKeyShown(1)})
                  .toString(),
              QStringLiteral("edited\r\nbefore printing"));
     QCOMPARE(Cells(f), (QStringList{"所見補助２", "令和8年12月10日", "1234\u3000\u3000山田　太郎",
@@ -124,14 +127,16 @@ void TstPrint::singleMemoSavesThenReports() {
 void TstPrint::enterMovesThroughTheDialog() {
     WindowFixture f;
     f.Open();
-    FrmPrint d(*f.ctx, *f.window, *office_);
+    FrmPrint d(*f.ctx, PrintSubjectOf(*f.window), *office_, f.window.get());
     d.Form_Load();
     d.show();
     d.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&d));
     QApplication::setActiveWindow(&d);  // offscreen leaves the main window active
-    d.dtpData[0]->setFocus();
-    const QList<QWidget*> order{d.dtpData[1], d.cmdProcess[0], d.cmdProcess[1], d.dtpData[0]};
+    Ctl<QDateEdit>(d, "dtpData", 0)->setFocus();
+    const QList<QWidget*> order{
+        Ctl<QDateEdit>(d, "dtpData", 1), Ctl<QPushButton>(d, "cmdProcess", 0),
+        Ctl<QPushButton>(d, "cmdProcess", 1), Ctl<QDateEdit>(d, "dtpData", 0)};
     for (QWidget* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY2(

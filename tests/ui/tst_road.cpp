@@ -12,6 +12,7 @@
 
 #include "date_list_grid.h"
 #include "db_connection.h"
+#include "find_control.h"
 #include "frm_env.h"
 #include "frm_ondrel.h"
 #include "frm_print.h"
@@ -81,9 +82,9 @@ void TstRoad::clinicDay() {
     QVERIFY(w);
     QVERIFY(w->isVisible());
     QCOMPARE(w->windowTitle(), QStringLiteral("指導指示管理"));
-    QCOMPARE(w->txtPersonalID->text(), QStringLiteral("1234-5"));
-    QVERIFY(!w->lblInfo[2]->text().isEmpty());
-    QVERIFY(w->lblInfo[6]->text().endsWith(u'歳'));
+    QCOMPARE(Ctl<QLineEdit>(*w, "txtPersonalID")->text(), QStringLiteral("1234-5"));
+    QVERIFY(!Ctl<QLabel>(*w, "lblInfo", 2)->text().isEmpty());
+    QVERIFY(Ctl<QLabel>(*w, "lblInfo", 6)->text().endsWith(u'歳'));
 
     // Phase 2: the link bar selects another patient; the next poll follows.
     DbConnection cn;
@@ -99,36 +100,40 @@ void TstRoad::clinicDay() {
     QCOMPARE(QProcess::execute(Bin("ondrel-link"),
                                {"--file", LinkFilePath(*ctx), QString::number(other)}),
              0);
-    w->timTimer->setInterval(50);
-    QTRY_COMPARE_WITH_TIMEOUT(w->lblInfo[2]->text(), otherName, 5000);
-    QCOMPARE(*w->ShownChartNo(), other);
+    Ctl<QTimer>(*w, "timTimer")->setInterval(50);
+    QTRY_COMPARE_WITH_TIMEOUT(Ctl<QLabel>(*w, "lblInfo", 2)->text(), otherName, 5000);
+    QCOMPARE(w->ShownChartNo()->value, other);
 
     // Phase 3: 新規作成, a Japanese memo with line breaks and an apostrophe, another date, 保存.
-    w->tabMain->setCurrentIndex(3);
-    const int before = w->grdDateList[3]->RowCount();
+    Ctl<QTabWidget>(*w, "tabMain")->setCurrentIndex(3);
+    const int before = Ctl<DateListGrid>(*w, "grdDateList", 3)->RowCount();
     prompter.Answer({true});  // the discard question only when a memo is shown
-    w->cmdProcess[0]->click();
-    QCOMPARE(w->grdDateList[3]->RowCount(), before + 1);
-    const qint32 key = *w->txtMainkey[3];
-    w->txtLData[3]->setFocus();
+    Ctl<QPushButton>(*w, "cmdProcess", 0)->click();
+    QCOMPARE(Ctl<DateListGrid>(*w, "grdDateList", 3)->RowCount(), before + 1);
+    const qint32 key = *w->MainKeyShown(3);
+    Ctl<QPlainTextEdit>(*w, "txtLData", 3)->setFocus();
     const QString memo = QStringLiteral("減塩指導を行った。\n患者さん曰く'頑張ります'\n次回確認");
-    TypeText(w->txtLData[3], memo);
-    w->dtpCreData[3]->setDate(QDate(2026, 12, 1));
+    TypeText(Ctl<QPlainTextEdit>(*w, "txtLData", 3), memo);
+    Ctl<QDateEdit>(*w, "dtpCreData", 3)->setDate(QDate(2026, 12, 1));
     prompter.Answer({true});
-    w->cmdProcess[4]->click();
-    QVERIFY(w->txtPast[3]->toPlainText().contains(QStringLiteral("●2026/12/01 (火)\n") + memo));
-    QCOMPARE(w->grdDateList[3]->Text(0, 0), QStringLiteral("2026/12/01 (火)"));
+    Ctl<QPushButton>(*w, "cmdProcess", 4)->click();
+    QVERIFY(Ctl<QPlainTextEdit>(*w, "txtPast", 3)
+                ->toPlainText()
+                .contains(QStringLiteral("●2026/12/01 (火)\n") + memo));
+    QCOMPARE(Ctl<DateListGrid>(*w, "grdDateList", 3)->Text(0, 0),
+             QStringLiteral("2026/12/01 (火)"));
 
     // Phase 4: another category and back; the page is saved on the way out.
-    w->txtLData[3]->appendPlainText(QStringLiteral("追記"));
-    w->tabMain->setCurrentIndex(0);
-    w->tabMain->setCurrentIndex(3);
-    QCOMPARE(w->txtLData[3]->toPlainText(), memo + QStringLiteral("\n追記"));
+    Ctl<QPlainTextEdit>(*w, "txtLData", 3)->appendPlainText(QStringLiteral("追記"));
+    Ctl<QTabWidget>(*w, "tabMain")->setCurrentIndex(0);
+    Ctl<QTabWidget>(*w, "tabMain")->setCurrentIndex(3);
+    QCOMPARE(Ctl<QPlainTextEdit>(*w, "txtLData", 3)->toPlainText(),
+             memo + QStringLiteral("\n追記"));
 
     // Phase 5: 印刷 of the memo, then of a date range.
     const QString out = p.Folder() + QStringLiteral("/帳票/指導指示管理-%1.xls").arg(other / 10);
     prompter.Answer({true});
-    w->cmdProcess[5]->click();
+    Ctl<QPushButton>(*w, "cmdProcess", 5)->click();
     QVERIFY(QFile::exists(out));
     Office reader(office);
     reader.Connect();
@@ -140,13 +145,13 @@ void TstRoad::clinicDay() {
         QCOMPARE(doc->CellText(6, 1), memo + QStringLiteral("\n追記"));
         doc->Close();
     }
-    w->chkPrintFlg->setChecked(true);
+    Ctl<QCheckBox>(*w, "chkPrintFlg")->setChecked(true);
     OnModal<FrmPrint>([&](FrmPrint& d) {
-        d.dtpData[0]->setDate(QDate(2026, 11, 1));
+        Ctl<QDateEdit>(d, "dtpData", 0)->setDate(QDate(2026, 11, 1));
         prompter.Answer({true});
-        d.cmdProcess[0]->click();
+        Ctl<QPushButton>(d, "cmdProcess", 0)->click();
     });
-    w->cmdProcess[5]->click();
+    Ctl<QPushButton>(*w, "cmdProcess", 5)->click();
     {
         auto doc = reader.LoadForReading(out);
         QCOMPARE(doc->CellText(2, 3), QStringLiteral("令和8年11月1日 ～ 令和8年12月10日"));
@@ -156,33 +161,33 @@ void TstRoad::clinicDay() {
 
     // Phase 6: 設定 renames category 3; the tab follows at once.
     OnModal<FrmEnv>([&](FrmEnv& d) {
-        d.txtData[3]->setText(QStringLiteral("生活指導"));
+        Ctl<QLineEdit>(d, "txtData", 3)->setText(QStringLiteral("生活指導"));
         prompter.Answer({true});
-        d.cmdProcess[0]->click();
+        Ctl<QPushButton>(d, "cmdProcess", 0)->click();
     });
-    w->cmdProcess[7]->click();
-    QCOMPARE(w->tabMain->tabText(3), QStringLiteral("生活指導"));
-    QCOMPARE(w->lblTitle[3]->text(), QStringLiteral("生活指導"));
+    Ctl<QPushButton>(*w, "cmdProcess", 7)->click();
+    QCOMPARE(Ctl<QTabWidget>(*w, "tabMain")->tabText(3), QStringLiteral("生活指導"));
+    QCOMPARE(Ctl<QLabel>(*w, "lblTitle", 3)->text(), QStringLiteral("生活指導"));
 
     // Phase 7: 削除 of another memo of the page, if the demo gave one; ours stays.
-    const int rows = w->grdDateList[3]->RowCount();
+    const int rows = Ctl<DateListGrid>(*w, "grdDateList", 3)->RowCount();
     if (rows > 1) {
         prompter.Answer({true});  // the discard question for the pick
-        w->grdDateList[3]->SetCurrentRow(1);
-        const qint32 doomed = *w->txtMainkey[3];
+        Ctl<DateListGrid>(*w, "grdDateList", 3)->SetCurrentRow(1);
+        const qint32 doomed = *w->MainKeyShown(3);
         prompter.Answer({true});
-        w->cmdProcess[3]->click();
-        QCOMPARE(w->grdDateList[3]->RowCount(), rows - 1);
+        Ctl<QPushButton>(*w, "cmdProcess", 3)->click();
+        QCOMPARE(Ctl<DateListGrid>(*w, "grdDateList", 3)->RowCount(), rows - 1);
         QVERIFY(doomed != key);
     }
 
     // Phase 8: 閉じる, No and then Yes.
     w->move(40, 30);
     prompter.Answer({false});
-    w->cmdProcess[6]->click();
+    Ctl<QPushButton>(*w, "cmdProcess", 6)->click();
     QVERIFY(w->isVisible());
     prompter.Answer({true});
-    w->cmdProcess[6]->click();
+    Ctl<QPushButton>(*w, "cmdProcess", 6)->click();
     QVERIFY(!w->isVisible());
     w.reset();
     instance.reset();
@@ -196,21 +201,21 @@ void TstRoad::clinicDay() {
     auto w2 = StartProgram(again, {QString::number(other)}, second, office);
     QVERIFY(w2);
     QCOMPARE(w2->CurrentTab(), 3);
-    QVERIFY(w2->chkPrintFlg->isChecked());
+    QVERIFY(Ctl<QCheckBox>(*w2, "chkPrintFlg")->isChecked());
     QCOMPARE(w2->pos(), QPoint(40, 30));
-    QCOMPARE(w2->tabMain->tabText(3), QStringLiteral("生活指導"));
+    QCOMPARE(Ctl<QTabWidget>(*w2, "tabMain")->tabText(3), QStringLiteral("生活指導"));
     bool found = false;
-    for (int r = 0; r < w2->grdDateList[3]->RowCount(); ++r) {
-        if (w2->grdDateList[3]->Text(r, 2) == QString::number(key)) {
+    for (int r = 0; r < Ctl<DateListGrid>(*w2, "grdDateList", 3)->RowCount(); ++r) {
+        if (Ctl<DateListGrid>(*w2, "grdDateList", 3)->Text(r, 2) == QString::number(key)) {
             found = true;
-            w2->SkipEventFlg = false;
             again.settings.MessageFlg[3] = 1;
-            w2->grdDateList[3]->SetCurrentRow(r);
+            Ctl<DateListGrid>(*w2, "grdDateList", 3)->SetCurrentRow(r);
         }
     }
     QVERIFY(found);
-    QCOMPARE(w2->txtLData[3]->toPlainText(), memo + QStringLiteral("\n追記"));
-    QCOMPARE(w2->dtpCreData[3]->date(), QDate(2026, 12, 1));
+    QCOMPARE(Ctl<QPlainTextEdit>(*w2, "txtLData", 3)->toPlainText(),
+             memo + QStringLiteral("\n追記"));
+    QCOMPARE(Ctl<QDateEdit>(*w2, "dtpCreData", 3)->date(), QDate(2026, 12, 1));
     Office(office).Terminate();
 }
 

@@ -101,8 +101,8 @@ void TstSafety::longChartNumbers() {
     f.Open();
     f.WriteLink("1", link);
     f.window->Rtn_LinkCheck();
-    QCOMPARE(f.window->txtPersonalID->text(), box);
-    QCOMPARE(qint64(f.window->ShownChartNo().value_or(-1)), shown);
+    QCOMPARE(Ctl<QLineEdit>(*f.window, "txtPersonalID")->text(), box);
+    QCOMPARE(qint64(f.window->ShownChartNo().value_or(FullChartNo(-1)).value), shown);
     QCOMPARE(f.prompter.Texts(), message.isEmpty() ? QStringList() : QStringList{message});
 }
 
@@ -110,7 +110,7 @@ void TstSafety::typingStillLimited() {
     WindowFixture f;
     f.SetIni({"KarteNoInput=1"});
     f.Open();
-    auto* box = f.window->txtPersonalID;
+    auto* box = Ctl<QLineEdit>(*f.window, "txtPersonalID");
     box->clear();
     box->setFocus();
     QTest::keyClicks(box, "123456789012");
@@ -126,11 +126,11 @@ void TstSafety::tornLinkFile() {
     WriteBytes(path, "[Patient.Info]\r\nStatus=1\r\nKarteNoBranch=1");
     f.clock.onPause = [&] { f.WriteLink("1", "12346"); };
     f.window->Rtn_LinkCheck();
-    QCOMPARE(*f.window->ShownChartNo(), 12345);
+    QCOMPARE(f.window->ShownChartNo()->value, 12345);
     QVERIFY(f.prompter.shown.empty());
     f.clock.onPause = nullptr;
     f.window->Rtn_LinkCheck();
-    QCOMPARE(*f.window->ShownChartNo(), 12346);
+    QCOMPARE(f.window->ShownChartNo()->value, 12346);
     QVERIFY(f.prompter.shown.empty());
 }
 
@@ -148,20 +148,20 @@ void TstSafety::busyDatabase() {
     f.Open();
     auto& w = *f.window;
     const QString typed = QStringLiteral("入力した指導内容");
-    w.txtLData[0]->setPlainText(typed);
+    Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(typed);
     f.WriteLink("1", "12346");
     auto run = [&] {
         if (command == u"save") {
             f.prompter.Answer({true});
             w.cmdProcess_Click(4);
         } else if (command == u"category") {
-            w.tabMain->setCurrentIndex(1);
+            Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(1);
         } else if (command == u"link") {
             w.Rtn_LinkCheck();
         } else if (command == u"enter") {
-            w.txtPersonalID->setText(QStringLiteral("12346"));
-            w.txtPersonalID->setFocus();
-            QTest::keyClick(w.txtPersonalID, Qt::Key_Return);
+            Ctl<QLineEdit>(w, "txtPersonalID")->setText(QStringLiteral("12346"));
+            Ctl<QLineEdit>(w, "txtPersonalID")->setFocus();
+            QTest::keyClick(Ctl<QLineEdit>(w, "txtPersonalID"), Qt::Key_Return);
         } else {
             f.prompter.Answer({true});
             w.cmdProcess_Click(0);
@@ -173,11 +173,11 @@ void TstSafety::busyDatabase() {
         run();
         QCOMPARE(f.prompter.Texts().size(), command == u"save" || command == u"new" ? 2 : 1);
         QCOMPARE(f.prompter.Texts().last(), DatabaseBusyMessage());
-        QCOMPARE(*w.ShownChartNo(), 12345);
+        QCOMPARE(w.ShownChartNo()->value, 12345);
         QCOMPARE(w.CurrentTab(), 0);
-        QCOMPARE(w.txtBeforeTab, 0);
-        QCOMPARE(w.txtLData[0]->toPlainText(), typed);
-        QVERIFY(w.picGroup[0]->isVisible());
+        QCOMPARE(w.LoadedCategory(), 0);
+        QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->toPlainText(), typed);
+        QVERIFY(Ctl<QWidget>(w, "picGroup", 0)->isVisible());
         QCOMPARE(memos(), 1);
     }
     f.prompter.shown.clear();
@@ -195,11 +195,11 @@ void TstSafety::shortLockWaitsAndSaves() {
     WindowFixture f;
     const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "before");
     f.Open();
-    f.window->txtLData[0]->setPlainText(QStringLiteral("after"));
+    Ctl<QPlainTextEdit>(*f.window, "txtLData", 0)->setPlainText(QStringLiteral("after"));
     WriteLockHolder lock(f.DbPath(), 1000);
-    f.window->tabMain->setCurrentIndex(1);
+    Ctl<QTabWidget>(*f.window, "tabMain")->setCurrentIndex(1);
     QVERIFY(f.prompter.shown.empty());
-    QCOMPARE(f.window->txtBeforeTab, 1);
+    QCOMPARE(f.window->LoadedCategory(), 1);
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
              QStringLiteral("after"));
 }
@@ -224,7 +224,7 @@ void TstSafety::viewedMemoStoredUnchanged() {
         WindowFixture f;
         const qint32 key = f.AddMemo(0, 12345, "2024-04-01", stored);
         f.Open();
-        auto* box = f.window->txtLData[0];
+        auto* box = Ctl<QPlainTextEdit>(*f.window, "txtLData", 0);
         if (!edit.isEmpty()) {
             box->setFocus();
             box->moveCursor(QTextCursor::End);
@@ -232,9 +232,9 @@ void TstSafety::viewedMemoStoredUnchanged() {
             box->moveCursor(QTextCursor::Start);
             TypeText(box, edit);
         }
-        f.window->tabMain->setCurrentIndex(1);
-        f.window->tabMain->setCurrentIndex(0);  // shown again and left again
-        f.window->tabMain->setCurrentIndex(1);
+        Ctl<QTabWidget>(*f.window, "tabMain")->setCurrentIndex(1);
+        Ctl<QTabWidget>(*f.window, "tabMain")->setCurrentIndex(0);  // shown again and left again
+        Ctl<QTabWidget>(*f.window, "tabMain")->setCurrentIndex(1);
         QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
                  edit + stored + edit);
     }
@@ -247,11 +247,11 @@ void TstSafety::enterSavesFirst() {
     const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "before");
     f.Open();
     auto& w = *f.window;
-    w.txtLData[0]->setPlainText(QStringLiteral("typed before Enter"));
-    w.txtPersonalID->setText(QStringLiteral("12346"));
-    w.txtPersonalID->setFocus();
-    QTest::keyClick(w.txtPersonalID, Qt::Key_Return);
-    QCOMPARE(*w.ShownChartNo(), 12346);
+    Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(QStringLiteral("typed before Enter"));
+    Ctl<QLineEdit>(w, "txtPersonalID")->setText(QStringLiteral("12346"));
+    Ctl<QLineEdit>(w, "txtPersonalID")->setFocus();
+    QTest::keyClick(Ctl<QLineEdit>(w, "txtPersonalID"), Qt::Key_Return);
+    QCOMPARE(w.ShownChartNo()->value, 12346);
     QVERIFY(f.prompter.shown.empty());
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
              QStringLiteral("typed before Enter"));

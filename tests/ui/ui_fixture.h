@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app_settings.h"
+#include "find_control.h"
 #include "frm_ondrel.h"
 #include "gui_setup.h"
 #include "test_db.h"

@@ -10,18 +10,15 @@
 
 namespace ondrel {
 
-// Everything a run of the program shares: the five records, the program
-// folder and the platform seams. main makes one; every test makes its own.
+// Everything a run of the program shares: the settings, the program folder
+// and the platform seams. main makes one; every test makes its own. Records
+// travel as values between the routines, never through here.
 struct AppContext {
     AppContext(QString programFolder, Prompter& p, const Clock& c, WaitCursor& w, ProgramEnd& e)
         : ProgramFolder(std::move(programFolder)), prompter(p), clock(c), waitCursor(w), end(e) {}
 
     QString ProgramFolder;
     AppSettings settings;
-    CommonRecord common;
-    PatientInfo patient;
-    ClinicInfo clinic;
-    ReportInfo report;
 
     Prompter& prompter;
     const Clock& clock;

@@ -19,18 +19,40 @@ struct AppSettings {
 
 inline constexpr int kCategoryCount = 7;
 
-// The memo being shown or written; an empty text stands for NULL.
+// The two chart numbers (see HACKING.md, glossary). Distinct types, so that
+// the compiler stops one being passed for the other.
+// FullChartNo: the chart system's number with its check digit, 12345
+// (KarteNoBranch, lblInfo(1)); BaseChartNo: without it, 1234 (KarteNo,
+// lblInfo(0)), the number memos are listed by.
+struct FullChartNo {
+    qint32 value = 0;
+    constexpr FullChartNo() = default;
+    constexpr explicit FullChartNo(qint32 v) : value(v) {}
+    friend constexpr bool operator==(FullChartNo, FullChartNo) = default;
+};
+
+struct BaseChartNo {
+    qint32 value = 0;
+    constexpr BaseChartNo() = default;
+    constexpr explicit BaseChartNo(qint32 v) : value(v) {}
+    friend constexpr bool operator==(BaseChartNo, BaseChartNo) = default;
+};
+
+// The full number without its last digit (rounded down; 0 below 10).
+constexpr BaseChartNo BaseOf(FullChartNo n) { return BaseChartNo(n.value <= 9 ? 0 : n.value / 10); }
+
+// A memo as read or to be written; an empty text stands for NULL.
 struct CommonRecord {
     qint32 MainKey = 0;
     qint32 FormCode = 0;
-    qint32 KarteNo = 0;
-    qint32 KarteNoBranch = 0;
+    BaseChartNo KarteNo;
+    FullChartNo KarteNoBranch;
     QString CreDate;  // "yyyy/MM/dd"
     std::array<QString, kCategoryCount> LText;
 };
 
 struct PatientInfo {
-    qint32 ChartNo = -1;
+    FullChartNo ChartNo;
     QString Name;
     QString Kana;
     QString Sex;
@@ -39,7 +61,7 @@ struct PatientInfo {
     QString ZipCode;
     QString Address;
     QString Job;
-    qint32 BaseNo = -1;
+    BaseChartNo BaseNo;
 };
 
 struct ClinicInfo {

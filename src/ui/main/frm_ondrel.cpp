@@ -22,7 +22,6 @@
 #include "controls.h"
 #include "conversions.h"
 #include "date_list_grid.h"
-#include "db_connection.h"
 #include "enter_as_tab.h"
 #include "ini_file.h"
 #include "main_layout.h"
@@ -319,11 +318,9 @@ void FrmOndrel::Form_Load() {
 }
 
 void FrmOndrel::Rtn_TabSet() {
-    DbConnection cn;
-    WithCommandTrap(ctx_, &cn, [&] {
-        OpenDbConnection(ctx_, cn);
+    Trap([&] {
         names_.fill(QString());
-        if (const auto m = Rtn_MasterRead(cn)) {
+        if (const auto m = Rtn_MasterRead(ctx_)) {
             names_ = m->Name;
             for (int k = 1; k < kCategories; ++k) flags_[k] = m->Check[k];
         }
@@ -333,7 +330,6 @@ void FrmOndrel::Rtn_TabSet() {
         }
         // Unavailable categories stay visible but cannot be chosen.
         for (int i = 1; i < kCategories; ++i) tabMain->setTabEnabled(i, flags_[i] == u"1");
-        CloseDbConnection(cn);
     });
 }
 
@@ -418,11 +414,11 @@ void FrmOndrel::Rtn_DataDispMain() {
         QString t = txtPersonalID->text();
         t.remove(u'-');
         SetPersonalID(t);
-        qint32 n = 0;
+        FullChartNo n;
         bool valid = ReadNumber(t).has_value();
         if (valid) {
             try {
-                n = ToInt32(t);
+                n = FullChartNo(ToInt32(t));
             } catch (const AppError&) {
                 valid = false;  // beyond the 32-bit range: as wrong as letters
             }
@@ -434,8 +430,8 @@ void FrmOndrel::Rtn_DataDispMain() {
             ShowPatientState(false);
             return;
         }
-        LookUpPatient(ctx_, n);
-        if (ctx_.patient.ChartNo == -1) {
+        const auto patient = LookUpPatient(ctx_, n);
+        if (!patient) {
             ClearHeader();
             ctx_.prompter.Warning(s.Title, QStringLiteral("カルテ番号") + t +
                                                QStringLiteral("は登録されていません。"));
@@ -443,12 +439,12 @@ void FrmOndrel::Rtn_DataDispMain() {
             ShowPatientState(false);
             return;
         }
-        const auto& p = ctx_.patient;
+        const PatientInfo& p = *patient;
         SetPersonalID(FormatKarteNo(p.ChartNo));
         lblInfo0_ = p.BaseNo;
         lblInfo1_ = p.ChartNo;
-        lblInfo[0]->setText(QString::number(p.BaseNo));
-        lblInfo[1]->setText(QString::number(p.ChartNo));
+        lblInfo[0]->setText(QString::number(p.BaseNo.value));
+        lblInfo[1]->setText(QString::number(p.ChartNo.value));
         lblInfo[2]->setText(p.Name);
         lblInfo[4]->setText(p.Sex);
         lblInfo[6]->setText(p.BirthDate.isEmpty()
@@ -491,7 +487,7 @@ void FrmOndrel::Rtn_LinkCheck() {
         QString digits = k;
         digits.remove(u'-');
         const auto number = ReadNumber(digits);
-        if (number && lblInfo1_ && *number == double(*lblInfo1_)) {
+        if (number && lblInfo1_ && *number == double(lblInfo1_->value)) {
             linkRejected_.clear();
             return;
         }

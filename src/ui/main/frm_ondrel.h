@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "memo_text.h"
+#include "records.h"
 #include "system_master.h"
 
 class QCheckBox;
@@ -27,6 +28,19 @@ class DateListGrid;
 class ChartNoValidator;
 
 enum class DispMode { L, D, W };  // latest, by date-list row, new
+
+// Sets a flag for the length of a scope (SkipEventFlg around the program's
+// own moves of a date list).
+class FlagScope {
+  public:
+    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+  private:
+    bool& flag_;
+};
 
 // Marks a procedure that lets pending events run: meanwhile the poll and the
 // buttons wait, so nothing starts in the middle of it.
@@ -62,7 +76,7 @@ class FrmOndrel : public QWidget {
     // False when the memo could not be written (the database is in use): the
     // text stays on screen and nothing that depends on the save goes on.
     bool Rtn_DataSave(bool ask);
-    void Rtn_DataGet();
+    CommonRecord Rtn_DataGet() const;
     void Rtn_DataDelete();
     void cmdProcess_Click(int index);
     // Enter in the chart-number box.
@@ -75,11 +89,27 @@ class FrmOndrel : public QWidget {
 
     int CurrentTab() const;
     // The patient shown: KarteNo (lblInfo(0)) and the full chart number (lblInfo(1)).
-    std::optional<qint32> ShownKarteNo() const { return lblInfo0_; }
-    std::optional<qint32> ShownChartNo() const { return lblInfo1_; }
+    std::optional<BaseChartNo> ShownKarteNo() const { return lblInfo0_; }
+    std::optional<FullChartNo> ShownChartNo() const { return lblInfo1_; }
+    // What a report of the page shown names: chart number, patient, category.
+    ReportInfo ReportHeader() const;
+    // The report of the memo shown on the current page, as it stands on screen.
+    ReportInfo MemoReport() const;
     const std::array<QString, kCategories>& CategoryNames() const { return names_; }
     bool Busy() const { return busy_ > 0; }
 
+    // The state the Windows form kept in hidden text boxes, read-only: the
+    // memo key and date-list row shown on page c, the category loaded.
+    std::optional<qint32> MainKeyShown(int c) const { return txtMainkey[c]; }
+    int RowShown(int c) const { return txtRow[c]; }
+    int LoadedCategory() const { return txtBeforeTab; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
     // State that the Windows form kept in hidden text boxes.
     int txtBeforeTab = 0;
     std::array<std::optional<qint32>, kCategories> txtMainkey;
@@ -108,12 +138,6 @@ class FrmOndrel : public QWidget {
     QScrollBar* hsbScroll = nullptr;
     QTimer* timTimer = nullptr;
 
-  protected:
-    void resizeEvent(QResizeEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-  private:
     void BuildHeader();
     void BuildPages();
     void BuildButtons();
@@ -124,6 +148,11 @@ class FrmOndrel : public QWidget {
     void ShowPatientState(bool shown);
     void SetMemoButtons(bool memoShown);
     void SetPageShown(int c, bool shown);
+    // The steps of Rtn_DataDispTab.
+    bool AskToDiscard(int c);
+    std::optional<CommonRecord> ReadAtRow(int c);
+    std::optional<CommonRecord> CreateMemo(int c);
+    void ShowMemo(int c, const std::optional<CommonRecord>& memo);
     // False when the command met a busy database (the user has been told).
     bool Trap(const std::function<void()>& body);
     // Puts a chart number into the box whole, as code may on Windows; the
@@ -134,8 +163,8 @@ class FrmOndrel : public QWidget {
     bool PageEdited(int c) const;
 
     AppContext& ctx_;
-    std::optional<qint32> lblInfo0_;
-    std::optional<qint32> lblInfo1_;
+    std::optional<BaseChartNo> lblInfo0_;
+    std::optional<FullChartNo> lblInfo1_;
     std::array<QString, kCategories> names_;
     std::array<QString, kCategories> flags_;
     int busy_ = 0;

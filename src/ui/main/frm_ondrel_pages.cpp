@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QLabel>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -48,67 +49,79 @@ void FrmOndrel::SetMemoButtons(bool memoShown) {
 void FrmOndrel::Rtn_DataDispTab(DispMode mode, int c) {
     BusyScope busy(busy_);
     Trap([&] {
-        const auto& s = ctx_.settings;
-        DateListGrid* grid = grdDateList[c];
-        if (mode != DispMode::L && !picGroup[c]->isHidden() && s.MessageFlg[3] == 0) {
-            if (!ctx_.prompter.Question(s.Title, kDiscardQuestion)) {
-                SkipEventFlg = true;
-                grid->SetCurrentRow(txtRow[c] - 1);
-                SkipEventFlg = false;
-                return;
-            }
-            LetEventsRun();
-        }
-        bool found = false;
+        if (mode != DispMode::L && !AskToDiscard(c)) return;
+        std::optional<CommonRecord> found;
         if (lblInfo0_) {
-            const qint32 karteNo = *lblInfo0_;
             switch (mode) {
                 case DispMode::L:
-                    found = ReadCommon(ctx_, c, karteNo, FetchMode::Latest, 0);
+                    found = ReadCommon(ctx_, c, *lblInfo0_, FetchMode::Latest, 0);
                     break;
-                case DispMode::D: {
-                    const int r = grid->CurrentRow() + 1;
-                    if (r < 1)
-                        throw AppError(err::InvalidProcedureCall,
-                                       QStringLiteral("no date-list row"));
-                    found = ReadCommon(ctx_, c, karteNo, FetchMode::ByKey,
-                                       grid->Model().Row(r - 1).mainKey);
-                    txtRow[c] = r;
+                case DispMode::D:
+                    found = ReadAtRow(c);
                     break;
-                }
-                case DispMode::W: {
-                    auto& r = ctx_.common;
-                    r = CommonRecord{};
-                    r.FormCode = c;
-                    r.KarteNo = karteNo;
-                    r.KarteNoBranch = lblInfo1_.value_or(0);
-                    r.CreDate = ShortDate(ctx_.clock.Today());
-                    found = InsertCommon(ctx_);
-                    const QDate d = ParseShortDate(r.CreDate);
-                    txtRow[c] = 1;
-                    SkipEventFlg = true;
-                    grid->Model().InsertTop({DateWithWeekday(d), r.CreDate, r.MainKey});
-                    grid->SetCurrentRow(0);
-                    SkipEventFlg = false;
+                case DispMode::W:
+                    found = CreateMemo(c);
                     break;
-                }
             }
         }
-        if (found) {
-            const auto& r = ctx_.common;
-            txtMainkey[c] = r.MainKey;
-            dtpCreData[c]->setDate(ParseShortDate(r.CreDate));
-            for (int i = 0; i < kCategories; ++i) txtLData[i]->setPlainText(r.LText[i]);
-            KeepLoadedTexts(c, r.LText);
-            SetMemoButtons(true);
-            SetPageShown(c, true);
-            tabMain->setFocus();
-        } else {
-            txtMainkey[c].reset();
-            SetMemoButtons(false);
-            SetPageShown(c, false);
-        }
+        ShowMemo(c, found);
     });
+}
+
+// Asked whenever a memo is shown, edited or not; No puts the list's row back.
+bool FrmOndrel::AskToDiscard(int c) {
+    const auto& s = ctx_.settings;
+    if (picGroup[c]->isHidden() || s.MessageFlg[3] != 0) return true;
+    if (!ctx_.prompter.Question(s.Title, kDiscardQuestion)) {
+        FlagScope skip(SkipEventFlg);
+        grdDateList[c]->SetCurrentRow(txtRow[c] - 1);
+        return false;
+    }
+    LetEventsRun();
+    return true;
+}
+
+std::optional<CommonRecord> FrmOndrel::ReadAtRow(int c) {
+    DateListGrid* grid = grdDateList[c];
+    const int r = grid->CurrentRow() + 1;
+    if (r < 1) throw AppError(err::InvalidProcedureCall, QStringLiteral("no date-list row"));
+    auto found =
+        ReadCommon(ctx_, c, *lblInfo0_, FetchMode::ByKey, grid->Model().Row(r - 1).mainKey);
+    txtRow[c] = r;
+    return found;
+}
+
+// A new memo dated today with empty texts, listed at the top of the list.
+std::optional<CommonRecord> FrmOndrel::CreateMemo(int c) {
+    CommonRecord r;
+    r.FormCode = c;
+    r.KarteNo = *lblInfo0_;
+    r.KarteNoBranch = lblInfo1_.value_or(FullChartNo(0));
+    r.CreDate = ShortDate(ctx_.clock.Today());
+    r.MainKey = InsertCommon(ctx_, r);
+    txtRow[c] = 1;
+    FlagScope skip(SkipEventFlg);
+    grdDateList[c]->Model().InsertTop(
+        {DateWithWeekday(ParseShortDate(r.CreDate)), r.CreDate, r.MainKey});
+    grdDateList[c]->SetCurrentRow(0);
+    return r;
+}
+
+// The page's memo state with the memo, or its no-memo state.
+void FrmOndrel::ShowMemo(int c, const std::optional<CommonRecord>& memo) {
+    if (!memo) {
+        txtMainkey[c].reset();
+        SetMemoButtons(false);
+        SetPageShown(c, false);
+        return;
+    }
+    txtMainkey[c] = memo->MainKey;
+    dtpCreData[c]->setDate(ParseShortDate(memo->CreDate));
+    for (int i = 0; i < kCategories; ++i) txtLData[i]->setPlainText(memo->LText[i]);
+    KeepLoadedTexts(c, memo->LText);
+    SetMemoButtons(true);
+    SetPageShown(c, true);
+    tabMain->setFocus();
 }
 
 void FrmOndrel::Rtn_DateListDisp(int c) {
@@ -117,18 +130,19 @@ void FrmOndrel::Rtn_DateListDisp(int c) {
         std::vector<DateListRow> rows;
         if (lblInfo0_) rows = ReadDateList(ctx_, c, *lblInfo0_);
         grid->setUpdatesEnabled(false);
-        SkipEventFlg = true;
-        const bool any = !rows.empty();
-        grid->Model().Reset(std::move(rows));
-        if (any) {
-            grid->scrollToTop();
-            grid->SetCurrentRow(0);
-            txtRow[c] = 1;
-        } else {
-            SetPageShown(c, false);
-            txtRow[c] = 0;
+        {
+            FlagScope skip(SkipEventFlg);
+            const bool any = !rows.empty();
+            grid->Model().Reset(std::move(rows));
+            if (any) {
+                grid->scrollToTop();
+                grid->SetCurrentRow(0);
+                txtRow[c] = 1;
+            } else {
+                SetPageShown(c, false);
+                txtRow[c] = 0;
+            }
         }
-        SkipEventFlg = false;
         grid->setFocus();
         grid->setUpdatesEnabled(true);
     });
@@ -138,9 +152,8 @@ void FrmOndrel::grdDateList_RowChange(int c, int row, int previousRow) {
     if (SkipEventFlg || row == previousRow) return;
     if (busy_ > 0) {
         // A pick while a command waits for its work: put the row back.
-        SkipEventFlg = true;
+        FlagScope skip(SkipEventFlg);
         grdDateList[c]->SetCurrentRow(previousRow);
-        SkipEventFlg = false;
         return;
     }
     if (row >= 0 && c == CurrentTab()) Rtn_DataDispTab(DispMode::D, c);
@@ -168,14 +181,31 @@ bool FrmOndrel::PageEdited(int c) const {
     return false;
 }
 
-void FrmOndrel::Rtn_DataGet() {
+CommonRecord FrmOndrel::Rtn_DataGet() const {
     const int t = txtBeforeTab;
-    auto& r = ctx_.common;
+    CommonRecord r;
     if (!txtMainkey[t]) throw AppError(err::TypeMismatch, QStringLiteral("no memo on the page"));
     r.MainKey = *txtMainkey[t];
     r.CreDate = ShortDate(dtpCreData[t]->date());
     // Apostrophes are kept: every value is bound, so the box and the store agree.
     for (int i = 0; i < kCategories; ++i) r.LText[i] = storedText_[i].Stored();
+    return r;
+}
+
+ReportInfo FrmOndrel::ReportHeader() const {
+    ReportInfo r;
+    r.KarteNo = lblInfo[0]->text();
+    r.PatientName = lblInfo[2]->text();
+    r.CategoryName = lblTitle[CurrentTab()]->text();
+    return r;
+}
+
+ReportInfo FrmOndrel::MemoReport() const {
+    const int c = CurrentTab();
+    ReportInfo r = ReportHeader();
+    r.DateText = ShortDate(dtpCreData[c]->date());
+    r.MemoText = txtLData[c]->toPlainText();
+    return r;
 }
 
 bool FrmOndrel::Rtn_DataSave(bool ask) {
@@ -199,9 +229,9 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
         // A memo only looked at is not written again: nothing of it changes,
         // and a busy database cannot hold up a change of category or patient.
         if (!ask && !PageEdited(t)) return;
-        Rtn_DataGet();
-        UpdateCommon(ctx_);
-        KeepLoadedTexts(t, ctx_.common.LText);
+        const CommonRecord memo = Rtn_DataGet();
+        UpdateCommon(ctx_, memo);
+        KeepLoadedTexts(t, memo.LText);
         DateListGrid* grid = grdDateList[t];
         const int row = grid->CurrentRow();
         const QDate picked = dtpCreData[t]->date();

@@ -10,7 +10,6 @@
 
 #include "app_context.h"
 #include "controls.h"
-#include "db_connection.h"
 #include "enter_as_tab.h"
 #include "ini_file.h"
 #include "system_master.h"
@@ -136,15 +135,12 @@ void FrmEnv::Form_Load() {
 }
 
 void FrmEnv::Rtn_MasterDisp() {
-    DbConnection cn;
-    WithCommandTrap(ctx_, &cn, [&] {
+    WithCommandTrap(ctx_, nullptr, [&] {
         SystemMaster m;
         m.Check.fill(QStringLiteral("0"));
-        OpenDbConnection(ctx_, cn);
-        if (const auto row = Rtn_MasterRead(cn)) m = *row;
+        if (const auto row = Rtn_MasterRead(ctx_)) m = *row;
         for (int i = 0; i < 7; ++i) txtData[i]->setText(m.Name[i]);
         for (int i = 1; i < 7; ++i) chkData[i]->setChecked(m.Check[i] == u"1");
-        CloseDbConnection(cn);
     });
 }
 
@@ -156,15 +152,12 @@ void FrmEnv::Rtn_MasterSave() {
     }
     QCoreApplication::processEvents();
     WaitCursorGuard wait(ctx_.waitCursor);
-    DbConnection cn;
-    WithCommandTrap(ctx_, &cn, [&] {
+    WithCommandTrap(ctx_, nullptr, [&] {
         std::array<QString, 7> names;
         std::array<bool, 7> inUse{};
         for (int i = 0; i < 7; ++i) names[i] = txtData[i]->text();
         for (int i = 1; i < 7; ++i) inUse[i] = chkData[i]->isChecked();
-        OpenDbConnection(ctx_, cn);
-        Rtn_MasterWrite(cn, names, inUse);
-        CloseDbConnection(cn);
+        Rtn_MasterWrite(ctx_, names, inUse);
     });
 }
 

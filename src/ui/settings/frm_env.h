@@ -27,6 +27,11 @@ class FrmEnv : public QDialog {
     void cmdProcess_Click(int index);
     void chkWindowTop_Click();
 
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    // Controls, by their described names.
     QFrame* picGroup0 = nullptr;
     QLabel* lblThing0 = nullptr;
     std::array<QLineEdit*, 7> txtData{};
@@ -34,10 +39,6 @@ class FrmEnv : public QDialog {
     std::array<QPushButton*, 2> cmdProcess{};
     QCheckBox* chkWindowTop = nullptr;
 
-  protected:
-    void closeEvent(QCloseEvent* event) override;
-
-  private:
     void LimitLength(QLineEdit* box);
 
     AppContext& ctx_;

@@ -2,6 +2,9 @@
 
 #include <QDialog>
 #include <array>
+#include <optional>
+
+#include "records.h"
 
 class QDateEdit;
 class QFrame;
@@ -11,21 +14,32 @@ class QPushButton;
 namespace ondrel {
 
 struct AppContext;
-class FrmOndrel;
 class Office;
+
+// What the dialog reports on: the patient and category the main window shows.
+struct PrintSubject {
+    ReportInfo header;                   // KarteNo, PatientName, CategoryName
+    std::optional<BaseChartNo> karteNo;  // none: no patient shown, nothing is read
+    int category = 0;
+};
 
 // The date-range print dialog: every memo of the current category and
 // patient between two days, in one report.
 class FrmPrint : public QDialog {
     Q_OBJECT
   public:
-    FrmPrint(AppContext& ctx, FrmOndrel& main, Office& office);
+    FrmPrint(AppContext& ctx, PrintSubject subject, Office& office, QWidget* parent = nullptr);
 
     void Form_Load();
     void Rtn_RangePrint();
     void Rtn_RangeTextGet(int k);
     void cmdProcess_Click(int index);
 
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    // Controls, by their described names.
     QFrame* picGroup0 = nullptr;
     std::array<QLabel*, 2> lblThing{};
     std::array<QDateEdit*, 2> dtpData{};
@@ -33,16 +47,12 @@ class FrmPrint : public QDialog {
     // The joined text between building and reporting (a hidden box on Windows).
     QString txtPast;
 
-  protected:
-    void closeEvent(QCloseEvent* event) override;
-
-  private:
     AppContext& ctx_;
-    FrmOndrel& main_;
+    PrintSubject subject_;
     Office& office_;
 };
 
 // 印刷 of the main window without the range box: the memo on screen.
-void Rtn_DataPrint(AppContext& ctx, FrmOndrel& main, Office& office);
+void Rtn_DataPrint(AppContext& ctx, Office& office, const ReportInfo& memo);
 
 }  // namespace ondrel

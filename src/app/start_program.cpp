@@ -11,11 +11,16 @@
 
 namespace ondrel {
 
+PrintSubject PrintSubjectOf(const FrmOndrel& main) {
+    return PrintSubject{main.ReportHeader(), main.ShownKarteNo(), main.CurrentTab()};
+}
+
 std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments,
                                         SingleInstance& instance,
                                         const std::optional<OfficeConfig>& officeConfig) {
     if (RunStartupSteps(ctx, arguments, instance) != StartupOutcome::Continue) return nullptr;
-    WithCommandTrap(ctx, nullptr, [&] { LoadClinicInfo(ctx); });
+    // Read as the Windows program read it at start; nothing shows it yet.
+    WithCommandTrap(ctx, nullptr, [&] { [[maybe_unused]] const auto clinic = LoadClinicInfo(ctx); });
     return WithTrap(ctx, nullptr, [&] {
         auto window = std::make_unique<FrmOndrel>(ctx);
         // One office for the run: only the first report pays its start.
@@ -26,9 +31,11 @@ std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& argu
         ctx.end.AtEnd([weak = std::weak_ptr<Office>(office)] {
             if (auto o = weak.lock()) o->EndIfIdle();
         });
-        window->printMemo = [&ctx, office](FrmOndrel& main) { Rtn_DataPrint(ctx, main, *office); };
+        window->printMemo = [&ctx, office](FrmOndrel& main) {
+            Rtn_DataPrint(ctx, *office, main.MemoReport());
+        };
         window->openPrintDialog = [&ctx, office](FrmOndrel& main) {
-            FrmPrint dialog(ctx, main, *office);
+            FrmPrint dialog(ctx, PrintSubjectOf(main), *office, &main);
             dialog.Form_Load();
             dialog.exec();
         };

@@ -11,7 +11,6 @@
 #include "app_context.h"
 #include "controls.h"
 #include "enter_as_tab.h"
-#include "frm_ondrel.h"
 #include "guidance_report.h"
 #include "japanese_date.h"
 #include "memo_store.h"
@@ -30,17 +29,10 @@ bool AskToPrint(AppContext& ctx) {
            ctx.prompter.Question(ctx.settings.Title, kPrintQuestion);
 }
 
-// The header and category of the main window, as the report shows them.
-void FillFromMainWindow(ReportInfo& r, FrmOndrel& main, int k) {
-    r.KarteNo = main.lblInfo[0]->text();
-    r.PatientName = main.lblInfo[2]->text();
-    r.CategoryName = main.lblTitle[k]->text();
-}
-
 }  // namespace
 
-FrmPrint::FrmPrint(AppContext& ctx, FrmOndrel& main, Office& office)
-    : QDialog(&main), ctx_(ctx), main_(main), office_(office) {
+FrmPrint::FrmPrint(AppContext& ctx, PrintSubject subject, Office& office, QWidget* parent)
+    : QDialog(parent), ctx_(ctx), subject_(std::move(subject)), office_(office) {
     NameControl(this, QStringLiteral("frmPrint"));
     setWindowTitle(QStringLiteral("印刷"));
     setFont(WindowsFont(11.25));
@@ -90,20 +82,18 @@ void FrmPrint::cmdProcess_Click(int index) {
 void FrmPrint::Rtn_RangePrint() {
     if (!AskToPrint(ctx_)) return;
     QCoreApplication::processEvents();
-    const int k = main_.CurrentTab();
-    Rtn_RangeTextGet(k);
-    auto& r = ctx_.report;
-    FillFromMainWindow(r, main_, k);
+    Rtn_RangeTextGet(subject_.category);
+    ReportInfo r = subject_.header;
     r.DateText = FormatEraLong(dtpData[0]->date()) + QStringLiteral(" ～ ") +
                  FormatEraLong(dtpData[1]->date());
     r.MemoText = txtPast;
-    Rtn_GuidanceReport(ctx_, office_);
+    Rtn_GuidanceReport(ctx_, office_, r);
     Rtn_ExcelFront(office_);
 }
 
 void FrmPrint::Rtn_RangeTextGet(int k) {
     // Bounds as entered, both days included; no patient shown, no query.
-    const auto karteNo = main_.ShownKarteNo();
+    const auto karteNo = subject_.karteNo;
     txtPast = karteNo ? HistoryText(ctx_, k, *karteNo, HistoryOrder::OldestFirst,
                                     dtpData[0]->date(), dtpData[1]->date())
                       : QString();
@@ -114,15 +104,10 @@ void FrmPrint::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-void Rtn_DataPrint(AppContext& ctx, FrmOndrel& main, Office& office) {
+void Rtn_DataPrint(AppContext& ctx, Office& office, const ReportInfo& memo) {
     if (!AskToPrint(ctx)) return;
     QCoreApplication::processEvents();
-    const int c = main.CurrentTab();
-    auto& r = ctx.report;
-    FillFromMainWindow(r, main, c);
-    r.DateText = ShortDate(main.dtpCreData[c]->date());
-    r.MemoText = main.txtLData[c]->toPlainText();
-    Rtn_GuidanceReport(ctx, office);
+    Rtn_GuidanceReport(ctx, office, memo);
     Rtn_ExcelFront(office);
 }
 

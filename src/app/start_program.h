@@ -9,8 +9,12 @@
 namespace ondrel {
 
 struct AppContext;
+struct PrintSubject;
 class FrmOndrel;
 class SingleInstance;
+
+// What the print dialog is handed from the main window.
+PrintSubject PrintSubjectOf(const FrmOndrel& main);
 
 // The start as main runs it: single instance, settings, system database,
 // start chart number, clinic data, then the main window opened and shown.
