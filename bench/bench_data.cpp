@@ -131,18 +131,19 @@ int main(int argc, char* argv[]) {
     };
     std::vector<Row> rows;
     const int runs = 200;
-    rows.push_back({"ReadCommon L (10 000 memos)",
-                    Measure([&] { ReadCommon(ctx, 1, base, FetchMode::Latest, 0); }, runs),
-                    Measure(
-                        [&] {
-                            Floor(
-                                p8,
-                                "Select * From tblDatCommon Where (FormCode = ?) And (KarteNo = ?) "
-                                "Order By CreDate Desc, MainKey Desc",
-                                {1, base}, -1);
-                        },
-                        runs)});
-    rows.push_back({"date list (10 000 rows)", Measure([&] { ReadDateList(ctx, 1, base); }, 50),
+    rows.push_back(
+        {"ReadCommon L (10 000 memos)",
+         Measure([&] { (void)ReadCommon(ctx, 1, BaseChartNo(base), FetchMode::Latest, 0); }, runs),
+         Measure(
+             [&] {
+                 Floor(p8,
+                       "Select * From tblDatCommon Where (FormCode = ?) And (KarteNo = ?) "
+                       "Order By CreDate Desc, MainKey Desc",
+                       {1, base}, -1);
+             },
+             runs)});
+    rows.push_back({"date list (10 000 rows)",
+                    Measure([&] { ReadDateList(ctx, 1, BaseChartNo(base)); }, 50),
                     Measure(
                         [&] {
                             Floor(p8,
@@ -154,7 +155,7 @@ int main(int argc, char* argv[]) {
                         50)});
     rows.push_back(
         {"history (10 000 memos)",
-         Measure([&] { HistoryText(ctx, 1, base, HistoryOrder::NewestFirst); }, 50),
+         Measure([&] { HistoryText(ctx, 1, BaseChartNo(base), HistoryOrder::NewestFirst); }, 50),
          Measure(
              [&] {
                  Floor(
@@ -165,7 +166,7 @@ int main(int argc, char* argv[]) {
              },
              50)});
     rows.push_back(
-        {"LookUpPatient", Measure([&] { LookUpPatient(ctx, 100777); }, runs),
+        {"LookUpPatient", Measure([&] { (void)LookUpPatient(ctx, FullChartNo(100777)); }, runs),
          Measure(
              [&] { Floor(p8, "Select * From 患者マスター Where (カルテ番号 = ?)", {100777}, 13); },
              runs)});

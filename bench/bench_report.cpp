@@ -31,7 +31,7 @@ int main(int argc, char* argv[]) {
     NoWaitCursor wait;
     ProcessExit end;
     AppContext ctx(folder, prompter, clock, wait, end);
-    ctx.report = ReportInfo{"1234", "山田　太郎", "所見補助１", "2024/04/01",
+    const ReportInfo report{"1234", "山田　太郎", "所見補助１", "2024/04/01",
                             "塩分を控えめに。\r\n毎日散歩。"};
 
     OfficeConfig config;
@@ -39,19 +39,19 @@ int main(int argc, char* argv[]) {
     config.profileDir = dir.path() + "/profile";
     {
         Office warm(config);  // makes and seeds the profile
-        Rtn_GuidanceReport(ctx, warm);
+        Rtn_GuidanceReport(ctx, warm, report);
         warm.Terminate();
     }
     const double cold = bench::Median(
         [&] {
             Office office(config);
-            Rtn_GuidanceReport(ctx, office);
+            Rtn_GuidanceReport(ctx, office, report);
             office.Terminate();
         },
         5);
     Office running(config);
     running.Connect();
-    const double hot = bench::Median([&] { Rtn_GuidanceReport(ctx, running); }, 15);
+    const double hot = bench::Median([&] { Rtn_GuidanceReport(ctx, running, report); }, 15);
     running.Terminate();
     const double floor = bench::Median(
         [&] {

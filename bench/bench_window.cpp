@@ -18,6 +18,7 @@
 #include "app_settings.h"
 #include "console_prompter.h"
 #include "db_tool.h"
+#include "find_control.h"
 #include "frm_ondrel.h"
 #include "gui_setup.h"
 #include "ini_file.h"
@@ -25,6 +26,7 @@
 #include "memo_store.h"
 
 using namespace ondrel;
+using ondrel::test::Ctl;
 
 namespace {
 
@@ -178,12 +180,13 @@ int main(int argc, char* argv[]) {
             "  save parts: update %.2f ms, history %.2f ms (text %.2f ms), events %.2f ms\n",
             Ms(
                 [&] {
-                    ReadCommon(ctx, 0, 1000, FetchMode::Latest, 0);
-                    UpdateCommon(ctx);
+                    if (const auto memo =
+                            ReadCommon(ctx, 0, BaseChartNo(1000), FetchMode::Latest, 0))
+                        UpdateCommon(ctx, *memo);
                 },
                 15),
             Ms([&] { w.Rtn_PastDisp(0); }, 15),
-            Ms([&] { HistoryText(ctx, 0, 1000, HistoryOrder::NewestFirst); }, 15),
+            Ms([&] { HistoryText(ctx, 0, BaseChartNo(1000), HistoryOrder::NewestFirst); }, 15),
             Ms([&] { QCoreApplication::processEvents(); }, 15));
     }
     if (qEnvironmentVariableIsSet("ONDREL_BENCH_PARTS")) {
@@ -192,7 +195,7 @@ int main(int argc, char* argv[]) {
             "  date list %.2f ms, latest %.2f ms, history %.2f ms, history text only %.2f ms\n",
             Ms([&] { w.Rtn_DateListDisp(0); }, 9),
             Ms([&] { w.Rtn_DataDispTab(DispMode::L, 0); }, 9), Ms([&] { w.Rtn_PastDisp(0); }, 9),
-            Ms([&] { HistoryText(ctx, 0, 2000, HistoryOrder::NewestFirst); }, 9));
+            Ms([&] { HistoryText(ctx, 0, BaseChartNo(2000), HistoryOrder::NewestFirst); }, 9));
         switchTo("10001");
     }
     std::printf("%-34s %9.2f ms %9.2f ms %6.2f×  ≤ 16 ms\n", "patient switch, 1 000 memos", s1k,
