@@ -139,7 +139,7 @@ void RunChange(DbConnection& cn, const QString& sql, const QVariantList& values)
 
 QVariant Field(const QSqlQuery& q, const QString& name) {
     const int i = q.record().indexOf(name);
-    if (i < 0) throw AppError(3265, QStringLiteral("no column ") + name);
+    if (i < 0) throw AppError(err::ItemNotFound, QStringLiteral("no column ") + name);
     return q.value(i);
 }
 

@@ -39,9 +39,10 @@ class DbConnection final : public ReleasableConnection {
 // Opens the file of AppSettings.SystemDB read-write, never creating it. False
 // when it is missing, a folder, unreadable or not a database; DatabaseBusy
 // when another program keeps it locked past the busy timeout.
-bool OpenDbConnection(const AppContext& ctx, DbConnection& cn);
+[[nodiscard]] bool OpenDbConnection(const AppContext& ctx, DbConnection& cn);
 // allowEmptyFile: only for the tool that lays a schema into a new file.
-bool OpenDbConnectionAt(const QString& file, DbConnection& cn, bool allowEmptyFile = false);
+[[nodiscard]] bool OpenDbConnectionAt(const QString& file, DbConnection& cn,
+                                      bool allowEmptyFile = false);
 // Failures are ignored; the variable holds no connection afterwards.
 void CloseDbConnection(DbConnection& cn);
 

@@ -17,13 +17,13 @@ struct SystemMaster {
 };
 
 // The first row of tblMasSystemA, or nullopt for an empty table. Throws AppError.
-std::optional<SystemMaster> Rtn_MasterRead(DbConnection& cn);
+[[nodiscard]] std::optional<SystemMaster> Rtn_MasterRead(DbConnection& cn);
 // Sets every row: names as typed (empty → NULL), flags as '0'/'1'. Throws AppError.
 void Rtn_MasterWrite(DbConnection& cn, const std::array<QString, 7>& names,
                      const std::array<bool, 7>& inUse);
 
 // The same, each on a connection of its own: what the windows call.
-std::optional<SystemMaster> Rtn_MasterRead(AppContext& ctx);
+[[nodiscard]] std::optional<SystemMaster> Rtn_MasterRead(AppContext& ctx);
 void Rtn_MasterWrite(AppContext& ctx, const std::array<QString, 7>& names,
                      const std::array<bool, 7>& inUse);
 

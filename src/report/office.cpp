@@ -99,8 +99,7 @@ Reference<css::uno::XComponentContext> LocalContext() {
         static char* argv[] = {name, nullptr};
         sal_detail_initialize(1, argv);
         if (qEnvironmentVariableIsEmpty("URE_BOOTSTRAP")) {
-            qputenv("URE_BOOTSTRAP",
-                    "vnd.sun.star.pathname:/usr/lib/libreoffice/program/fundamentalrc");
+            qputenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" ONDREL_LO_PROGRAM "/fundamentalrc");
         }
         return cppu::defaultBootstrap_InitialComponentContext();
     }();

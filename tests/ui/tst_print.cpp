@@ -8,7 +8,6 @@
 #include "frm_print.h"
 #include "ini_file.h"
 #include "office.h"
-#include "start_program.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;
@@ -35,7 +34,8 @@ class TstPrint : public QObject {
             Rtn_DataPrint(*f.ctx, *office_, w.MemoReport());
         };
         f.window->openPrintDialog = [&](FrmOndrel& w) {
-            FrmPrint d(*f.ctx, PrintSubjectOf(w), *office_, &w);
+            FrmPrint d(*f.ctx, PrintSubject{w.ReportHeader(), w.ShownKarteNo(), w.CurrentTab()},
+                       *office_, &w);
             d.Form_Load();
             d.show();
             QCOMPARE(Ctl<QDateEdit>(d, "dtpData", 0)->date(), QDate(2026, 12, 3));
@@ -127,7 +127,10 @@ void TstPrint::singleMemoSavesThenReports() {
 void TstPrint::enterMovesThroughTheDialog() {
     WindowFixture f;
     f.Open();
-    FrmPrint d(*f.ctx, PrintSubjectOf(*f.window), *office_, f.window.get());
+    FrmPrint d(
+        *f.ctx,
+        PrintSubject{f.window->ReportHeader(), f.window->ShownKarteNo(), f.window->CurrentTab()},
+        *office_, f.window.get());
     d.Form_Load();
     d.show();
     d.activateWindow();

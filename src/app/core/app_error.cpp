@@ -15,16 +15,16 @@ struct Entry {
 constexpr Entry kCatalogue[] = {
     {err::InvalidProcedureCall, "プロシージャの呼び出し、または引数が不正です。"},
     {err::Overflow, "オーバーフローしました。"},
-    {7, "メモリが不足しています。"},
-    {9, "インデックスが有効範囲にありません。"},
-    {11, "0 で除算しました。"},
+    {err::OutOfMemory, "メモリが不足しています。"},
+    {err::SubscriptOutOfRange, "インデックスが有効範囲にありません。"},
+    {err::DivisionByZero, "0 で除算しました。"},
     {err::TypeMismatch, "型が一致しません。"},
-    {52, "ファイル名または番号が不正です。"},
+    {err::BadFileName, "ファイル名または番号が不正です。"},
     {err::FileNotFound, "ファイルが見つかりません。"},
     {err::FileAlreadyExists, "既に同名のファイルが存在しています。"},
-    {61, "ディスクの空き容量が不足しています。"},
+    {err::DiskFull, "ディスクの空き容量が不足しています。"},
     {err::PermissionDenied, "書き込みできません。"},
-    {75, "パス名が無効です。"},
+    {err::PathFileAccessError, "パス名が無効です。"},
     {err::PathNotFound, "パスが見つかりません。"},
     {err::CannotCreateObject, "ActiveX コンポーネントはオブジェクトを作成できません。"},
     {err::Automation, "オートメーション エラーです。"},
@@ -46,7 +46,8 @@ constexpr Entry kCatalogue[] = {
     {err::DatabaseBase + 19, "データベースの制約に違反しました。"},
     {err::DatabaseBase + 20, "データベースの値の型が一致しません。"},
     {err::DatabaseBase + 26, "ファイルはデータベースではありません。"},
-    {3265, "要求された名前、または序数に対応する項目がコレクション内に見つかりません。"},
+    {err::ItemNotFound,
+     "要求された名前、または序数に対応する項目がコレクション内に見つかりません。"},
 };
 
 }  // namespace

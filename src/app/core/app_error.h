@@ -5,16 +5,24 @@
 
 namespace ondrel {
 
-// Error numbers the program can raise. The numbers below 1000 keep the
-// meaning clinic staff know from the Windows program's error reports.
+// Error numbers the program can raise, the one catalogue (texts in
+// app_error.cpp). The numbers below 1000 keep the meaning clinic staff know
+// from the Windows program's error reports.
 namespace err {
+inline constexpr int InvalidProcedureCall = 5;
 inline constexpr int Overflow = 6;
+inline constexpr int OutOfMemory = 7;
+inline constexpr int SubscriptOutOfRange = 9;
+inline constexpr int DivisionByZero = 11;
 inline constexpr int TypeMismatch = 13;
+inline constexpr int BadFileName = 52;
 inline constexpr int FileNotFound = 53;
 inline constexpr int FileAlreadyExists = 58;
+inline constexpr int DiskFull = 61;
 inline constexpr int PermissionDenied = 70;
+inline constexpr int PathFileAccessError = 75;
 inline constexpr int PathNotFound = 76;
-inline constexpr int InvalidProcedureCall = 5;
+inline constexpr int ItemNotFound = 3265;  // a column the statement did not return
 inline constexpr int CannotCreateObject = 429;
 inline constexpr int Automation = 440;  // the office refused a call
 inline constexpr int OfficeGone = 462;  // the office stopped answering

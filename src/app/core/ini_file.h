@@ -17,8 +17,8 @@ QString ReadIniString(const QString& file, const QString& section, const QString
 
 // Several keys of one section from a single read of the file, so that a file
 // rewritten meanwhile never mixes two versions; nullopt when it cannot be read.
-std::optional<QStringList> ReadIniStrings(const QString& file, const QString& section,
-                                          const QStringList& keys);
+[[nodiscard]] std::optional<QStringList> ReadIniStrings(const QString& file, const QString& section,
+                                                        const QStringList& keys);
 
 // Only a regular file is read or replaced, and a file that its mode keeps
 // from being written (also for root) is left as it is; a replaced file keeps

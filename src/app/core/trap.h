@@ -21,7 +21,7 @@ auto WithTrap(AppContext& ctx, ReleasableConnection* cn, Body&& body) -> decltyp
     } catch (const AppError& e) {
         ErrorReport(ctx, e.number(), cn);
     } catch (const std::bad_alloc&) {
-        ErrorReport(ctx, 7, cn);
+        ErrorReport(ctx, err::OutOfMemory, cn);
     }
 }
 
