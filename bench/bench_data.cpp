@@ -19,6 +19,7 @@
 #include "median.h"
 #include "memo_store.h"
 #include "patient_lookup.h"
+#include "tables.h"
 
 using namespace ondrel;
 
@@ -62,11 +63,8 @@ void Generate(const QString& path) {
         sqlite3_reset(p);
     }
     sqlite3_finalize(p);
-    sqlite3_prepare_v2(
-        db,
-        "INSERT INTO tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000, LText001) "
-        "VALUES (?,?,?,?,?,?)",
-        -1, &p, nullptr);
+    // The program's own insert; the slots not bound here stay NULL.
+    sqlite3_prepare_v2(db, tables::MemoInsert().toUtf8().constData(), -1, &p, nullptr);
     const QByteArray memo =
         QStringLiteral("塩分を控えめにするよう指導。毎日三十分の散歩を勧めた。").toUtf8();
     for (int i = 0; i < kMemos; ++i) {

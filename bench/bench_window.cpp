@@ -24,6 +24,7 @@
 #include "ini_file.h"
 #include "median.h"
 #include "memo_store.h"
+#include "tables.h"
 
 using namespace ondrel;
 using ondrel::test::Ctl;
@@ -51,21 +52,19 @@ void Generate(const QString& path) {
          "(10001, '千件　太郎', '1', 'S', '45', '3', '12'), (20002, '万件　花子', '2', 'H', '4', "
          "'2', '29')");
     sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(
-        db,
-        "INSERT INTO tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000) "
-        "VALUES (0, ?, ?, ?, ?)",
-        -1, &s, nullptr);
+    // The program's own insert; the slots not bound here stay NULL.
+    sqlite3_prepare_v2(db, tables::MemoInsert().toUtf8().constData(), -1, &s, nullptr);
     const QByteArray memo =
         QStringLiteral("塩分を控えめにするよう指導。\r\n毎日三十分の散歩を勧めた。").toUtf8();
     auto add = [&](int chart, int n) {
         for (int i = 0; i < n; ++i) {
             const QByteArray date =
                 QDate(2000, 1, 1).addDays(i % 9000).toString(Qt::ISODate).toLatin1();
-            sqlite3_bind_int(s, 1, chart / 10);
-            sqlite3_bind_int(s, 2, chart);
-            sqlite3_bind_text(s, 3, date.constData(), -1, SQLITE_TRANSIENT);
-            sqlite3_bind_text(s, 4, memo.constData(), -1, SQLITE_STATIC);
+            sqlite3_bind_int(s, 1, 0);
+            sqlite3_bind_int(s, 2, chart / 10);
+            sqlite3_bind_int(s, 3, chart);
+            sqlite3_bind_text(s, 4, date.constData(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(s, 5, memo.constData(), -1, SQLITE_STATIC);
             sqlite3_step(s);
             sqlite3_reset(s);
         }
