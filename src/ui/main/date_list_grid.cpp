@@ -58,7 +58,20 @@ DateListGrid::DateListGrid(QWidget* parent) : QTableView(parent), model_(this) {
             [this](const QModelIndex& current, const QModelIndex& previous) {
                 emit CurrentRowChanged(current.isValid() ? current.row() : -1,
                                        previous.isValid() ? previous.row() : -1);
+                // The light-red highlight follows the current row, also when
+                // the handler put the row back (いいえ to a pick).
+                if (currentIndex().isValid())
+                    selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect |
+                                                                 QItemSelectionModel::Rows);
+                else
+                    clearSelection();
             });
+}
+
+// Clicks and keys move the current row only; the highlight is set from it.
+QItemSelectionModel::SelectionFlags DateListGrid::selectionCommand(const QModelIndex&,
+                                                                   const QEvent*) const {
+    return QItemSelectionModel::NoUpdate;
 }
 
 QString DateListGrid::Text(int row, int column) const {
@@ -75,7 +88,8 @@ void DateListGrid::SetCurrentRow(int row) {
         clearSelection();
         return;
     }
-    setCurrentIndex(model_.index(row, 0));
+    selectionModel()->setCurrentIndex(
+        model_.index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 }  // namespace ondrel

@@ -43,6 +43,10 @@ class DateListGrid : public QTableView {
   signals:
     void CurrentRowChanged(int row, int previousRow);
 
+  protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override;
+
   private:
     DateListModel model_;
 };

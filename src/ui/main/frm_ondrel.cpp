@@ -4,13 +4,16 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateEdit>
+#include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextDocument>
@@ -229,13 +232,15 @@ void FrmOndrel::BuildPages() {
         txtLData[i]->setAccessibleName(QStringLiteral("内容"));
         PlaceTwips(txtLData[i], 9090, 2025, 6135, 6990);
         txtLData[i]->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // As a Windows multi-line box: Tab moves the focus on.
+        txtLData[i]->setTabChangesFocus(true);
         connect(txtLData[i]->document(), &QTextDocument::contentsChanged, this,
                 [this, i] { storedText_[i].Update(txtLData[i]->document()->toRawText()); });
         QPalette lp = txtLData[i]->palette();
         lp.setColor(QPalette::Base, Qt::white);
         txtLData[i]->setPalette(lp);
     }
-    tabPage[0]->installEventFilter(this);
+    for (QWidget* page : tabPage) page->installEventFilter(this);
     connect(tabMain, &QTabWidget::currentChanged, this, [this](int c) { tabMain_Click(c); });
 }
 
@@ -256,6 +261,11 @@ void FrmOndrel::BuildButtons() {
     button(picButton, 3, QStringLiteral("削除"), {3105, 135, 1410, 465});
     button(picButton, 5, QStringLiteral("印刷"), {4590, 135, 1410, 465});
     cmdProcess[4]->setAutoFillBackground(true);
+    // Ctrl+S is 保存, with its question, whenever the button could be clicked.
+    auto* save = new QShortcut(QKeySequence::Save, this);
+    connect(save, &QShortcut::activated, this, [this] {
+        if (cmdProcess[4]->isEnabled() && cmdProcess[4]->isVisible()) cmdProcess_Click(4);
+    });
     chkPrintFlg = new QCheckBox(picButton);
     NameControl(chkPrintFlg, QStringLiteral("chkPrintFlg"));
     chkPrintFlg->setAccessibleName(QStringLiteral("日付を指定して印刷"));
@@ -269,15 +279,18 @@ void FrmOndrel::BuildButtons() {
 // strip's own corner as on Windows, whatever the height of Qt's tab bar.
 void FrmOndrel::LayoutPages() {
     const int dpi = LogicalDpi(this);
-    const QPoint page = tabPage[0]->mapTo(tabMain, QPoint(0, 0));
+    // Only the page on show has its geometry; every page sits where it does.
+    QWidget* shown = tabMain->currentWidget() ? tabMain->currentWidget() : tabPage[0];
+    const QPoint page = shown->mapTo(tabMain, QPoint(0, 0));
     for (auto* g : picGroup) {
         g->move(TwipsToPixels(315, dpi) - page.x(), TwipsToPixels(765, dpi) - page.y());
     }
 }
 
 bool FrmOndrel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == tabPage[0] &&
-        (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+    if (watched == tabMain->currentWidget() &&
+        (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+         event->type() == QEvent::Show)) {
         LayoutPages();
     }
     return QWidget::eventFilter(watched, event);
@@ -314,6 +327,7 @@ void FrmOndrel::Form_Load() {
     tabMain->setCurrentIndex(defaultTab);
     Rtn_PastDisp(CurrentTab());
     timTimer->start();
+    WatchLinkFile();
     loading_ = false;
 }
 
@@ -504,6 +518,25 @@ void FrmOndrel::Rtn_LinkCheck() {
         Rtn_DataDispMain();
         linkRejected_ = lblInfo1_ ? QString() : k;
     });
+}
+
+// The link bar's change is followed at once, not up to 10 s later; the timer
+// stays as the fallback (a folder made later, a watch the system dropped).
+void FrmOndrel::WatchLinkFile() {
+    const QFileInfo file(LinkFilePath(ctx_));
+    linkWatcher_ = new QFileSystemWatcher(this);
+    auto rewatch = [this, file] {
+        if (file.exists() && !linkWatcher_->files().contains(file.absoluteFilePath()))
+            linkWatcher_->addPath(file.absoluteFilePath());
+    };
+    if (file.absoluteDir().exists()) linkWatcher_->addPath(file.absolutePath());
+    rewatch();
+    auto check = [this, rewatch] {
+        rewatch();  // a file replaced by rename is a new file to watch
+        Rtn_LinkCheck();
+    };
+    connect(linkWatcher_, &QFileSystemWatcher::directoryChanged, this, check);
+    connect(linkWatcher_, &QFileSystemWatcher::fileChanged, this, check);
 }
 
 bool FrmOndrel::SaveBeforePatientChange() {

@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QDateEdit;
+class QFileSystemWatcher;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -159,6 +160,7 @@ class FrmOndrel : public QWidget {
     // box's limit of 10 characters holds only for typing.
     void SetPersonalID(const QString& text);
     bool SaveBeforePatientChange();
+    void WatchLinkFile();
     void KeepLoadedTexts(int c, const std::array<QString, kCategories>& texts);
     bool PageEdited(int c) const;
 
@@ -173,6 +175,7 @@ class FrmOndrel : public QWidget {
     QString linkRejected_;
     bool loading_ = false;
     ChartNoValidator* personalIdLimit_ = nullptr;
+    QFileSystemWatcher* linkWatcher_ = nullptr;
     // The stored texts behind the seven boxes, and the date of the memo put
     // on a page last: what an untouched page stores.
     std::array<StoredText, kCategories> storedText_;

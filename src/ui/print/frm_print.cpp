@@ -99,9 +99,14 @@ void FrmPrint::Rtn_RangeTextGet(int k) {
                       : QString();
 }
 
+// The Windows form had no cancel button, so Esc does nothing.
+void FrmPrint::reject() {}
+
 void FrmPrint::closeEvent(QCloseEvent* event) {
     SaveWindowPlacement(ctx_, *this);
-    QDialog::closeEvent(event);
+    // Not QDialog's close, which goes through reject(): end the dialog here.
+    done(QDialog::Rejected);
+    event->accept();
 }
 
 void Rtn_DataPrint(AppContext& ctx, Office& office, const ReportInfo& memo) {

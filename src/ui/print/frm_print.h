@@ -37,6 +37,7 @@ class FrmPrint : public QDialog {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void reject() override;
 
   private:
     // Controls, by their described names.

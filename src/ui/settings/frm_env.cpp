@@ -104,7 +104,8 @@ FrmEnv::FrmEnv(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
     chkWindowTop->resize(std::max(chkWindowTop->width(), chkWindowTop->sizeHint().width()),
                          chkWindowTop->height());
     setTabOrder(cmdProcess[0], chkWindowTop);
-    connect(chkWindowTop, &QCheckBox::clicked, this, [this] { chkWindowTop_Click(); });
+    // Any change after loading is the click, also a screen reader's toggle.
+    connect(chkWindowTop, &QCheckBox::toggled, this, [this] { chkWindowTop_Click(); });
 
     new EnterAsTab(this);
 }
@@ -177,9 +178,14 @@ void FrmEnv::chkWindowTop_Click() {
     ctx_.end.End(0);  // at once: no placement written, no question asked
 }
 
+// The Windows form had no cancel button, so Esc does nothing.
+void FrmEnv::reject() {}
+
 void FrmEnv::closeEvent(QCloseEvent* event) {
     SaveWindowPlacement(ctx_, *this);
-    QDialog::closeEvent(event);
+    // Not QDialog's close, which goes through reject(): end the dialog here.
+    done(QDialog::Rejected);
+    event->accept();
 }
 
 }  // namespace ondrel

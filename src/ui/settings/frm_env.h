@@ -29,6 +29,7 @@ class FrmEnv : public QDialog {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void reject() override;
 
   private:
     // Controls, by their described names.
