@@ -1,11 +1,14 @@
 // What a new clinic user hit in the first hour with the windows.
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QHeaderView>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QtTest>
 
 #include "date_list_grid.h"
@@ -34,6 +37,9 @@ class TstFirstHour : public QObject {
     void stayOnTopActsOnAnyChange();
     void linkFileFollowedAtOnce();
     void ctrlSIsSave();
+    void typedDates_data();
+    void typedDates();
+    void calendarInJapanese();
 };
 
 // Every page sits at its designed place in the tab strip, also when the
@@ -168,6 +174,50 @@ void TstFirstHour::ctrlSIsSave() {
     QCOMPARE(f.prompter.Texts(), QStringList{"データを保存します。よろしいですか。"});
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
              QStringLiteral("after"));
+}
+
+// A whole date typed into a picker, with or without the slashes, is that date.
+void TstFirstHour::typedDates_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QDate>("date");
+    QTest::newRow("with slashes") << "2025/01/01" << QDate(2025, 1, 1);
+    QTest::newRow("digits only") << "20250101" << QDate(2025, 1, 1);
+    QTest::newRow("one-digit parts") << "2025/1/1" << QDate(2025, 1, 1);
+    QTest::newRow("one-digit month") << "2025/9/30" << QDate(2025, 9, 30);
+    QTest::newRow("one-digit day") << "1999/12/5" << QDate(1999, 12, 5);
+}
+
+void TstFirstHour::typedDates() {
+    QFETCH(QString, typed);
+    QFETCH(QDate, date);
+    WindowFixture f;
+    f.Open();
+    OfficeConfig unused;
+    Office office(unused);
+    FrmPrint d(*f.ctx, PrintSubject{}, office, f.window.get());
+    d.Form_Load();
+    d.show();
+    auto* from = Ctl<QDateEdit>(d, "dtpData", 0);
+    from->setFocus();
+    from->setSelectedSection(QDateTimeEdit::YearSection);
+    QTest::keyClicks(from, typed);
+    QTest::keyClick(from, Qt::Key_Tab);
+    QCOMPARE(from->date(), date);
+}
+
+void TstFirstHour::calendarInJapanese() {
+    WindowFixture f;
+    f.AddMemo(0, 12345, "2030-09-03", "memo");
+    f.Open();
+    auto* picker = Ctl<QDateEdit>(*f.window, "dtpCreData", 0);
+    QCalendarWidget* calendar = picker->calendarWidget();
+    calendar->setCurrentPage(2030, 9);
+    auto* year = calendar->findChild<QToolButton*>("qt_calendar_yearbutton");
+    auto* month = calendar->findChild<QToolButton*>("qt_calendar_monthbutton");
+    QCOMPARE(year->text() + month->text(), QStringLiteral("2030年9月"));
+    QVERIFY(year->parentWidget()->layout()->indexOf(year) <
+            month->parentWidget()->layout()->indexOf(month));
+    QCOMPARE(calendar->locale().dayName(1, QLocale::ShortFormat), QStringLiteral("月"));
 }
 
 QTEST_MAIN(TstFirstHour)

@@ -1,9 +1,15 @@
 #include "controls.h"
 
+#include <QBoxLayout>
+#include <QCalendarWidget>
 #include <QDateEdit>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QToolButton>
 
 #include "twips.h"
 
@@ -40,6 +46,96 @@ QPushButton* CommandButton(QWidget* parent, int index, const QString& caption, Q
     return b;
 }
 
+namespace {
+
+// A typed date gives that date: "/" moves to the next part (selected, so
+// the digits replace it) unless a part was just filled and left by itself,
+// and a part left half-typed ("2025/1/1") is read when the box is left.
+class DateTyping : public QObject {
+  public:
+    explicit DateTyping(QDateEdit* edit) : QObject(edit), edit_(edit) {
+        edit->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::FocusIn:
+                Reset();
+                break;
+            case QEvent::FocusOut:
+                ReadTyped();
+                break;
+            case QEvent::KeyPress:
+                return KeyPress(static_cast<QKeyEvent*>(event));
+            default:
+                break;
+        }
+        return false;
+    }
+
+  private:
+    void Reset() {
+        section_ = -1;
+        typed_ = 0;
+    }
+
+    bool KeyPress(const QKeyEvent* key) {
+        const int section = edit_->currentSectionIndex();
+        if (section != section_) {
+            section_ = section;
+            typed_ = 0;
+        }
+        const QString text = key->text();
+        if (text == u"/") {
+            const int next = typed_ > 0 ? section + 1 : section;
+            if (next < edit_->sectionCount()) {
+                edit_->setCurrentSectionIndex(next);
+                edit_->setSelectedSection(edit_->currentSection());
+            }
+            section_ = edit_->currentSectionIndex();
+            typed_ = 0;
+            return true;
+        }
+        if (text.size() == 1 && text[0].isDigit()) ++typed_;
+        const int k = key->key();
+        if (k == Qt::Key_Tab || k == Qt::Key_Backtab || k == Qt::Key_Return || k == Qt::Key_Enter)
+            ReadTyped();
+        return false;
+    }
+
+    void ReadTyped() {
+        static const QRegularExpression kDate(QStringLiteral("^(\\d{4})/(\\d{1,2})/(\\d{1,2})$"));
+        const auto* line = edit_->findChild<QLineEdit*>();
+        if (!line) return;
+        const auto m = kDate.match(line->text());
+        if (!m.hasMatch()) return;
+        const QDate d(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+        if (d.isValid() && d != edit_->date()) edit_->setDate(d);
+    }
+
+    QDateEdit* edit_;
+    int section_ = -1;
+    int typed_ = 0;
+};
+
+// The calendar's header as a Japanese reader expects it: "2030年" before "9月".
+void JapaneseHeader(QCalendarWidget* calendar) {
+    auto* month = calendar->findChild<QToolButton*>(QStringLiteral("qt_calendar_monthbutton"));
+    auto* year = calendar->findChild<QToolButton*>(QStringLiteral("qt_calendar_yearbutton"));
+    auto* bar = calendar->findChild<QWidget*>(QStringLiteral("qt_calendar_navigationbar"));
+    auto* layout = bar ? qobject_cast<QBoxLayout*>(bar->layout()) : nullptr;
+    if (!month || !year || !layout) return;
+    layout->removeWidget(year);
+    layout->insertWidget(layout->indexOf(month), year);
+    auto suffix = [year](int y) { year->setText(QString::number(y) + u'年'); };
+    suffix(calendar->yearShown());
+    QObject::connect(calendar, &QCalendarWidget::currentPageChanged, year,
+                     [suffix](int y, int) { suffix(y); });
+}
+
+}  // namespace
+
 QDateEdit* DatePicker(QWidget* parent, const QString& name, int index,
                       const QString& accessibleName, QRect twips) {
     auto* d = new QDateEdit(parent);
@@ -49,6 +145,8 @@ QDateEdit* DatePicker(QWidget* parent, const QString& name, int index,
     d->setCalendarPopup(true);
     d->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
     d->resize(std::max(d->width(), d->sizeHint().width()), d->height());
+    new DateTyping(d);
+    JapaneseHeader(d->calendarWidget());
     return d;
 }
 
