@@ -37,6 +37,8 @@ class TstIniFile : public QObject {
     void unreadableFileIsKept();
     void writeLeavesNoTemporaryFile();
     void fifoNeverBlocks();
+    void fileEncodings_data();
+    void fileEncodings();
     void writeKeepsModeAndOwner_data();
     void writeKeepsModeAndOwner();
 };
@@ -305,6 +307,47 @@ void TstIniFile::writeKeepsModeAndOwner() {
         QCOMPARE(int(st.st_gid), 1235);
     }
     QCOMPARE(ReadBytes(p), written ? QByteArray("[S]\r\nk=2\r\n") : before);
+}
+
+// A settings or link file edited on Linux is UTF-8; Windows wrote code page
+// 932. Each is read as what it is and written back in its own encoding.
+void TstIniFile::fileEncodings_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QByteArray>("afterWrite");  // the file after Title=新しい題名
+    const QByteArray bom("\xEF\xBB\xBF");
+    const QByteArray utf8Title = QStringLiteral("指導指示管理").toUtf8();
+    const QByteArray utf8New = QStringLiteral("新しい題名").toUtf8();
+    QTest::newRow("UTF-8 with BOM")
+        << bom + "[System]\r\nTitle=" + utf8Title + "\r\n"
+        << "指導指示管理" << bom + "[System]\r\nTitle=" + utf8New + "\r\n";
+    QTest::newRow("UTF-8 without BOM, LF lines")
+        << "[System]\nSystemDB=/home/クリニック/system.db\nTitle=" + utf8Title + "\n"
+        << "指導指示管理"
+        << "[System]\nSystemDB=/home/クリニック/system.db\nTitle=" + utf8New + "\n";
+    QTest::newRow("BOM, ASCII only") << bom + "[System]\r\nTitle=abc\r\n"
+                                     << "abc" << bom + "[System]\r\nTitle=" + utf8New + "\r\n";
+    QTest::newRow("code page 932") << "[System]\r\nTitle=" + ToCp932("指導指示管理") + "\r\n"
+                                   << "指導指示管理"
+                                   << "[System]\r\nTitle=" + ToCp932("新しい題名") + "\r\n";
+    QTest::newRow("ASCII only: code page 932")
+        << QByteArray("[System]\r\nTitle=abc\r\n") << "abc"
+        << "[System]\r\nTitle=" + ToCp932("新しい題名") + "\r\n";
+}
+
+void TstIniFile::fileEncodings() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, title);
+    QFETCH(QByteArray, afterWrite);
+    WriteBytes(Path("enc.ini"), file);
+    QCOMPARE(ReadIniString(Path("enc.ini"), "System", "Title"), title);
+    if (file.contains("SystemDB"))
+        QCOMPARE(ReadIniString(Path("enc.ini"), "System", "SystemDB"),
+                 QStringLiteral("/home/クリニック/system.db"));
+    WriteIniString(Path("enc.ini"), "System", "Title", QStringLiteral("新しい題名"));
+    QCOMPARE(ReadBytes(Path("enc.ini")), afterWrite);
+    QCOMPARE(ReadIniStrings(Path("enc.ini"), "System", {"Title"}),
+             std::optional<QStringList>(QStringList{QStringLiteral("新しい題名")}));
 }
 
 QTEST_GUILESS_MAIN(TstIniFile)

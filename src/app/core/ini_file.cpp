@@ -9,6 +9,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
@@ -16,7 +17,27 @@ namespace ondrel {
 
 namespace {
 
-constexpr const char* kCodec = "windows-31j";
+constexpr const char* kCp932 = "windows-31j";
+constexpr const char* kUtf8 = "UTF-8";
+constexpr char kBom[] = "\xEF\xBB\xBF";
+
+// How a file is encoded: code page 932 as Windows wrote it, or UTF-8 as a
+// Linux editor saves it (a BOM, or valid UTF-8 holding a byte above 0x7F).
+// A new file is code page 932.
+struct Encoding {
+    bool utf8 = false;
+    qsizetype bom = 0;  // bytes of BOM before the first line
+    const char* Codec() const { return utf8 ? kUtf8 : kCp932; }
+};
+
+Encoding EncodingOf(const QByteArray& data) {
+    if (data.startsWith(kBom)) return {true, 3};
+    const bool high = std::any_of(data.begin(), data.end(), [](char c) { return (c & 0x80) != 0; });
+    if (!high) return {};
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString decoded = utf8.decode(data);  // decoding happens on conversion
+    return {!utf8.hasError(), 0};
+}
 constexpr qsizetype kMaxValueBytes = 254;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -49,7 +70,8 @@ std::optional<Line> NextLine(const QByteArray& data, qsizetype from) {
 
 class Parser {
   public:
-    explicit Parser(const QByteArray& data) : data_(data), decoder_(kCodec) {}
+    Parser(const QByteArray& data, const Encoding& encoding)
+        : data_(data), decoder_(encoding.Codec()) {}
 
     QString Decode(QByteArrayView bytes) {
         decoder_.resetState();
@@ -92,10 +114,15 @@ bool SameName(const std::optional<QString>& name, const QString& wanted) {
     return name && name->compare(wanted.trimmed(), Qt::CaseInsensitive) == 0;
 }
 
-QByteArray CutOnCharacterBoundary(QByteArrayView value) {
+qsizetype CharacterWidth(unsigned char c, const Encoding& encoding) {
+    if (!encoding.utf8) return IsLeadByte(c) ? 2 : 1;
+    return c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
+}
+
+QByteArray CutOnCharacterBoundary(QByteArrayView value, const Encoding& encoding) {
     qsizetype n = 0;
     while (n < value.size()) {
-        qsizetype width = IsLeadByte(static_cast<unsigned char>(value[n])) ? 2 : 1;
+        qsizetype width = CharacterWidth(static_cast<unsigned char>(value[n]), encoding);
         if (n + width > kMaxValueBytes) break;
         n += width;
     }
@@ -138,10 +165,11 @@ bool MayReplace(const QString& file, struct stat* st) {
 }
 
 QString ValueIn(const QByteArray& data, const QString& section, const QString& key) {
-    Parser parser(data);
+    const Encoding encoding = EncodingOf(data);
+    Parser parser(data, encoding);
     bool inSection = false;
     bool seenSection = false;
-    for (auto line = NextLine(data, 0); line; line = NextLine(data, line->next)) {
+    for (auto line = NextLine(data, encoding.bom); line; line = NextLine(data, line->next)) {
         if (auto name = parser.SectionName(*line)) {
             // Only the first section of that name counts.
             if (inSection) return {};
@@ -159,7 +187,7 @@ QString ValueIn(const QByteArray& data, const QString& section, const QString& k
             value.back() == value.front()) {
             value = value.sliced(1, value.size() - 2);
         }
-        return parser.Decode(CutOnCharacterBoundary(value));
+        return parser.Decode(CutOnCharacterBoundary(value, encoding));
     }
     return {};
 }
@@ -191,14 +219,16 @@ void WriteIniString(const QString& file, const QString& section, const QString& 
     QByteArray data = ReadWholeFile(file, &ok);
     if (!ok && exists) return;  // unreadable: never replace what we cannot keep
 
-    QStringEncoder encoder(kCodec);
+    // Written back in the file's own encoding.
+    const Encoding encoding = EncodingOf(data);
+    QStringEncoder encoder(encoding.Codec());
     const QByteArray keyLine = encoder.encode(key.trimmed() + u'=' + value);
-    Parser parser(data);
+    Parser parser(data, encoding);
 
     std::optional<Line> sectionLast;  // last non-blank line of the wanted section
     std::optional<Line> keyLineFound;
     bool inSection = false;
-    for (auto line = NextLine(data, 0); line; line = NextLine(data, line->next)) {
+    for (auto line = NextLine(data, encoding.bom); line; line = NextLine(data, line->next)) {
         if (auto name = parser.SectionName(*line)) {
             if (inSection || sectionLast) break;
             inSection = SameName(name, section);

@@ -8,7 +8,9 @@ namespace ondrel {
 
 // One key of an INI file as the Windows profile functions read and write it:
 // code page 932 on disk, CRLF lines, section and key names matched without
-// regard to case. Neither function reports a failure.
+// regard to case. A file that starts with a UTF-8 BOM, or is valid UTF-8 and
+// holds a byte above 0x7F (saved by a Linux editor), is read as UTF-8, and a
+// write keeps the file's own encoding. Neither function reports a failure.
 
 // The value, without surrounding blanks and one pair of matching quotes, cut
 // to at most 254 bytes on a character boundary; empty when the file, the
