@@ -78,7 +78,7 @@ QString InitDatabase(const QString& file) {
     return CreateDatabase(file, cn);
 }
 
-QString ImportCsv(const QString& file, const QString& csvPath, const QString& table) {
+QString ImportCsv(const QString& file, const QString& csvPath, const QString& table, int* rows) {
     const bool patients = table == QStringLiteral("患者マスター");
     const QStringList& known = patients ? tables::PatientColumns() : tables::ClinicColumns();
     QFile f(csvPath);
@@ -87,7 +87,10 @@ QString ImportCsv(const QString& file, const QString& csvPath, const QString& ta
     const CsvTable csv = ParseCsv(f.readAll(), &error);
     if (!error.isEmpty()) return error;
     for (const QString& h : csv.header) {
-        if (!known.contains(h)) return QStringLiteral("1 行目: 知らない列名です: ") + h;
+        if (!known.contains(h)) {
+            return QStringLiteral("1 行目: 知らない列名です: ") + h +
+                   QStringLiteral("（使える列名: ") + known.join(QStringLiteral(", ")) + u'）';
+        }
     }
     if (QSet<QString>(csv.header.begin(), csv.header.end()).size() != csv.header.size()) {
         return QStringLiteral("1 行目: 同じ列名が二度あります。");
@@ -129,6 +132,7 @@ QString ImportCsv(const QString& file, const QString& csvPath, const QString& ta
         cn.RollbackAndClose();
         return QStringLiteral("取り込めませんでした（何も変更していません）: ") + Describe(e);
     }
+    if (rows) *rows = int(csv.rows.size());
     return {};
 }
 

@@ -2,37 +2,74 @@
 // programs of the clinic: ondrel-link [--folder DIR | --file PATH] [--status S] KARTENO
 // DIR is the link folder (default: 1-99リンクバーZEV beside this program's folder).
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <cstdio>
 
 #include "ini_file.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "使い方: ondrel-link [--folder リンクフォルダ | --file リンクファイル] [--status 状態] "
+    "カルテ番号\n"
+    "  リンクバーと同じようにリンクファイル (カルテ番号.ini) を書きます。\n"
+    "  --status の既定は 1 (患者を選択中)。状態が 1 のときはカルテ番号 (数字) が必要です。\n";
+
+int Usage(const char* problem = nullptr) {
+    if (problem) std::fprintf(stderr, "ondrel-link: %s\n", problem);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    QStringList args = QCoreApplication::arguments().mid(1);
+    const QStringList args = QCoreApplication::arguments().mid(1);
     QString status = QStringLiteral("1");
     QString file = QCoreApplication::applicationDirPath() +
                    QStringLiteral("/../1-99リンクバーZEV/カルテ番号.ini");
     QString karteNo;
     for (qsizetype i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--status" && i + 1 < args.size())
+        const QString& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == u"--help" || a == u"-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == u"--status" && hasValue) {
             status = args[++i];
-        else if (args[i] == u"--file" && i + 1 < args.size())
+        } else if (a == u"--file" && hasValue) {
             file = args[++i];
-        else if (args[i] == u"--folder" && i + 1 < args.size())
+        } else if (a == u"--folder" && hasValue) {
             file = args[++i] + QStringLiteral("/カルテ番号.ini");
-        else
-            karteNo = args[i];
+        } else if (a.startsWith(u'-') || !karteNo.isEmpty()) {
+            return Usage(qPrintable(QStringLiteral("知らない指定です: ") + a));
+        } else {
+            karteNo = a;
+        }
     }
-    if (karteNo.isEmpty() && status == u"1") {
-        std::fputs("使い方: ondrel-link [--folder DIR | --file PATH] [--status S] カルテ番号\n",
-                   stderr);
-        return 2;
+    // Only what the window reads as a chart number, never an option or a word.
+    static const QRegularExpression kChart(QStringLiteral("^[0-9]+(-[0-9])?$"));
+    if (!karteNo.isEmpty() && !kChart.match(karteNo).hasMatch())
+        return Usage(qPrintable(QStringLiteral("カルテ番号は数字で指定して下さい: ") + karteNo));
+    if (karteNo.isEmpty() && status == u"1") return Usage("カルテ番号がありません。");
+    // The link bar's folder is the clinic's; a mistyped one is not made here.
+    const QFileInfo folder(QFileInfo(file).absolutePath());
+    if (!folder.isDir()) {
+        std::fprintf(stderr, "ondrel-link: リンクフォルダがありません: %s\n",
+                     qPrintable(folder.filePath()));
+        return 1;
     }
-    QDir().mkpath(QFileInfo(file).absolutePath());
     ondrel::WriteIniString(file, QStringLiteral("Patient.Info"), QStringLiteral("KarteNoBranch"),
                            karteNo);
     ondrel::WriteIniString(file, QStringLiteral("Patient.Info"), QStringLiteral("Status"), status);
+    if (ondrel::ReadIniString(file, QStringLiteral("Patient.Info"), QStringLiteral("Status")) !=
+        status) {
+        std::fprintf(stderr, "ondrel-link: リンクファイルに書き込めません: %s\n", qPrintable(file));
+        return 1;
+    }
+    std::printf("%s: KarteNoBranch=%s Status=%s\n", qPrintable(QFileInfo(file).absoluteFilePath()),
+                qPrintable(karteNo), qPrintable(status));
     return 0;
 }

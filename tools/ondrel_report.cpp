@@ -5,6 +5,7 @@
 // window; ends the office it started, not one that was already running.
 #include <QCoreApplication>
 #include <QDate>
+#include <QFileInfo>
 #include <cstdio>
 
 #include "app_context.h"
@@ -38,10 +39,20 @@ int Fail(const char* message) {
 
 }  // namespace
 
+constexpr const char* kUsage =
+    "使い方: ondrel-report --folder PROGRAM_FOLDER --chart N --category K "
+    "[--date D | --from D --to D]\n"
+    "  指導指示の帳票を PROGRAM_FOLDER/帳票 に保存し、そのパスを表示します。\n"
+    "  N は患者のカルテ番号 (数字)、K は分類 0～6、日付は yyyy/mm/dd。\n";
+
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QString folder, chart, category, date, from, to;
     const QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     for (qsizetype i = 0; i + 1 < args.size(); i += 2) {
         const QString& key = args[i];
         const QString& value = args[i + 1];
@@ -65,11 +76,13 @@ int main(int argc, char* argv[]) {
     const int k = category.toInt(&categoryOk);
     if (args.size() % 2 != 0 || folder.isEmpty() || !chartOk || !categoryOk || k < 0 || k > 6 ||
         (!date.isEmpty() && !from.isEmpty()) || from.isEmpty() != to.isEmpty()) {
-        std::fputs(
-            "使い方: ondrel-report --folder PROGRAM_FOLDER --chart N --category K "
-            "[--date D | --from D --to D]\n",
-            stderr);
+        std::fputs(kUsage, stderr);
         return 2;
+    }
+    if (!QFileInfo(folder + QStringLiteral("/Ondrel.ini")).isFile()) {
+        std::fprintf(stderr, "ondrel-report: プログラムフォルダに Ondrel.ini がありません: %s\n",
+                     qPrintable(folder));
+        return 1;
     }
 
     ConsolePrompter prompter("ondrel-report");

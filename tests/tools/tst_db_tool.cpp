@@ -13,11 +13,13 @@ using namespace ondrel::test;
 class TstDbTool : public QObject {
     Q_OBJECT
 
-    static int Run(const QString& tool, const QStringList& args, QString* err = nullptr) {
+    static int Run(const QString& tool, const QStringList& args, QString* err = nullptr,
+                   QString* out = nullptr) {
         QProcess p;
         p.start(qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/" + tool, args);
         p.waitForFinished(60000);
         if (err) *err = QString::fromUtf8(p.readAllStandardError());
+        if (out) *out = QString::fromUtf8(p.readAllStandardOutput());
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
 
@@ -28,6 +30,8 @@ class TstDbTool : public QObject {
     void importClinic();
     void demo();
     void linkTool();
+    void commandLines_data();
+    void commandLines();
 };
 
 void TstDbTool::init() {
@@ -136,6 +140,78 @@ void TstDbTool::linkTool() {
     QCOMPARE(ReadIniString(file, "Patient.Info", "Status"), QStringLiteral("1"));
     QCOMPARE(Run("ondrel-link", {"--folder", p.Root() + "/1-99リンクバーZEV", "--status", "0"}), 0);
     QCOMPARE(ReadIniString(file, "Patient.Info", "Status"), QStringLiteral("0"));
+}
+
+// Every tool answers --help, refuses what it does not know with its usage
+// and status 2, never makes a missing folder, and says what it did.
+void TstDbTool::commandLines_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QStringList>("args");  // {root}: the test's folder, {db}: its database
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");  // expected in standard output
+    QTest::addColumn<QString>("err");  // expected in standard error
+    const QString link = "{root}/1-99リンクバーZEV";
+    for (const char* tool : {"ondrel-link", "ondrel-db", "ondrel-report"})
+        QTest::newRow(qPrintable(QString(tool) + " --help"))
+            << tool << QStringList{"--help"} << 0 << "使い方"
+            << "";
+    QTest::newRow("link: --help is no chart number")
+        << "ondrel-link" << QStringList{"--folder", link, "--hepl"} << 2 << ""
+        << "知らない指定";
+    QTest::newRow("link: letters")
+        << "ondrel-link" << QStringList{"--folder", link, "abc"} << 2 << ""
+        << "数字";
+    QTest::newRow("link: two numbers")
+        << "ondrel-link" << QStringList{"--folder", link, "12345", "678"} << 2 << ""
+        << "使い方";
+    QTest::newRow("link: missing folder")
+        << "ondrel-link" << QStringList{"--folder", "{root}/1-99リンクバー", "12345"} << 1 << ""
+        << "リンクフォルダがありません";
+    QTest::newRow("link: written") << "ondrel-link" << QStringList{"--folder", link, "1234-5"} << 0
+                                   << "KarteNoBranch=1234-5 Status=1"
+                                   << "";
+    QTest::newRow("db: unknown option") << "ondrel-db" << QStringList{"init", "--force"} << 2 << ""
+                                        << "使い方";
+    QTest::newRow("db: import says how many")
+        << "ondrel-db" << QStringList{"import-patients", "{db}", "{root}/p.csv"} << 0
+        << "患者マスターへ 2 行を取り込みました。"
+        << "";
+    QTest::newRow("db: unknown column lists the known ones")
+        << "ondrel-db" << QStringList{"import-clinic", "{db}", "{root}/p.csv"} << 1 << ""
+        << "使える列名: 医院名称, 医院郵便番号";
+    QTest::newRow("report: unknown option")
+        << "ondrel-report"
+        << QStringList{"--folder", "{root}/prog", "--chart", "12345", "--category", "0", "--x", "1"}
+        << 2 << ""
+        << "使い方";
+    QTest::newRow("report: chart not a number")
+        << "ondrel-report"
+        << QStringList{"--folder", "{root}/prog", "--chart", "12x", "--category", "0"} << 2 << ""
+        << "使い方";
+    QTest::newRow("report: missing program folder")
+        << "ondrel-report"
+        << QStringList{"--folder", "{root}/nowhere", "--chart", "12345", "--category", "0"} << 1
+        << ""
+        << "Ondrel.ini がありません";
+}
+
+void TstDbTool::commandLines() {
+    QFETCH(QString, tool);
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    TestDbProgram p;
+    WriteBytes(p.Root() + "/p.csv", ToCp932("カルテ番号,氏名\r\n1,一\r\n2,二\r\n"));
+    for (QString& a : args) a.replace("{root}", p.Root()).replace("{db}", p.DbPath());
+    QString stdErr, stdOut;
+    QCOMPARE(Run(tool, args, &stdErr, &stdOut), status);
+    QVERIFY2(stdOut.contains(out), qPrintable(stdOut));
+    QVERIFY2(stdErr.contains(err), qPrintable(stdErr));
+    QVERIFY(!QFileInfo::exists(p.Root() + "/1-99リンクバー"));
+    QVERIFY(!QFileInfo::exists(p.Root() + "/nowhere"));
+    QVERIFY(!QFileInfo::exists(p.Root() + "/1-99リンクバーZEV/--help"));
+    if (status == 2) QVERIFY(!QFileInfo::exists(p.Root() + "/1-99リンクバーZEV/カルテ番号.ini"));
 }
 
 QTEST_GUILESS_MAIN(TstDbTool)
