@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QFileInfo>
+#include <cstdio>
 
 #include "app_context.h"
 #include "frm_ondrel.h"
@@ -8,7 +10,31 @@
 #include "start_program.h"
 #include "startup.h"
 
+namespace {
+
+// Qt aborts when it cannot open a display; a clinic user gets a sentence.
+bool DisplayReachable() {
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") ||
+        qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+        return true;
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty()) return false;
+    // A local display ":N" has its socket; anything else is left to Qt.
+    if (!display.startsWith(':')) return true;
+    const QByteArray number = display.mid(1).split('.').first();
+    return QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X") + QString::fromLatin1(number));
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    if (!DisplayReachable()) {
+        std::fputs(
+            "指導指示管理: 画面を開けません。デスクトップにログインしてから起動して下さい"
+            "（DISPLAY が設定されていないか、その画面がありません）。\n",
+            stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     ondrel::SetUpApplication(app);
 

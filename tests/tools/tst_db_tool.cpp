@@ -32,6 +32,7 @@ class TstDbTool : public QObject {
     void linkTool();
     void commandLines_data();
     void commandLines();
+    void programWithoutDisplay();
 };
 
 void TstDbTool::init() {
@@ -212,6 +213,26 @@ void TstDbTool::commandLines() {
     QVERIFY(!QFileInfo::exists(p.Root() + "/nowhere"));
     QVERIFY(!QFileInfo::exists(p.Root() + "/1-99リンクバーZEV/--help"));
     if (status == 2) QVERIFY(!QFileInfo::exists(p.Root() + "/1-99リンクバーZEV/カルテ番号.ini"));
+}
+
+// Started where no display can be opened: one sentence, not Qt's abort.
+void TstDbTool::programWithoutDisplay() {
+    for (const char* display : {"", ":987"}) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("QT_QPA_PLATFORM");
+        env.remove("WAYLAND_DISPLAY");
+        if (*display)
+            env.insert("DISPLAY", display);
+        else
+            env.remove("DISPLAY");
+        p.setProcessEnvironment(env);
+        p.start(qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../src/ondrel", {});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("デスクトップにログイン"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstDbTool)
