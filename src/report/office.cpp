@@ -40,9 +40,11 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/sheet/XPrintAreas.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/table/CellRangeAddress.hpp>
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/text/XTextRange.hpp>
 #include <com/sun/star/uno/Exception.hpp>
@@ -476,6 +478,26 @@ void OfficeDocument::StoreAs(const QString& path) {
         p[0] = Prop("FilterName", css::uno::Any(OUString("MS Excel 97")));
         p[1] = Prop("Overwrite", css::uno::Any(true));
         store->storeAsURL(FileUrl(path), props);
+    });
+}
+
+void OfficeDocument::ExportPdf(const QString& path) {
+    Uno(err::PermissionDenied, [&] {
+        Reference<css::frame::XStorable> store(impl_->component, UNO_QUERY_THROW);
+        css::uno::Sequence<css::beans::PropertyValue> props(2);
+        auto* p = props.getArray();
+        p[0] = Prop("FilterName", css::uno::Any(OUString("calc_pdf_Export")));
+        p[1] = Prop("Overwrite", css::uno::Any(true));
+        store->storeToURL(FileUrl(path), props);
+    });
+}
+
+std::pair<int, int> OfficeDocument::RepeatedRows() {
+    return Uno(kAutomation, [&]() -> std::pair<int, int> {
+        Reference<css::sheet::XPrintAreas> areas(impl_->FirstSheet(), UNO_QUERY_THROW);
+        if (!areas->getPrintTitleRows()) return {0, 0};
+        const css::table::CellRangeAddress rows = areas->getTitleRows();
+        return {rows.StartRow + 1, rows.EndRow + 1};
     });
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 #include <chrono>
 #include <memory>
+#include <utility>
 
 #include "app_error.h"
 
@@ -100,6 +101,11 @@ class OfficeDocument {
     void SetCellText(int row, int column, const QString& text);
     // Saves as Excel 97 .xls over any file at the path.
     void StoreAs(const QString& path);
+    // Exports the printed pages as PDF (what the printer would get).
+    void ExportPdf(const QString& path);
+    // The first sheet's rows printed at the top of every page, 1-based;
+    // {0, 0} when none.
+    std::pair<int, int> RepeatedRows();
     // Shows the document maximised in front.
     void Show();
     void Close();

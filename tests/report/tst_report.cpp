@@ -86,6 +86,8 @@ class TstReport : public QObject {
     void stoppedOfficeReplaced();
     void failedReportRetriedOnFreshOffice();
     void idleOfficeEndsWithTheProgram();
+    void printedPages_data();
+    void printedPages();
 };
 
 void TstReport::compose_data() {
@@ -389,6 +391,35 @@ void TstReport::idleOfficeEndsWithTheProgram() {
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, ErrorReport(*p.ctx, 440, nullptr));
     QTRY_VERIFY_WITH_TIMEOUT(Ended(pid), 5000);
     QVERIFY(!office.Connected());
+}
+
+// The filled workbook as the printer gets it: a memo that fits is one A4
+// page; rows 1-4 (title, category and date, chart number and name) repeat
+// at the top of every page.
+void TstReport::printedPages_data() {
+    QTest::addColumn<QString>("memo");
+    QTest::addColumn<int>("pages");
+    QTest::newRow("one line") << "塩分を控えめに。" << 1;
+    QString thirty;
+    for (int i = 1; i <= 30; ++i) thirty += QStringLiteral("%1 行目の指導内容\n").arg(i);
+    QTest::newRow("thirty lines") << thirty << 1;
+}
+
+void TstReport::printedPages() {
+    QFETCH(QString, memo);
+    QFETCH(int, pages);
+    TestProgram p;
+    Install(p);
+    Report(p, "1234", "山田　太郎", "栄養指導", "2024/04/01", memo);
+    auto doc = office_->LoadForReading(p.Folder() + "/帳票/指導指示管理-1234.xls");
+    QCOMPARE(doc->RepeatedRows(), std::make_pair(1, 4));
+    const QString pdf = p.Root() + "/report.pdf";
+    doc->ExportPdf(pdf);
+    doc->Close();
+    // Each page object of the PDF carries "/Type /Page" (the tree "/Type /Pages").
+    const QByteArray bytes = ReadBytes(pdf);
+    static const QRegularExpression kPage(QStringLiteral("/Type\\s*/Page(?!s)"));
+    QCOMPARE(int(QString::fromLatin1(bytes).count(kPage)), pages);
 }
 
 QTEST_GUILESS_MAIN(TstReport)
