@@ -40,6 +40,7 @@ class TstFirstHour : public QObject {
     void typedDates_data();
     void typedDates();
     void calendarInJapanese();
+    void outerSizeSavedAndRestored();
 };
 
 // Every page sits at its designed place in the tab strip, also when the
@@ -218,6 +219,23 @@ void TstFirstHour::calendarInJapanese() {
     QVERIFY(year->parentWidget()->layout()->indexOf(year) <
             month->parentWidget()->layout()->indexOf(month));
     QCOMPARE(calendar->locale().dayName(1, QLocale::ShortFormat), QStringLiteral("月"));
+}
+
+// WinWidth and WinHeight are the outer size, frame included, as Windows
+// wrote them: a file carried over opens the window as large as it was.
+void TstFirstHour::outerSizeSavedAndRestored() {
+    WindowFixture f;
+    f.WriteIniText({"[System]", "Title=指導指示管理", "SystemDB=" + f.DbPath(), "[frmOndrel]",
+                    "WindowState=0", "WinLeft=1500", "WinTop=1500", "WinWidth=15000",
+                    "WinHeight=12000"});
+    LoadSettings(*f.ctx);
+    f.Open();
+    QTRY_COMPARE(f.window->frameGeometry().size(), QSize(1000, 800));
+    QVERIFY(f.window->size().width() < 1000);  // the frame is outside the inner size
+    f.prompter.Answer({true});
+    QVERIFY(f.window->close());
+    QCOMPARE(ReadIniString(f.IniPath(), "frmOndrel", "WinWidth"), QStringLiteral("15000"));
+    QCOMPARE(ReadIniString(f.IniPath(), "frmOndrel", "WinHeight"), QStringLiteral("12000"));
 }
 
 QTEST_MAIN(TstFirstHour)

@@ -46,6 +46,9 @@ QPoint Centred(const QRect& area, const QSize& size) {
                   area.y() + int(std::nearbyint(area.height() / 2.0 - size.height() / 2.0)));
 }
 
+// The outer size a restored window is to have once its frame is known.
+constexpr const char* kOuterSize = "ondrelOuterSize";
+
 // A window never opens larger than the screen's available area nor partly off
 // it: a larger one sits at the area's top-left corner and its scroll strip
 // serves the rest. The frame is not known before the window is shown; the
@@ -91,6 +94,7 @@ void RestoreWindowPlacement(const AppContext& ctx, QWidget& window) {
     const QRect placed = InsideArea(ScreenArea(pos, area), pos, newSize);
     window.resize(placed.size());
     window.move(placed.topLeft());
+    if (newSize != size) window.setProperty(kOuterSize, placed.size());
     // A state that is not a number is read as normal.
     int s = 0;
     try {
@@ -118,9 +122,18 @@ void SaveWindowPlacement(const AppContext& ctx, QWidget& window) {
     write("WinLeft", PixelsToTwips(frame.x(), dpi));
     write("WinTop", PixelsToTwips(frame.y(), dpi));
     if (!maximized) {
-        write("WinWidth", PixelsToTwips(window.width(), dpi));
-        write("WinHeight", PixelsToTwips(window.height(), dpi));
+        write("WinWidth", PixelsToTwips(frame.width(), dpi));
+        write("WinHeight", PixelsToTwips(frame.height(), dpi));
     }
+}
+
+void FitOuterSize(QWidget& window) {
+    const QVariant outer = window.property(kOuterSize);
+    if (!outer.isValid() || window.isMaximized() || window.isMinimized()) return;
+    const QSize frame = window.frameGeometry().size() - window.size();
+    if (frame.width() <= 0 && frame.height() <= 0) return;  // not known yet, or no frame
+    window.setProperty(kOuterSize, QVariant());
+    window.resize(outer.toSize() - frame);
 }
 
 void SetTopmost(QWidget& window) { window.setWindowFlag(Qt::WindowStaysOnTopHint, true); }

@@ -389,6 +389,13 @@ void FrmOndrel::tabMain_Click(int c) {
     txtBeforeTab = c;
 }
 
+void FrmOndrel::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The frame is known only now (or a moment later under some window managers).
+    FitOuterSize(*this);
+    QTimer::singleShot(0, this, [this] { FitOuterSize(*this); });
+}
+
 void FrmOndrel::closeEvent(QCloseEvent* event) {
     if (busy_ > 0) {  // a command is between its question and its work
         event->ignore();
