@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cmath>
 
 #include "app_context.h"
 #include "app_error.h"
@@ -31,6 +32,20 @@ bool SheetNameAcceptable(const QString& name) {
            !name.startsWith(u'\'') && !name.endsWith(u'\'');
 }
 
+int MemoLines(const QString& text) {
+    // The memo area is 16.8 cm (476 pt) wide; a wide character takes the
+    // font's 11 pt, a narrow one at most 0.6 of it. Counting a line too many
+    // only leaves an empty row; one too few would lose text on paper.
+    constexpr double kWidthPt = 476, kWidePt = 11, kNarrowPt = 6.6;
+    int lines = 0;
+    for (const QString& line : text.split(u'\n')) {
+        double width = 0;
+        for (const QChar c : line) width += c.unicode() < 0x2000 ? kNarrowPt : kWidePt;
+        lines += std::max(1, int(std::ceil(width / kWidthPt)));
+    }
+    return lines;
+}
+
 ReportCells ComposeReport(const ReportInfo& info) {
     ReportCells c;
     c.sheetName = SheetNameAcceptable(info.CategoryName) ? info.CategoryName : QString();
@@ -40,6 +55,7 @@ ReportCells ComposeReport(const ReportInfo& info) {
     c.a4 = info.KarteNo + QStringLiteral("\u3000\u3000") + info.PatientName;
     c.a6 = info.MemoText;
     c.a6.remove(u'\r');
+    c.memoLines = MemoLines(c.a6);
     return c;
 }
 
@@ -99,6 +115,9 @@ bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells,
         doc->SetCellText(2, 3, cells.c2);
         doc->SetCellText(4, 1, cells.a4);
         doc->SetCellText(6, 1, cells.a6);
+        // A memo longer than the area gets the rows it needs, on further pages
+        // under the repeated header, instead of being cut off on paper.
+        doc->ExtendMergedRows(6, 1, cells.memoLines);
     });
     Rtn_ExcelSave(ctx, office, *doc, ReportOutputPath(ctx, karteNo));
     // Without a display nobody can look at it: the saved file is the report.

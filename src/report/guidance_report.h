@@ -19,12 +19,16 @@ struct ReportCells {
     QString c2;
     QString a4;
     QString a6;
+    // Text lines the memo takes in the memo area (one a row), wrapping counted.
+    int memoLines = 0;
 };
 
 // A name an .xls sheet can take: 1 to 31 characters, none of []*?:/\ and no
 // apostrophe at either end.
 bool SheetNameAcceptable(const QString& name);
 ReportCells ComposeReport(const ReportInfo& info);
+// Lines a memo text ("\n" between lines) takes in the memo area.
+int MemoLines(const QString& text);
 QString ReportOutputPath(const AppContext& ctx, const QString& karteNo);
 
 // The spreadsheet layer, in the order the report calls it.

@@ -21,6 +21,7 @@
 #include <com/sun/star/awt/XWindow2.hpp>
 #include <com/sun/star/beans/NamedValue.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/bridge/XUnoUrlResolver.hpp>
 #include <com/sun/star/configuration/theDefaultProvider.hpp>
@@ -40,16 +41,22 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XPrintAreas.hpp>
+#include <com/sun/star/sheet/XSheetCellCursor.hpp>
+#include <com/sun/star/sheet/XSheetCellRange.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
 #include <com/sun/star/table/CellRangeAddress.hpp>
 #include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/table/XCellRange.hpp>
+#include <com/sun/star/table/XColumnRowRange.hpp>
 #include <com/sun/star/text/XTextRange.hpp>
 #include <com/sun/star/uno/Exception.hpp>
 #include <com/sun/star/util/XChangesBatch.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XMergeable.hpp>
 #include <condition_variable>
 #include <cppuhelper/bootstrap.hxx>
 #include <csignal>
@@ -478,6 +485,35 @@ void OfficeDocument::StoreAs(const QString& path) {
         p[0] = Prop("FilterName", css::uno::Any(OUString("MS Excel 97")));
         p[1] = Prop("Overwrite", css::uno::Any(true));
         store->storeAsURL(FileUrl(path), props);
+    });
+}
+
+int OfficeDocument::ExtendMergedRows(int row, int column, int rows) {
+    return Uno(kAutomation, [&] {
+        Reference<css::sheet::XSpreadsheet> sheet = impl_->FirstSheet();
+        Reference<css::sheet::XSheetCellRange> start(
+            sheet->getCellRangeByPosition(column - 1, row - 1, column - 1, row - 1),
+            UNO_QUERY_THROW);
+        Reference<css::sheet::XSheetCellCursor> cursor = sheet->createCursorByRange(start);
+        cursor->collapseToMergedArea();
+        const css::table::CellRangeAddress area =
+            Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)
+                ->getRangeAddress();
+        const int had = area.EndRow - area.StartRow + 1;
+        if (rows <= had) return had;
+        Reference<css::util::XMergeable>(cursor, UNO_QUERY_THROW)->merge(false);
+        Reference<css::table::XCellRange> grown = sheet->getCellRangeByPosition(
+            area.StartColumn, area.StartRow, area.EndColumn, area.StartRow + rows - 1);
+        Reference<css::util::XMergeable>(grown, UNO_QUERY_THROW)->merge(true);
+        Reference<css::table::XColumnRowRange> columnsRows(grown, UNO_QUERY_THROW);
+        Reference<css::container::XIndexAccess> all(columnsRows->getRows(), UNO_QUERY_THROW);
+        Reference<css::beans::XPropertySet> first(all->getByIndex(0), UNO_QUERY_THROW);
+        const css::uno::Any height = first->getPropertyValue(OUString("Height"));
+        for (sal_Int32 i = had; i < rows; ++i) {
+            Reference<css::beans::XPropertySet> r(all->getByIndex(i), UNO_QUERY_THROW);
+            r->setPropertyValue(OUString("Height"), height);
+        }
+        return had;
     });
 }
 

@@ -101,6 +101,10 @@ class OfficeDocument {
     void SetCellText(int row, int column, const QString& text);
     // Saves as Excel 97 .xls over any file at the path.
     void StoreAs(const QString& path);
+    // Grows the merged area that starts at (row, column), 1-based, to the
+    // given number of rows; added rows take the height of its first row.
+    // Returns the rows it had.
+    int ExtendMergedRows(int row, int column, int rows);
     // Exports the printed pages as PDF (what the printer would get).
     void ExportPdf(const QString& path);
     // The first sheet's rows printed at the top of every page, 1-based;

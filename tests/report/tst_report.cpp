@@ -86,6 +86,8 @@ class TstReport : public QObject {
     void stoppedOfficeReplaced();
     void failedReportRetriedOnFreshOffice();
     void idleOfficeEndsWithTheProgram();
+    void memoLines_data();
+    void memoLines();
     void printedPages_data();
     void printedPages();
 };
@@ -393,6 +395,26 @@ void TstReport::idleOfficeEndsWithTheProgram() {
     QVERIFY(!office.Connected());
 }
 
+// Lines a memo takes in the memo area, counted generously: one too many
+// leaves an empty row, one too few would cut text off the paper.
+void TstReport::memoLines_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("empty") << "" << 1;
+    QTest::newRow("one line") << "塩分を控えめに。" << 1;
+    QTest::newRow("blank lines count") << "a\n\nb\n" << 4;
+    QTest::newRow("43 wide characters fit") << QString(43, u'漢') << 1;
+    QTest::newRow("44 wide characters wrap") << QString(44, u'漢') << 2;
+    QTest::newRow("100 wide characters") << QString(100, u'漢') << 3;
+    QTest::newRow("80 narrow characters wrap") << QString(80, u'a') << 2;
+}
+
+void TstReport::memoLines() {
+    QFETCH(QString, text);
+    QFETCH(int, lines);
+    QCOMPARE(MemoLines(text), lines);
+}
+
 // The filled workbook as the printer gets it: a memo that fits is one A4
 // page; rows 1-4 (title, category and date, chart number and name) repeat
 // at the top of every page.
@@ -403,6 +425,9 @@ void TstReport::printedPages_data() {
     QString thirty;
     for (int i = 1; i <= 30; ++i) thirty += QStringLiteral("%1 行目の指導内容\n").arg(i);
     QTest::newRow("thirty lines") << thirty << 1;
+    QString lines120;
+    for (int i = 1; i <= 120; ++i) lines120 += QStringLiteral("%1 行目の指導内容\n").arg(i);
+    QTest::newRow("120 lines: three pages, nothing cut") << lines120 << 3;
 }
 
 void TstReport::printedPages() {
@@ -420,6 +445,30 @@ void TstReport::printedPages() {
     const QByteArray bytes = ReadBytes(pdf);
     static const QRegularExpression kPage(QStringLiteral("/Type\\s*/Page(?!s)"));
     QCOMPARE(int(QString::fromLatin1(bytes).count(kPage)), pages);
+    // Nothing of a long memo is cut off: the memo area holds all its lines,
+    // one a row, so page breaks fall between lines.
+    if (pages > 1) {
+        auto reread = office_->LoadForReading(p.Folder() + "/帳票/指導指示管理-1234.xls");
+        QVERIFY(reread->ExtendMergedRows(6, 1, 0) >= memo.count(u'\n'));
+        reread->Close();
+    }
+    // The lines are printed 11 pt apart, the height of a memo row: rows and
+    // lines coincide, so no page break can cut a line in two.
+    if (pages > 1) {
+        QProcess text;
+        text.start("pdftotext", {"-bbox", "-f", "1", "-l", "1", pdf, "-"});
+        QVERIFY(text.waitForFinished(30000));
+        static const QRegularExpression kLine(
+            QStringLiteral("yMin=\"([0-9.]+)\"[^>]*>[0-9]+</word>\\s*<word[^>]*>行目"));
+        std::vector<double> tops;
+        for (const auto& m : kLine.globalMatch(QString::fromUtf8(text.readAllStandardOutput())))
+            tops.push_back(m.captured(1).toDouble());
+        QVERIFY(tops.size() > 10);
+        // Each step within the office's rounding, and no drift over the page.
+        for (size_t i = 1; i < tops.size(); ++i)
+            QVERIFY2(std::abs(tops[i] - tops[i - 1] - 11.0) < 0.2, qPrintable(QString::number(i)));
+        QVERIFY(std::abs((tops.back() - tops.front()) / double(tops.size() - 1) - 11.0) < 0.02);
+    }
 }
 
 QTEST_GUILESS_MAIN(TstReport)
