@@ -121,14 +121,15 @@ std::vector<DateListRow> ReadDateList(AppContext& ctx, int formCode, BaseChartNo
     });
 }
 
-QString HistoryText(AppContext& ctx, int formCode, BaseChartNo karteNo, HistoryOrder order,
-                    const QDate& from, const QDate& to) {
+std::vector<HistoryEntry> ReadHistory(AppContext& ctx, int formCode, BaseChartNo karteNo,
+                                      HistoryOrder order, const QDate& from, const QDate& to) {
     WaitCursorGuard wait(ctx.waitCursor);
     return WithSystemDb(ctx, [&](DbConnection& cn) {
         if (formCode < 0 || formCode >= kCategoryCount) throw AppError(err::InvalidProcedureCall);
         QString sql =
             QStringLiteral("Select CreDate, ") + tables::TextColumn(formCode) +
-            QStringLiteral(" AS INFO From tblDatCommon Where (FormCode = ?) And (KarteNo = ?)");
+            QStringLiteral(
+                " AS INFO, MainKey From tblDatCommon Where (FormCode = ?) And (KarteNo = ?)");
         QVariantList values{formCode, karteNo.value};
         if (from.isValid() && to.isValid()) {
             sql += QStringLiteral(" And (CreDate Between ? And ?)");
@@ -137,17 +138,37 @@ QString HistoryText(AppContext& ctx, int formCode, BaseChartNo karteNo, HistoryO
         sql += QStringLiteral(" Order By ") + (order == HistoryOrder::NewestFirst
                                                    ? tables::MemoOrderNewestFirst()
                                                    : tables::MemoOrderOldestFirst());
-        QString text;
+        std::vector<HistoryEntry> entries;
         QSqlQuery q = RunQuery(cn, sql, values);
-        const QString date = QStringLiteral("CreDate");
+        const QString date = QStringLiteral("CreDate"), key = QStringLiteral("MainKey");
         while (q.next()) {
-            const QString day = DateWithWeekday(DateValue(q.value(0), date));
             // A NULL slot is an empty text; toString() of a null value is empty.
-            const QString memo = q.value(1).toString();
-            text.append(u'●').append(day).append(u"\r\n").append(memo).append(u"\r\n\r\n");
+            entries.push_back(
+                {DateValue(q.value(0), date), IntValue(q.value(2), key), q.value(1).toString()});
         }
-        return text;
+        return entries;
     });
+}
+
+QString FormatHistory(const std::vector<HistoryEntry>& entries) {
+    QString text;
+    for (const HistoryEntry& e : entries) {
+        text.append(u'●')
+            .append(DateWithWeekday(e.date))
+            .append(u"\r\n")
+            .append(e.text)
+            .append(u"\r\n\r\n");
+    }
+    return text;
+}
+
+bool NewerInHistory(const HistoryEntry& a, const HistoryEntry& b) {
+    return a.date != b.date ? a.date > b.date : a.mainKey > b.mainKey;
+}
+
+QString HistoryText(AppContext& ctx, int formCode, BaseChartNo karteNo, HistoryOrder order,
+                    const QDate& from, const QDate& to) {
+    return FormatHistory(ReadHistory(ctx, formCode, karteNo, order, from, to));
 }
 
 }  // namespace ondrel

@@ -37,6 +37,24 @@ std::vector<DateListRow> ReadDateList(AppContext& ctx, int formCode, BaseChartNo
 
 enum class HistoryOrder { NewestFirst, OldestFirst };
 
+// One memo of a history: its date, key and the text of the category's slot.
+struct HistoryEntry {
+    QDate date;
+    qint32 mainKey = 0;
+    QString text;
+};
+
+// The memos of a patient's category in the order asked; with a range, only
+// those dated inside it (both days included).
+std::vector<HistoryEntry> ReadHistory(AppContext& ctx, int formCode, BaseChartNo karteNo,
+                                      HistoryOrder order, const QDate& from = {},
+                                      const QDate& to = {});
+// "●date CR LF text CR LF CR LF" for each entry, in the entries' order.
+QString FormatHistory(const std::vector<HistoryEntry>& entries);
+// Where an entry goes in a newest-first history: later date first, equal
+// dates the later key first (the order the database gives).
+bool NewerInHistory(const HistoryEntry& a, const HistoryEntry& b);
+
 // "●date CR LF text CR LF CR LF" for every memo of the category, the text of
 // slot formCode; with a range, only memos dated inside it (both days included).
 QString HistoryText(AppContext& ctx, int formCode, BaseChartNo karteNo, HistoryOrder order,

@@ -26,6 +26,7 @@
 #include "conversions.h"
 #include "date_list_grid.h"
 #include "enter_as_tab.h"
+#include "history_panel.h"
 #include "ini_file.h"
 #include "main_layout.h"
 #include "patient_lookup.h"
@@ -216,6 +217,7 @@ void FrmOndrel::BuildPages() {
         txtPast[i]->setTabChangesFocus(true);
         txtPast[i]->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         txtPast[i]->setAttribute(Qt::WA_InputMethodEnabled, false);
+        past_[i] = new HistoryPanel(txtPast[i]);
         QPalette pp = txtPast[i]->palette();
         pp.setColor(QPalette::Base, QColor(224, 224, 224));
         txtPast[i]->setPalette(pp);

@@ -27,6 +27,7 @@ namespace ondrel {
 struct AppContext;
 class DateListGrid;
 class ChartNoValidator;
+class HistoryPanel;
 
 enum class DispMode { L, D, W };  // latest, by date-list row, new
 
@@ -130,6 +131,7 @@ class FrmOndrel : public QWidget {
     std::array<QWidget*, kCategories> picGroup{};
     std::array<DateListGrid*, kCategories> grdDateList{};
     std::array<QPlainTextEdit*, kCategories> txtPast{};
+    std::array<HistoryPanel*, kCategories> past_{};
     std::array<QDateEdit*, kCategories> dtpCreData{};
     std::array<QPlainTextEdit*, kCategories> txtLData{};
     std::array<QLabel*, 2 * kCategories> lblTitle{};

@@ -13,6 +13,7 @@
 #include "app_error.h"
 #include "date_list_grid.h"
 #include "frm_ondrel.h"
+#include "history_panel.h"
 #include "japanese_date.h"
 #include "memo_store.h"
 #include "memo_text.h"
@@ -25,14 +26,6 @@ namespace {
 const QString kDiscardQuestion = QStringLiteral("編集したデータは失われます。よろしいですか。");
 
 void LetEventsRun() { QCoreApplication::processEvents(); }
-
-// The history box gets one text block per memo (its inner line breaks as line
-// separators): a document of one block per line takes several times longer
-// to set, and the text the user sees, and toPlainText(), are the same.
-QString ForHistoryBox(QString text) {
-    text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
-    return text.replace(QString(QChar::LineSeparator) + u'●', QStringLiteral("\n●"));
-}
 
 }  // namespace
 
@@ -161,9 +154,8 @@ void FrmOndrel::grdDateList_RowChange(int c, int row, int previousRow) {
 
 void FrmOndrel::Rtn_PastDisp(int c) {
     Trap([&] {
-        txtPast[c]->setPlainText(
-            lblInfo0_ ? ForHistoryBox(HistoryText(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst))
-                      : QString());
+        past_[c]->Show(lblInfo0_ ? ReadHistory(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst)
+                                 : std::vector<HistoryEntry>{});
     });
 }
 
@@ -238,7 +230,8 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
         if (row >= 0 && grid->Text(row, 1) != ShortDate(picked)) {
             grid->Model().SetDate(row, DateWithWeekday(picked), ShortDate(picked));
         }
-        Rtn_PastDisp(t);
+        // The history as a full rebuild would show it, from the values just written.
+        past_[t]->Update(memo.MainKey, ParseShortDate(memo.CreDate), memo.LText[t]);
     });
 }
 

@@ -1,0 +1,108 @@
+#include "history_panel.h"
+
+#include <QEvent>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QTimer>
+#include <algorithm>
+
+namespace ondrel {
+
+namespace {
+
+// About a screenful and a half of the box; the rest follows in slices.
+constexpr qsizetype kFirstScreen = 4000;
+constexpr qsizetype kSlice = 60000;
+
+// The end of a slice: right after the next block break at or beyond `from`.
+qsizetype SliceEnd(const QString& text, qsizetype from) {
+    if (from >= text.size()) return text.size();
+    const qsizetype brk = text.indexOf(u'\n', from);
+    return brk < 0 ? text.size() : brk + 1;
+}
+
+}  // namespace
+
+QString ForHistoryBox(QString text) {
+    text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
+    return text.replace(QString(QChar::LineSeparator) + u'●', QStringLiteral("\n●"));
+}
+
+HistoryPanel::HistoryPanel(QPlainTextEdit* box) : QObject(box), box_(box) {
+    box->installEventFilter(this);
+}
+
+// A user who comes to the box (to read, select or copy) gets all of it.
+bool HistoryPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == box_ && event->type() == QEvent::FocusIn) Finish();
+    return QObject::eventFilter(watched, event);
+}
+
+void HistoryPanel::Show(std::vector<HistoryEntry> entries) {
+    entries_ = std::move(entries);
+    SetText(ForHistoryBox(FormatHistory(entries_)));
+}
+
+void HistoryPanel::SetText(QString text) {
+    ++generation_;
+    text_ = std::move(text);
+    shown_ = SliceEnd(text_, kFirstScreen);
+    box_->setPlainText(text_.left(shown_));
+    if (shown_ < text_.size()) {
+        QTimer::singleShot(0, this, [this, g = generation_] {
+            if (g == generation_) AddMore();
+        });
+    }
+}
+
+void HistoryPanel::AddMore() {
+    const qsizetype end = SliceEnd(text_, shown_ + kSlice);
+    QTextCursor cursor(box_->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text_.mid(shown_, end - shown_));
+    shown_ = end;
+    if (shown_ < text_.size()) {
+        QTimer::singleShot(0, this, [this, g = generation_] {
+            if (g == generation_) AddMore();
+        });
+    }
+}
+
+void HistoryPanel::Finish() {
+    if (shown_ >= text_.size()) return;
+    ++generation_;  // the pending slices have nothing left to do
+    QTextCursor cursor(box_->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text_.mid(shown_));
+    shown_ = text_.size();
+}
+
+void HistoryPanel::Update(qint32 mainKey, const QDate& date, const QString& text) {
+    Finish();
+    auto it = std::find_if(entries_.begin(), entries_.end(),
+                           [&](const HistoryEntry& e) { return e.mainKey == mainKey; });
+    if (it != entries_.end()) entries_.erase(it);
+    const HistoryEntry entry{date, mainKey, text};
+    entries_.insert(std::lower_bound(entries_.begin(), entries_.end(), entry, NewerInHistory),
+                    entry);
+    // Only the stretch that differs is replaced: the rest of the document,
+    // and its layout, stay as they are.
+    const QString updated = ForHistoryBox(FormatHistory(entries_));
+    const qsizetype shorter = std::min(text_.size(), updated.size());
+    qsizetype prefix = 0;
+    while (prefix < shorter && text_[prefix] == updated[prefix]) ++prefix;
+    if (prefix > 0 && text_[prefix - 1].isHighSurrogate()) --prefix;  // never half a character
+    qsizetype suffix = 0;
+    while (suffix < shorter - prefix &&
+           text_[text_.size() - 1 - suffix] == updated[updated.size() - 1 - suffix])
+        ++suffix;
+    if (suffix > 0 && text_[text_.size() - suffix].isLowSurrogate()) --suffix;
+    QTextCursor cursor(box_->document());
+    cursor.setPosition(int(prefix));
+    cursor.setPosition(int(text_.size() - suffix), QTextCursor::KeepAnchor);
+    cursor.insertText(updated.mid(prefix, updated.size() - prefix - suffix));
+    text_ = updated;
+    shown_ = text_.size();
+}
+
+}  // namespace ondrel
