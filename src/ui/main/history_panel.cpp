@@ -10,9 +10,11 @@ namespace ondrel {
 
 namespace {
 
-// About a screenful and a half of the box; the rest follows in slices.
+// About a screenful and a half of the box; the rest follows in slices,
+// the first after the screen has been painted.
 constexpr qsizetype kFirstScreen = 4000;
 constexpr qsizetype kSlice = 60000;
+constexpr int kAfterPaintMs = 30;
 
 // The end of a slice: right after the next block break at or beyond `from`.
 qsizetype SliceEnd(const QString& text, qsizetype from) {
@@ -39,23 +41,40 @@ bool HistoryPanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void HistoryPanel::Show(std::vector<HistoryEntry> entries) {
-    entries_ = std::move(entries);
-    SetText(ForHistoryBox(FormatHistory(entries_)));
-}
-
-void HistoryPanel::SetText(QString text) {
     ++generation_;
-    text_ = std::move(text);
-    shown_ = SliceEnd(text_, kFirstScreen);
-    box_->setPlainText(text_.left(shown_));
-    if (shown_ < text_.size()) {
-        QTimer::singleShot(0, this, [this, g = generation_] {
+    entries_ = std::move(entries);
+    // Only the first screenful is formatted now; the whole text when needed.
+    size_t first = 0;
+    qsizetype length = 0;
+    while (first < entries_.size() && length < kFirstScreen)
+        length += entries_[first++].text.size() + 20;
+    const bool all = first == entries_.size();
+    const QString head = ForHistoryBox(
+        FormatHistory(std::vector<HistoryEntry>(entries_.begin(), entries_.begin() + first)));
+    text_.clear();
+    textComplete_ = all;
+    if (all) text_ = head;
+    // Cut where a block of the whole text ends: the head's last memo is whole.
+    shown_ = all ? head.size() : qsizetype(head.lastIndexOf(u'●'));
+    if (shown_ < 0) shown_ = 0;
+    box_->setPlainText(head.left(shown_));
+    if (!all) {
+        QTimer::singleShot(kAfterPaintMs, this, [this, g = generation_] {
             if (g == generation_) AddMore();
         });
     }
 }
 
+const QString& HistoryPanel::WholeText() {
+    if (!textComplete_) {
+        text_ = ForHistoryBox(FormatHistory(entries_));
+        textComplete_ = true;
+    }
+    return text_;
+}
+
 void HistoryPanel::AddMore() {
+    WholeText();
     const qsizetype end = SliceEnd(text_, shown_ + kSlice);
     QTextCursor cursor(box_->document());
     cursor.movePosition(QTextCursor::End);
@@ -69,6 +88,7 @@ void HistoryPanel::AddMore() {
 }
 
 void HistoryPanel::Finish() {
+    WholeText();
     if (shown_ >= text_.size()) return;
     ++generation_;  // the pending slices have nothing left to do
     QTextCursor cursor(box_->document());

@@ -25,19 +25,19 @@ class HistoryPanel : public QObject {
     void Update(qint32 mainKey, const QDate& date, const QString& text);
     // Whatever is still to be added goes in now.
     void Finish();
-    // The text the box holds once everything is in (as setPlainText would be given).
-    const QString& Text() const { return text_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void SetText(QString text);
     void AddMore();
+    // The text the box holds once everything is in (as setPlainText would be given).
+    const QString& WholeText();
 
     QPlainTextEdit* box_;
     std::vector<HistoryEntry> entries_;
-    QString text_;         // the whole text in the box's form
+    QString text_;  // the whole text in the box's form, once textComplete_
+    bool textComplete_ = true;
     qsizetype shown_ = 0;  // how much of it the box holds
     int generation_ = 0;   // a newer Show stops the older one's filling
 };
