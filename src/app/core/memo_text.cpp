@@ -1,5 +1,7 @@
 #include "memo_text.h"
 
+#include <algorithm>
+
 namespace ondrel {
 
 namespace {
@@ -16,6 +18,18 @@ qsizetype LineEndsIn(const QString& s, qsizetype from, qsizetype to) {
 }
 
 }  // namespace
+
+Stretch ChangedStretch(const QString& before, const QString& after) {
+    const qsizetype shorter = std::min(before.size(), after.size());
+    Stretch s;
+    while (s.prefix < shorter && before[s.prefix] == after[s.prefix]) ++s.prefix;
+    if (s.prefix > 0 && before[s.prefix - 1].isHighSurrogate()) --s.prefix;
+    while (s.suffix < shorter - s.prefix &&
+           before[before.size() - 1 - s.suffix] == after[after.size() - 1 - s.suffix])
+        ++s.suffix;
+    if (s.suffix > 0 && before[before.size() - s.suffix].isLowSurrogate()) --s.suffix;
+    return s;
+}
 
 QString ToStored(QString text) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -47,13 +61,7 @@ void StoredText::Load(const QString& stored, const QString& raw) {
 }
 
 void StoredText::Update(const QString& raw) {
-    const qsizetype shorter = std::min(raw_.size(), raw.size());
-    qsizetype prefix = 0;
-    while (prefix < shorter && raw_[prefix] == raw[prefix]) ++prefix;
-    qsizetype suffix = 0;
-    while (suffix < shorter - prefix &&
-           raw_[raw_.size() - 1 - suffix] == raw[raw.size() - 1 - suffix])
-        ++suffix;
+    const auto [prefix, suffix] = ChangedStretch(raw_, raw);
     const auto first = forms_.begin() + LineEndsIn(raw_, 0, prefix);
     const auto removed = LineEndsIn(raw_, prefix, raw_.size() - suffix);
     const auto added = LineEndsIn(raw, prefix, raw.size() - suffix);

@@ -9,6 +9,15 @@ namespace ondrel {
 // stored them; the editor works with plain line feeds.
 QString ToStored(QString text);
 
+// Where two texts differ when one came from the other by one edit: the
+// lengths of their common start and common end, never splitting a
+// surrogate pair.
+struct Stretch {
+    qsizetype prefix = 0;
+    qsizetype suffix = 0;
+};
+Stretch ChangedStretch(const QString& before, const QString& after);
+
 // The stored text behind a memo box. The box's document turns every line end
 // (CR LF, a lone CR or LF, U+2029) into one paragraph separator, so its text
 // alone cannot be stored. This keeps each line end's stored form beside the

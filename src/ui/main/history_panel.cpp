@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "memo_text.h"
+
 namespace ondrel {
 
 namespace {
@@ -108,15 +110,7 @@ void HistoryPanel::Update(qint32 mainKey, const QDate& date, const QString& text
     // Only the stretch that differs is replaced: the rest of the document,
     // and its layout, stay as they are.
     const QString updated = ForHistoryBox(FormatHistory(entries_));
-    const qsizetype shorter = std::min(text_.size(), updated.size());
-    qsizetype prefix = 0;
-    while (prefix < shorter && text_[prefix] == updated[prefix]) ++prefix;
-    if (prefix > 0 && text_[prefix - 1].isHighSurrogate()) --prefix;  // never half a character
-    qsizetype suffix = 0;
-    while (suffix < shorter - prefix &&
-           text_[text_.size() - 1 - suffix] == updated[updated.size() - 1 - suffix])
-        ++suffix;
-    if (suffix > 0 && text_[text_.size() - suffix].isLowSurrogate()) --suffix;
+    const auto [prefix, suffix] = ChangedStretch(text_, updated);
     QTextCursor cursor(box_->document());
     cursor.setPosition(int(prefix));
     cursor.setPosition(int(text_.size() - suffix), QTextCursor::KeepAnchor);
