@@ -211,6 +211,9 @@ void TstFirstHour::calendarInJapanese() {
     f.AddMemo(0, 12345, "2030-09-03", "memo");
     f.Open();
     auto* picker = Ctl<QDateEdit>(*f.window, "dtpCreData", 0);
+    // The click on the picker's arrow that opens the calendar.
+    QTest::mouseClick(picker, Qt::LeftButton, {},
+                      QPoint(picker->width() - 8, picker->height() / 2));
     QCalendarWidget* calendar = picker->calendarWidget();
     calendar->setCurrentPage(2030, 9);
     auto* year = calendar->findChild<QToolButton*>("qt_calendar_yearbutton");

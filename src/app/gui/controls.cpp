@@ -48,6 +48,21 @@ QPushButton* CommandButton(QWidget* parent, int index, const QString& caption, Q
 
 namespace {
 
+// The calendar's header as a Japanese reader expects it: "2030年" before "9月".
+void JapaneseHeader(QCalendarWidget* calendar) {
+    auto* month = calendar->findChild<QToolButton*>(QStringLiteral("qt_calendar_monthbutton"));
+    auto* year = calendar->findChild<QToolButton*>(QStringLiteral("qt_calendar_yearbutton"));
+    auto* bar = calendar->findChild<QWidget*>(QStringLiteral("qt_calendar_navigationbar"));
+    auto* layout = bar ? qobject_cast<QBoxLayout*>(bar->layout()) : nullptr;
+    if (!month || !year || !layout) return;
+    layout->removeWidget(year);
+    layout->insertWidget(layout->indexOf(month), year);
+    auto suffix = [year](int y) { year->setText(QString::number(y) + u'年'); };
+    suffix(calendar->yearShown());
+    QObject::connect(calendar, &QCalendarWidget::currentPageChanged, year,
+                     [suffix](int y, int) { suffix(y); });
+}
+
 // A typed date gives that date: "/" moves to the next part (selected, so
 // the digits replace it) unless a part was just filled and left by itself,
 // and a part left half-typed ("2025/1/1") is read when the box is left.
@@ -66,7 +81,11 @@ class DateTyping : public QObject {
             case QEvent::FocusOut:
                 ReadTyped();
                 break;
+            case QEvent::MouseButtonPress:
+                PrepareCalendar();
+                break;
             case QEvent::KeyPress:
+                PrepareCalendar();
                 return KeyPress(static_cast<QKeyEvent*>(event));
             default:
                 break;
@@ -75,6 +94,14 @@ class DateTyping : public QObject {
     }
 
   private:
+    // The calendar is made when it is first needed (a press that may open
+    // it), not with every picker at start-up.
+    void PrepareCalendar() {
+        if (calendarReady_) return;
+        calendarReady_ = true;
+        JapaneseHeader(edit_->calendarWidget());
+    }
+
     void Reset() {
         section_ = -1;
         typed_ = 0;
@@ -115,24 +142,10 @@ class DateTyping : public QObject {
     }
 
     QDateEdit* edit_;
+    bool calendarReady_ = false;
     int section_ = -1;
     int typed_ = 0;
 };
-
-// The calendar's header as a Japanese reader expects it: "2030年" before "9月".
-void JapaneseHeader(QCalendarWidget* calendar) {
-    auto* month = calendar->findChild<QToolButton*>(QStringLiteral("qt_calendar_monthbutton"));
-    auto* year = calendar->findChild<QToolButton*>(QStringLiteral("qt_calendar_yearbutton"));
-    auto* bar = calendar->findChild<QWidget*>(QStringLiteral("qt_calendar_navigationbar"));
-    auto* layout = bar ? qobject_cast<QBoxLayout*>(bar->layout()) : nullptr;
-    if (!month || !year || !layout) return;
-    layout->removeWidget(year);
-    layout->insertWidget(layout->indexOf(month), year);
-    auto suffix = [year](int y) { year->setText(QString::number(y) + u'年'); };
-    suffix(calendar->yearShown());
-    QObject::connect(calendar, &QCalendarWidget::currentPageChanged, year,
-                     [suffix](int y, int) { suffix(y); });
-}
 
 }  // namespace
 
@@ -146,7 +159,6 @@ QDateEdit* DatePicker(QWidget* parent, const QString& name, int index,
     d->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
     d->resize(std::max(d->width(), d->sizeHint().width()), d->height());
     new DateTyping(d);
-    JapaneseHeader(d->calendarWidget());
     return d;
 }
 
