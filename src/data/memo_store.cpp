@@ -121,15 +121,21 @@ std::vector<DateListRow> ReadDateList(AppContext& ctx, int formCode, BaseChartNo
     });
 }
 
-std::vector<HistoryEntry> ReadHistory(AppContext& ctx, int formCode, BaseChartNo karteNo,
-                                      HistoryOrder order, const QDate& from, const QDate& to) {
+namespace {
+
+// The history's rows of a patient's category, each handed to `row` as
+// (date, key, slot text) in the order asked; the key only when asked for
+// (0 otherwise: the history text does without the extra column).
+template <typename Row>
+void ForEachHistoryRow(AppContext& ctx, int formCode, BaseChartNo karteNo, HistoryOrder order,
+                       const QDate& from, const QDate& to, bool withKey, Row&& row) {
     WaitCursorGuard wait(ctx.waitCursor);
-    return WithSystemDb(ctx, [&](DbConnection& cn) {
+    WithSystemDb(ctx, [&](DbConnection& cn) {
         if (formCode < 0 || formCode >= kCategoryCount) throw AppError(err::InvalidProcedureCall);
-        QString sql =
-            QStringLiteral("Select CreDate, ") + tables::TextColumn(formCode) +
-            QStringLiteral(
-                " AS INFO, MainKey From tblDatCommon Where (FormCode = ?) And (KarteNo = ?)");
+        QString sql = QStringLiteral("Select CreDate, ") + tables::TextColumn(formCode) +
+                      QStringLiteral(
+                          " AS INFO, MainKey From tblDatCommon Where (FormCode = ?) "
+                          "And (KarteNo = ?)");
         QVariantList values{formCode, karteNo.value};
         if (from.isValid() && to.isValid()) {
             sql += QStringLiteral(" And (CreDate Between ? And ?)");
@@ -138,16 +144,34 @@ std::vector<HistoryEntry> ReadHistory(AppContext& ctx, int formCode, BaseChartNo
         sql += QStringLiteral(" Order By ") + (order == HistoryOrder::NewestFirst
                                                    ? tables::MemoOrderNewestFirst()
                                                    : tables::MemoOrderOldestFirst());
-        std::vector<HistoryEntry> entries;
         QSqlQuery q = RunQuery(cn, sql, values);
         const QString date = QStringLiteral("CreDate"), key = QStringLiteral("MainKey");
         while (q.next()) {
             // A NULL slot is an empty text; toString() of a null value is empty.
-            entries.push_back(
-                {DateValue(q.value(0), date), IntValue(q.value(2), key), q.value(1).toString()});
+            row(DateValue(q.value(0), date), withKey ? IntValue(q.value(2), key) : 0,
+                q.value(1).toString());
         }
-        return entries;
     });
+}
+
+void AppendHistory(QString& text, const QDate& date, const QString& memo) {
+    text.append(u'●')
+        .append(DateWithWeekday(date))
+        .append(u"\r\n")
+        .append(memo)
+        .append(u"\r\n\r\n");
+}
+
+}  // namespace
+
+std::vector<HistoryEntry> ReadHistory(AppContext& ctx, int formCode, BaseChartNo karteNo,
+                                      HistoryOrder order, const QDate& from, const QDate& to) {
+    std::vector<HistoryEntry> entries;
+    ForEachHistoryRow(ctx, formCode, karteNo, order, from, to, true,
+                      [&](const QDate& d, qint32 key, QString memo) {
+                          entries.push_back({d, key, std::move(memo)});
+                      });
+    return entries;
 }
 
 QString FormatHistory(const std::vector<HistoryEntry>& entries) {
@@ -168,7 +192,11 @@ bool NewerInHistory(const HistoryEntry& a, const HistoryEntry& b) {
 
 QString HistoryText(AppContext& ctx, int formCode, BaseChartNo karteNo, HistoryOrder order,
                     const QDate& from, const QDate& to) {
-    return FormatHistory(ReadHistory(ctx, formCode, karteNo, order, from, to));
+    QString text;
+    ForEachHistoryRow(
+        ctx, formCode, karteNo, order, from, to, false,
+        [&](const QDate& d, qint32, const QString& memo) { AppendHistory(text, d, memo); });
+    return text;
 }
 
 }  // namespace ondrel
