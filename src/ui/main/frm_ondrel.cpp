@@ -417,6 +417,8 @@ void FrmOndrel::closeEvent(QCloseEvent* event) {
                    chkPrintFlg->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     SaveWindowPlacement(ctx_, *this);
     timTimer->stop();
+    // A closed window follows the link bar no more.
+    if (linkWatcher_) linkWatcher_->disconnect(this);
     event->accept();
 }
 
