@@ -135,7 +135,12 @@ void TstRoad::clinicDay() {
     prompter.Answer({true});
     Ctl<QPushButton>(*w, "cmdProcess", 5)->click();
     QVERIFY(QFile::exists(out));
-    Office reader(office);
+    // The reader has an office of its own: two clients in one office is what
+    // the program avoids, and a retried report replaces the office it uses.
+    OfficeConfig readerConfig = office;
+    readerConfig.pipeName += QStringLiteral("-reader");
+    readerConfig.profileDir += QStringLiteral("-reader");
+    Office reader(readerConfig);
     reader.Connect();
     {
         auto doc = reader.LoadForReading(out);
