@@ -5,6 +5,7 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
+#include <numeric>
 
 #include "memo_text.h"
 
@@ -23,6 +24,15 @@ qsizetype SliceEnd(const QString& text, qsizetype from) {
     if (from >= text.size()) return text.size();
     const qsizetype brk = text.indexOf(u'\n', from);
     return brk < 0 ? text.size() : brk + 1;
+}
+
+// One memo's stretch of the box's text. Joined, the stretches are exactly
+// ForHistoryBox of the whole history: every memo ends with a line separator,
+// which becomes the block break before the next memo's ●.
+QString Piece(const HistoryEntry& e, bool last) {
+    QString piece = ForHistoryBox(FormatHistory({e}));
+    if (!last) piece.back() = u'\n';
+    return piece;
 }
 
 }  // namespace
@@ -46,20 +56,17 @@ void HistoryPanel::Show(std::vector<HistoryEntry> entries) {
     ++generation_;
     entries_ = std::move(entries);
     // Only the first screenful is formatted now; the whole text when needed.
-    size_t first = 0;
-    qsizetype length = 0;
-    while (first < entries_.size() && length < kFirstScreen)
-        length += entries_[first++].text.size() + 20;
-    const bool all = first == entries_.size();
-    const QString head = ForHistoryBox(
-        FormatHistory(std::vector<HistoryEntry>(entries_.begin(), entries_.begin() + first)));
     text_.clear();
-    textComplete_ = all;
-    if (all) text_ = head;
-    // Cut where a block of the whole text ends: the head's last memo is whole.
-    shown_ = all ? head.size() : qsizetype(head.lastIndexOf(u'●'));
-    if (shown_ < 0) shown_ = 0;
-    box_->setPlainText(head.left(shown_));
+    lengths_.clear();
+    while (lengths_.size() < entries_.size() && text_.size() < kFirstScreen) {
+        const size_t i = lengths_.size();
+        const QString piece = Piece(entries_[i], i + 1 == entries_.size());
+        text_ += piece;
+        lengths_.push_back(piece.size());
+    }
+    const bool all = lengths_.size() == entries_.size();
+    shown_ = text_.size();
+    box_->setPlainText(text_);
     if (!all) {
         QTimer::singleShot(kAfterPaintMs, this, [this, g = generation_] {
             if (g == generation_) AddMore();
@@ -68,9 +75,11 @@ void HistoryPanel::Show(std::vector<HistoryEntry> entries) {
 }
 
 const QString& HistoryPanel::WholeText() {
-    if (!textComplete_) {
-        text_ = ForHistoryBox(FormatHistory(entries_));
-        textComplete_ = true;
+    while (lengths_.size() < entries_.size()) {
+        const size_t i = lengths_.size();
+        const QString piece = Piece(entries_[i], i + 1 == entries_.size());
+        text_ += piece;
+        lengths_.push_back(piece.size());
     }
     return text_;
 }
@@ -101,21 +110,39 @@ void HistoryPanel::Finish() {
 
 void HistoryPanel::Update(qint32 mainKey, const QDate& date, const QString& text) {
     Finish();
-    auto it = std::find_if(entries_.begin(), entries_.end(),
-                           [&](const HistoryEntry& e) { return e.mainKey == mainKey; });
-    if (it != entries_.end()) entries_.erase(it);
+    const QString before = text_;
+    auto startOf = [this](size_t i) {
+        return std::accumulate(lengths_.begin(), lengths_.begin() + qsizetype(i), qsizetype(0));
+    };
+    // Out with the memo's old stretch, in with the new one at its place; only
+    // the neighbour's last character changes when the memo was or becomes last.
+    const auto it = std::find_if(entries_.begin(), entries_.end(),
+                                 [&](const HistoryEntry& e) { return e.mainKey == mainKey; });
+    if (it != entries_.end()) {
+        const size_t o = size_t(it - entries_.begin());
+        text_.remove(startOf(o), lengths_[o]);
+        entries_.erase(it);
+        lengths_.erase(lengths_.begin() + qsizetype(o));
+        if (o == entries_.size() && o > 0) text_.back() = QChar::LineSeparator;
+    }
     const HistoryEntry entry{date, mainKey, text};
-    entries_.insert(std::lower_bound(entries_.begin(), entries_.end(), entry, NewerInHistory),
-                    entry);
-    // Only the stretch that differs is replaced: the rest of the document,
+    const size_t k =
+        size_t(std::lower_bound(entries_.begin(), entries_.end(), entry, NewerInHistory) -
+               entries_.begin());
+    const bool last = k == entries_.size();
+    if (last && k > 0) text_.back() = u'\n';
+    const QString piece = Piece(entry, last);
+    text_.insert(startOf(k), piece);
+    entries_.insert(entries_.begin() + qsizetype(k), entry);
+    lengths_.insert(lengths_.begin() + qsizetype(k), piece.size());
+    // Only the stretch that differs is replaced in the document: the rest,
     // and its layout, stay as they are.
-    const QString updated = ForHistoryBox(FormatHistory(entries_));
-    const auto [prefix, suffix] = ChangedStretch(text_, updated);
+    const QString& updated = text_;
+    const auto [prefix, suffix] = ChangedStretch(before, updated);
     QTextCursor cursor(box_->document());
     cursor.setPosition(int(prefix));
-    cursor.setPosition(int(text_.size() - suffix), QTextCursor::KeepAnchor);
+    cursor.setPosition(int(before.size() - suffix), QTextCursor::KeepAnchor);
     cursor.insertText(updated.mid(prefix, updated.size() - prefix - suffix));
-    text_ = updated;
     shown_ = text_.size();
 }
 

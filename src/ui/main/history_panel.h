@@ -36,10 +36,10 @@ class HistoryPanel : public QObject {
 
     QPlainTextEdit* box_;
     std::vector<HistoryEntry> entries_;
-    QString text_;  // the whole text in the box's form, once textComplete_
-    bool textComplete_ = true;
-    qsizetype shown_ = 0;  // how much of it the box holds
-    int generation_ = 0;   // a newer Show stops the older one's filling
+    QString text_;  // the box's text: the stretches of the first lengths_.size() memos
+    std::vector<qsizetype> lengths_;  // each memo's stretch
+    qsizetype shown_ = 0;             // how much of it the box holds
+    int generation_ = 0;              // a newer Show stops the older one's filling
 };
 
 // The history text as the box shows it: one text block per memo, its inner
