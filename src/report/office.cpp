@@ -476,17 +476,23 @@ void OfficeDocument::SetCellText(int row, int column, const QString& text) {
     });
 }
 
-void OfficeDocument::StoreAs(const QString& path) {
-    // A refused write arrives as an I/O error of the office.
+// Writes the document through one of the office's filters, over any file at
+// the path; a refused write arrives as an I/O error of the office.
+void OfficeDocument::Store(const QString& path, const char* filter, bool becomesLocation) {
     Uno(err::PermissionDenied, [&] {
         Reference<css::frame::XStorable> store(impl_->component, UNO_QUERY_THROW);
         css::uno::Sequence<css::beans::PropertyValue> props(2);
         auto* p = props.getArray();
-        p[0] = Prop("FilterName", css::uno::Any(OUString("MS Excel 97")));
+        p[0] = Prop("FilterName", css::uno::Any(OUString::createFromAscii(filter)));
         p[1] = Prop("Overwrite", css::uno::Any(true));
-        store->storeAsURL(FileUrl(path), props);
+        if (becomesLocation)
+            store->storeAsURL(FileUrl(path), props);
+        else
+            store->storeToURL(FileUrl(path), props);
     });
 }
+
+void OfficeDocument::StoreAs(const QString& path) { Store(path, "MS Excel 97", true); }
 
 int OfficeDocument::ExtendMergedRows(int row, int column, int rows) {
     return Uno(kAutomation, [&] {
@@ -517,16 +523,7 @@ int OfficeDocument::ExtendMergedRows(int row, int column, int rows) {
     });
 }
 
-void OfficeDocument::ExportPdf(const QString& path) {
-    Uno(err::PermissionDenied, [&] {
-        Reference<css::frame::XStorable> store(impl_->component, UNO_QUERY_THROW);
-        css::uno::Sequence<css::beans::PropertyValue> props(2);
-        auto* p = props.getArray();
-        p[0] = Prop("FilterName", css::uno::Any(OUString("calc_pdf_Export")));
-        p[1] = Prop("Overwrite", css::uno::Any(true));
-        store->storeToURL(FileUrl(path), props);
-    });
-}
+void OfficeDocument::ExportPdf(const QString& path) { Store(path, "calc_pdf_Export", false); }
 
 std::pair<int, int> OfficeDocument::RepeatedRows() {
     return Uno(kAutomation, [&]() -> std::pair<int, int> {

@@ -115,6 +115,8 @@ class OfficeDocument {
     void Close();
 
   private:
+    void Store(const QString& path, const char* filter, bool becomesLocation);
+
     std::unique_ptr<Impl> impl_;
 };
 
