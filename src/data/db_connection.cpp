@@ -11,6 +11,7 @@
 #include "app_context.h"
 #include "app_error.h"
 #include "japanese_date.h"
+#include "system_db.h"
 
 namespace ondrel {
 
@@ -64,6 +65,7 @@ void DbConnection::Release() noexcept {
     }
     QSqlDatabase::removeDatabase(name_);
     name_.clear();
+    openedAt_.clear();
     inTransaction_ = false;
 }
 
@@ -111,6 +113,7 @@ bool OpenDbConnectionAt(const QString& file, DbConnection& cn, bool allowEmptyFi
         return q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
     }();
     if (!isDatabase) db.close();
+    if (isDatabase) cn.openedAt_ = file;
     return isDatabase;
 }
 
@@ -173,5 +176,30 @@ QVariant SqlDate(const QString& shortDate) {
     if (!d.isValid()) throw AppError(err::TypeMismatch, QStringLiteral("not a date: ") + shortDate);
     return d;
 }
+
+CommandConnection::CommandConnection(AppContext& ctx)
+    : ctx_(ctx), outermost_(ctx.commandConnection == nullptr) {
+    if (outermost_) ctx_.commandConnection = &cn_;
+}
+
+CommandConnection::~CommandConnection() {
+    if (outermost_) ctx_.commandConnection = nullptr;
+}
+
+namespace detail {
+
+bool ConnectionFor(AppContext& ctx, DbConnection& own, DbConnection*& use) {
+    auto* shared = static_cast<DbConnection*>(ctx.commandConnection);
+    // A command that changed SystemDB (the settings) reaches the new file.
+    if (shared && shared->IsOpen() && shared->OpenedAt() == ctx.settings.SystemDB) {
+        use = shared;
+        return true;
+    }
+    DbConnection& cn = shared ? *shared : own;
+    use = &cn;
+    return OpenDbConnection(ctx, cn);
+}
+
+}  // namespace detail
 
 }  // namespace ondrel

@@ -22,6 +22,8 @@ class DbConnection final : public ReleasableConnection {
 
     bool HoldsConnection() const { return !name_.isEmpty(); }
     bool IsOpen() const;
+    // The database file this connection was opened on.
+    const QString& OpenedAt() const { return openedAt_; }
     QSqlDatabase Database() const;
     void RollbackAndClose() noexcept override;
 
@@ -33,6 +35,7 @@ class DbConnection final : public ReleasableConnection {
     void Release() noexcept;
 
     QString name_;
+    QString openedAt_;
     bool inTransaction_ = false;
 };
 

@@ -114,11 +114,21 @@ std::vector<DateListRow> ReadDateList(AppContext& ctx, int formCode, BaseChartNo
                                {formCode, karteNo.value});
         const QString date = QStringLiteral("CreDate"), key = QStringLiteral("MainKey");
         while (q.next()) {
-            const QDate d = DateValue(q.value(0), date);
-            rows.push_back({DateWithWeekday(d), ShortDate(d), IntValue(q.value(1), key)});
+            rows.push_back(DateListRowOf(DateValue(q.value(0), date), IntValue(q.value(1), key)));
         }
         return rows;
     });
+}
+
+DateListRow DateListRowOf(const QDate& date, qint32 mainKey) {
+    return {DateWithWeekday(date), ShortDate(date), mainKey};
+}
+
+std::vector<DateListRow> DateListOf(const std::vector<HistoryEntry>& entries) {
+    std::vector<DateListRow> rows;
+    rows.reserve(entries.size());
+    for (const HistoryEntry& e : entries) rows.push_back(DateListRowOf(e.date, e.mainKey));
+    return rows;
 }
 
 namespace {

@@ -34,6 +34,7 @@ struct DateListRow {
 
 // The date list of a patient's category, newest first (equal dates: later key first).
 std::vector<DateListRow> ReadDateList(AppContext& ctx, int formCode, BaseChartNo karteNo);
+DateListRow DateListRowOf(const QDate& date, qint32 mainKey);
 
 enum class HistoryOrder { NewestFirst, OldestFirst };
 
@@ -51,6 +52,8 @@ std::vector<HistoryEntry> ReadHistory(AppContext& ctx, int formCode, BaseChartNo
                                       const QDate& to = {});
 // "●date CR LF text CR LF CR LF" for each entry, in the entries' order.
 QString FormatHistory(const std::vector<HistoryEntry>& entries);
+// The date list of the same memos, in their order.
+std::vector<DateListRow> DateListOf(const std::vector<HistoryEntry>& entries);
 // Where an entry goes in a newest-first history: later date first, equal
 // dates the later key first (the order the database gives).
 bool NewerInHistory(const HistoryEntry& a, const HistoryEntry& b);

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "clock.h"
+#include "error_report.h"
 #include "program_end.h"
 #include "prompter.h"
 #include "records.h"
@@ -24,6 +25,10 @@ struct AppContext {
     const Clock& clock;
     WaitCursor& waitCursor;
     ProgramEnd& end;
+
+    // While a command runs, the connection its data procedures share (set by
+    // the data layer's CommandConnection); null between commands.
+    ReleasableConnection* commandConnection = nullptr;
 };
 
 QString SettingsFilePath(const AppContext& ctx);

@@ -30,6 +30,7 @@
 #include "ini_file.h"
 #include "main_layout.h"
 #include "patient_lookup.h"
+#include "system_db.h"
 #include "trap.h"
 #include "twips.h"
 #include "window_placement.h"
@@ -68,6 +69,7 @@ bool FrmOndrel::Trap(const std::function<void()>& body) {
         WithTrap(ctx_, nullptr, body);
         return true;
     }
+    CommandConnection shared(ctx_);
     return WithCommandTrap(ctx_, nullptr, body);
 }
 
@@ -385,9 +387,7 @@ void FrmOndrel::tabMain_Click(int c) {
         return;
     }
     SetPageShown(c, false);
-    Rtn_DateListDisp(c);
-    Rtn_DataDispTab(DispMode::L, c);
-    Rtn_PastDisp(c);
+    Rtn_PageDisp(c);
     txtBeforeTab = c;
 }
 
@@ -481,9 +481,7 @@ void FrmOndrel::Rtn_DataDispMain() {
                                lblInfo[i]->height());
         const int c = CurrentTab();
         try {
-            Rtn_DateListDisp(c);
-            Rtn_DataDispTab(DispMode::L, c);
-            Rtn_PastDisp(c);
+            Rtn_PageDisp(c);
         } catch (const DatabaseBusy&) {
             // A page that could not be read must not show the previous
             // patient's memos under this header.

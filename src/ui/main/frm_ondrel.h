@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "memo_text.h"
 #include "records.h"
@@ -26,6 +27,7 @@ namespace ondrel {
 
 struct AppContext;
 class DateListGrid;
+struct DateListRow;
 class ChartNoValidator;
 class HistoryPanel;
 
@@ -75,6 +77,9 @@ class FrmOndrel : public QWidget {
     void Rtn_DataDispTab(DispMode mode, int c);
     void Rtn_DateListDisp(int c);
     void Rtn_PastDisp(int c);
+    // The date list, the latest memo and the history of a page, from one
+    // read of its memos.
+    void Rtn_PageDisp(int c);
     // False when the memo could not be written (the database is in use): the
     // text stays on screen and nothing that depends on the save goes on.
     bool Rtn_DataSave(bool ask);
@@ -152,6 +157,7 @@ class FrmOndrel : public QWidget {
     void ShowPatientState(bool shown);
     void SetMemoButtons(bool memoShown);
     void SetPageShown(int c, bool shown);
+    void FillDateList(int c, std::vector<DateListRow> rows);
     // The steps of Rtn_DataDispTab.
     bool AskToDiscard(int c);
     std::optional<CommonRecord> ReadAtRow(int c);

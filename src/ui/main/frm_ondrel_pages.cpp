@@ -119,26 +119,40 @@ void FrmOndrel::ShowMemo(int c, const std::optional<CommonRecord>& memo) {
 
 void FrmOndrel::Rtn_DateListDisp(int c) {
     Trap([&] {
-        DateListGrid* grid = grdDateList[c];
         std::vector<DateListRow> rows;
         if (lblInfo0_) rows = ReadDateList(ctx_, c, *lblInfo0_);
-        grid->setUpdatesEnabled(false);
-        {
-            FlagScope skip(SkipEventFlg);
-            const bool any = !rows.empty();
-            grid->Model().Reset(std::move(rows));
-            if (any) {
-                grid->scrollToTop();
-                grid->SetCurrentRow(0);
-                txtRow[c] = 1;
-            } else {
-                SetPageShown(c, false);
-                txtRow[c] = 0;
-            }
-        }
-        grid->setFocus();
-        grid->setUpdatesEnabled(true);
+        FillDateList(c, std::move(rows));
     });
+}
+
+void FrmOndrel::Rtn_PageDisp(int c) {
+    Trap([&] {
+        std::vector<HistoryEntry> entries;
+        if (lblInfo0_) entries = ReadHistory(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst);
+        FillDateList(c, DateListOf(entries));
+        Rtn_DataDispTab(DispMode::L, c);
+        past_[c]->Show(std::move(entries));
+    });
+}
+
+void FrmOndrel::FillDateList(int c, std::vector<DateListRow> rows) {
+    DateListGrid* grid = grdDateList[c];
+    grid->setUpdatesEnabled(false);
+    {
+        FlagScope skip(SkipEventFlg);
+        const bool any = !rows.empty();
+        grid->Model().Reset(std::move(rows));
+        if (any) {
+            grid->scrollToTop();
+            grid->SetCurrentRow(0);
+            txtRow[c] = 1;
+        } else {
+            SetPageShown(c, false);
+            txtRow[c] = 0;
+        }
+    }
+    grid->setFocus();
+    grid->setUpdatesEnabled(true);
 }
 
 void FrmOndrel::grdDateList_RowChange(int c, int row, int previousRow) {
@@ -247,9 +261,7 @@ void FrmOndrel::Rtn_DataDelete() {
         const int c = CurrentTab();
         if (!txtMainkey[c]) return;
         DeleteCommon(ctx_, *txtMainkey[c]);
-        Rtn_DateListDisp(c);
-        Rtn_DataDispTab(DispMode::L, c);
-        Rtn_PastDisp(c);
+        Rtn_PageDisp(c);
     });
 }
 
