@@ -1,6 +1,7 @@
 #include "history_panel.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QTimer>
@@ -13,8 +14,8 @@ namespace ondrel {
 
 namespace {
 
-// About a screenful and a half of the box; the rest follows in slices,
-// the first after the screen has been painted.
+// At most this much of the text goes in before the first paint; the rest
+// follows in slices, the first after the screen has been painted.
 constexpr qsizetype kFirstScreen = 4000;
 constexpr qsizetype kSlice = 60000;
 constexpr int kAfterPaintMs = 30;
@@ -33,6 +34,21 @@ QString Piece(const HistoryEntry& e, bool last) {
     QString piece = ForHistoryBox(FormatHistory({e}));
     if (!last) piece.back() = u'\n';
     return piece;
+}
+
+// Lines the piece takes at most, wrapped at `perLine` characters (full-width
+// ones: half-width text takes fewer lines).
+qsizetype LinesAtMost(const QString& piece, qsizetype perLine) {
+    qsizetype lines = 0, run = 0;
+    for (const QChar ch : piece) {
+        if (ch == QChar::LineSeparator || ch == u'\n') {
+            lines += 1 + run / perLine;
+            run = 0;
+        } else {
+            ++run;
+        }
+    }
+    return lines + (run > 0 ? 1 + run / perLine : 0);
 }
 
 }  // namespace
@@ -55,14 +71,21 @@ bool HistoryPanel::eventFilter(QObject* watched, QEvent* event) {
 void HistoryPanel::Show(std::vector<HistoryEntry> entries) {
     ++generation_;
     entries_ = std::move(entries);
-    // Only the first screenful is formatted now; the whole text when needed.
+    // Only the first screenful is formatted now (twice the lines the box
+    // shows, counting full-width wrapping); the whole text when needed.
     text_.clear();
     lengths_.clear();
-    while (lengths_.size() < entries_.size() && text_.size() < kFirstScreen) {
+    const QFontMetrics fm(box_->font());
+    const qsizetype screenLines = 2 * (box_->height() / fm.lineSpacing() + 1);
+    const qsizetype perLine = std::max(1, box_->width() / std::max(1, fm.horizontalAdvance(u'あ')));
+    qsizetype lines = 0;
+    while (lengths_.size() < entries_.size() && text_.size() < kFirstScreen &&
+           lines < screenLines) {
         const size_t i = lengths_.size();
         const QString piece = Piece(entries_[i], i + 1 == entries_.size());
         text_ += piece;
         lengths_.push_back(piece.size());
+        lines += LinesAtMost(piece, perLine);
     }
     const bool all = lengths_.size() == entries_.size();
     shown_ = text_.size();
