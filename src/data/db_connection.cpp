@@ -1,8 +1,13 @@
 #include "db_connection.h"
 
+#include <libpq-fe.h>
+
 #include <QDate>
 #include <QFileInfo>
+#include <QSet>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlRecord>
 #include <QUrl>
 #include <QUuid>
@@ -11,6 +16,7 @@
 #include "app_context.h"
 #include "app_error.h"
 #include "japanese_date.h"
+#include "server_uri.h"
 #include "system_db.h"
 
 namespace ondrel {
@@ -22,16 +28,61 @@ constexpr int kBusyTimeoutMs = 5000;
 constexpr int kSqliteBusy = 5;
 constexpr int kSqliteLocked = 6;
 
-bool IsBusy(const QSqlError& error) {
+// A server's lock waits end as a file's do: after the busy timeout, as a
+// busy database. A statement never holds the window for long.
+const char kServerSessionOptions[] = "options='-c lock_timeout=5000 -c statement_timeout=30000'";
+
+// PostgreSQL text cannot hold U+0000: it is stored as kEscape followed by '0',
+// and kEscape itself doubled, so every text comes back exactly as it went in.
+constexpr char16_t kEscape = u'\uE000';
+
+QString ToServerText(const QString& s) {
+    if (!s.contains(QChar(u'\0')) && !s.contains(QChar(kEscape))) return s;
+    QString out;
+    out.reserve(s.size() + 8);
+    for (const QChar ch : s) {
+        if (ch == u'\0') {
+            out.append(QChar(kEscape)).append(u'0');
+        } else if (ch == kEscape) {
+            out.append(QChar(kEscape)).append(QChar(kEscape));
+        } else {
+            out.append(ch);
+        }
+    }
+    return out;
+}
+
+QString FromServerText(const QString& s) {
+    if (!s.contains(QChar(kEscape))) return s;
+    QString out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] == kEscape && i + 1 < s.size()) {
+            ++i;
+            out.append(s[i] == u'0' ? QChar(u'\0') : s[i]);
+        } else {
+            out.append(s[i]);
+        }
+    }
+    return out;
+}
+
+bool IsBusy(const QSqlError& error, Engine engine) {
+    if (engine == Engine::Postgres) {
+        // lock_not_available, deadlock_detected, serialization_failure
+        const QString state = error.nativeErrorCode();
+        return state == u"55P03" || state == u"40P01" || state == u"40001";
+    }
     bool ok = false;
     const int primary = error.nativeErrorCode().toInt(&ok) & 0xff;
     return ok && (primary == kSqliteBusy || primary == kSqliteLocked);
 }
 
-[[noreturn]] void ThrowDbError(const QSqlError& error) {
-    if (IsBusy(error)) throw DatabaseBusy(error.text());
+[[noreturn]] void ThrowDbError(const QSqlError& error, Engine engine) {
+    if (IsBusy(error, engine)) throw DatabaseBusy(error.text());
     bool ok = false;
     int code = error.nativeErrorCode().toInt(&ok);
+    if (engine == Engine::Postgres) ok = false;  // SQLSTATE: not a result code
     throw AppError(ok ? DatabaseErrorNumber(code) : err::DatabaseBase + 1, error.text());
 }
 
@@ -39,14 +90,124 @@ void RequireOpen(const DbConnection& cn) {
     if (!cn.IsOpen()) throw AppError(err::DatabaseNotOpen, QStringLiteral("connection not open"));
 }
 
-QSqlQuery Prepared(DbConnection& cn, const QString& sql, const QVariantList& values) {
-    RequireOpen(cn);
-    QSqlQuery q(cn.Database());
-    q.setForwardOnly(true);
-    if (!q.prepare(sql)) ThrowDbError(q.lastError());
-    for (const QVariant& v : values) q.addBindValue(v);
-    if (!q.exec()) ThrowDbError(q.lastError());
-    return q;
+// Whether the server is gone from under this connection (a restart, a
+// network fault): libpq marks the connection bad after the failed call.
+bool ServerLost(const QSqlDatabase& db) {
+    if (!db.isOpen()) return true;
+    const QVariant handle = db.driver()->handle();
+    if (qstrcmp(handle.typeName(), "PGconn*") != 0) return false;
+    PGconn* conn = *static_cast<PGconn* const*>(handle.constData());
+    return conn == nullptr || PQstatus(conn) == CONNECTION_BAD;
+}
+
+QString ServerShown(const QString& uri) {
+    const auto t = ParseServerUri(uri, nullptr);
+    return t ? t->shown : QString();
+}
+
+// The statement with each "?" outside quotes replaced by its value as the
+// driver writes a literal (escaped by libpq): one round trip, where a
+// prepared statement takes three.
+QString WithValues(const QSqlDriver* driver, const QString& sql, const QVariantList& values) {
+    QString out;
+    out.reserve(sql.size() + values.size() * 8);
+    qsizetype next = 0;
+    QChar quote;
+    for (const QChar ch : sql) {
+        if (!quote.isNull()) {
+            if (ch == quote) quote = QChar();
+            out.append(ch);
+        } else if (ch == u'\'' || ch == u'"') {
+            quote = ch;
+            out.append(ch);
+        } else if (ch == u'?') {
+            if (next >= values.size())
+                throw AppError(err::InvalidProcedureCall, QStringLiteral("too few values"));
+            QVariant v = values[next++];
+            if (v.typeId() == QMetaType::QString && !v.isNull()) v = ToServerText(v.toString());
+            QSqlField field(QString(), v.metaType());
+            field.setValue(v);
+            out.append(driver->formatValue(field));
+        } else {
+            out.append(ch);
+        }
+    }
+    if (next != values.size())
+        throw AppError(err::InvalidProcedureCall, QStringLiteral("too many values"));
+    return out;
+}
+
+// Older files lack the row version; it is added the first time this run
+// opens them (an added column with a default keeps every row as it was).
+void AddRowVersion(QSqlDatabase& db, const QString& file) {
+    static QSet<QString> checked;
+    if (checked.contains(file)) return;
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA table_info(tblDatCommon)"))) return;
+    bool any = false, has = false;
+    while (q.next()) {
+        any = true;
+        has = has || q.value(1).toString().compare(u"RowVersion", Qt::CaseInsensitive) == 0;
+    }
+    q.finish();
+    if (any && !has &&
+        !q.exec(QStringLiteral(
+            "ALTER TABLE tblDatCommon ADD COLUMN RowVersion INTEGER NOT NULL DEFAULT 0"))) {
+        ThrowDbError(q.lastError(), Engine::SQLite);
+    }
+    checked.insert(file);
+}
+
+bool OpenFile(const QString& file, QSqlDatabase& db, bool allowEmptyFile) {
+    // SQLite would take an empty file for an empty database and a missing one
+    // for a new database; neither is the clinic's system database.
+    const QFileInfo info(file);
+    if (!info.isFile() || (info.size() == 0 && !allowEmptyFile)) return false;
+    db.setDatabaseName(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded) +
+                       QStringLiteral("?mode=rw"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=") +
+                         QString::number(kBusyTimeoutMs));
+    if (!db.open()) return false;
+    // The first read of the header tells a database from any other file; a
+    // database locked by another program is in use, not missing.
+    const bool isDatabase = [&] {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA schema_version")) || !q.next()) {
+            if (IsBusy(q.lastError(), Engine::SQLite)) {
+                q = QSqlQuery();
+                db.close();
+                throw DatabaseBusy(QStringLiteral("locked at open"));
+            }
+            return false;
+        }
+        q.finish();
+        return q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    }();
+    if (!isDatabase) {
+        db.close();
+        return false;
+    }
+    AddRowVersion(db, info.absoluteFilePath());
+    return true;
+}
+
+bool OpenServer(const QString& uri, QSqlDatabase& db) {
+    QString why;
+    const auto t = ParseServerUri(uri, &why);
+    if (!t) return false;
+    db.setHostName(t->host);
+    if (t->port > 0) db.setPort(t->port);
+    db.setDatabaseName(t->database);
+    db.setUserName(t->user);
+    QString options = t->options;
+    if (!options.contains(QStringLiteral("options=")))
+        options += u';' + QString::fromLatin1(kServerSessionOptions);
+    db.setConnectOptions(options);
+    if (!db.open()) {
+        const QString reason = db.lastError().databaseText();
+        throw DatabaseBusy(reason, ServerUnreachableMessage(t->shown, reason));
+    }
+    return true;
 }
 
 }  // namespace
@@ -81,40 +242,19 @@ bool OpenDbConnection(const AppContext& ctx, DbConnection& cn) {
     return OpenDbConnectionAt(ctx.settings.SystemDB, cn);
 }
 
-bool OpenDbConnectionAt(const QString& file, DbConnection& cn, bool allowEmptyFile) {
+bool OpenDbConnectionAt(const QString& target, DbConnection& cn, bool allowEmptyFile) {
     cn.Release();
+    const bool server = IsServerUri(target);
+    const QString driver = server ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
     cn.name_ = QStringLiteral("ondrel-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), cn.name_);
+    QSqlDatabase db = QSqlDatabase::addDatabase(driver, cn.name_);
     if (!db.isValid())
-        throw AppError(err::CannotCreateObject, QStringLiteral("QSQLITE driver missing"));
-
-    // SQLite would take an empty file for an empty database and a missing one
-    // for a new database; neither is the clinic's system database.
-    const QFileInfo info(file);
-    if (!info.isFile() || (info.size() == 0 && !allowEmptyFile)) return false;
-    db.setDatabaseName(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded) +
-                       QStringLiteral("?mode=rw"));
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=") +
-                         QString::number(kBusyTimeoutMs));
-    if (!db.open()) return false;
-    // The first read of the header tells a database from any other file; a
-    // database locked by another program is in use, not missing.
-    const bool isDatabase = [&] {
-        QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("PRAGMA schema_version")) || !q.next()) {
-            if (IsBusy(q.lastError())) {
-                q = QSqlQuery();
-                db.close();
-                throw DatabaseBusy(QStringLiteral("locked at open"));
-            }
-            return false;
-        }
-        q.finish();
-        return q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
-    }();
-    if (!isDatabase) db.close();
-    if (isDatabase) cn.openedAt_ = file;
-    return isDatabase;
+        throw AppError(err::CannotCreateObject, driver + QStringLiteral(" driver missing"));
+    const bool open = server ? OpenServer(target, db) : OpenFile(target, db, allowEmptyFile);
+    if (!open) return false;
+    cn.engine_ = server ? Engine::Postgres : Engine::SQLite;
+    cn.openedAt_ = target;
+    return true;
 }
 
 void CloseDbConnection(DbConnection& cn) {
@@ -123,7 +263,8 @@ void CloseDbConnection(DbConnection& cn) {
 }
 
 void BeginTransaction(DbConnection& cn) {
-    RunChange(cn, QStringLiteral("BEGIN IMMEDIATE"));
+    RunChange(cn, cn.engine() == Engine::SQLite ? QStringLiteral("BEGIN IMMEDIATE")
+                                                : QStringLiteral("BEGIN"));
     cn.inTransaction_ = true;
 }
 
@@ -132,18 +273,60 @@ void CommitTransaction(DbConnection& cn) {
     cn.inTransaction_ = false;
 }
 
-QSqlQuery RunQuery(DbConnection& cn, const QString& sql, const QVariantList& values) {
-    return Prepared(cn, sql, values);
+QSqlQuery Execute(DbConnection& cn, const QString& sql, const QVariantList& values) {
+    RequireOpen(cn);
+    if (cn.engine_ == Engine::SQLite) {
+        QSqlQuery q(cn.Database());
+        q.setForwardOnly(true);
+        if (!q.prepare(sql)) ThrowDbError(q.lastError(), cn.engine_);
+        for (const QVariant& v : values) q.addBindValue(v);
+        if (!q.exec()) ThrowDbError(q.lastError(), cn.engine_);
+        return q;
+    }
+    const QString text = WithValues(cn.Database().driver(), sql, values);
+    for (int attempt = 0;; ++attempt) {
+        QSqlError error;
+        {
+            QSqlQuery q(cn.Database());
+            q.setForwardOnly(true);
+            if (q.exec(text)) return q;
+            error = q.lastError();
+        }
+        if (!ServerLost(cn.Database())) ThrowDbError(error, cn.engine_);
+        // A kept connection the server dropped (a restart, an idle cut) gets
+        // one new connection, unless a transaction was under way: that one
+        // is gone with its connection.
+        const QString target = cn.openedAt_;
+        const bool retry = attempt == 0 && !cn.inTransaction_;
+        cn.Release();
+        if (!retry || !OpenDbConnectionAt(target, cn)) {
+            throw DatabaseBusy(error.text(),
+                               ServerUnreachableMessage(ServerShown(target), error.databaseText()));
+        }
+    }
 }
 
-void RunChange(DbConnection& cn, const QString& sql, const QVariantList& values) {
-    Prepared(cn, sql, values);
+QSqlQuery RunQuery(DbConnection& cn, const QString& sql, const QVariantList& values) {
+    return Execute(cn, sql, values);
+}
+
+int RunChange(DbConnection& cn, const QString& sql, const QVariantList& values) {
+    return Execute(cn, sql, values).numRowsAffected();
+}
+
+QVariant ValueAt(const QSqlQuery& q, int column) {
+    QVariant v = q.value(column);
+    if (v.typeId() == QMetaType::QString && q.driver() &&
+        q.driver()->dbmsType() == QSqlDriver::PostgreSQL) {
+        v = FromServerText(v.toString());
+    }
+    return v;
 }
 
 QVariant Field(const QSqlQuery& q, const QString& name) {
     const int i = q.record().indexOf(name);
     if (i < 0) throw AppError(err::ItemNotFound, QStringLiteral("no column ") + name);
-    return q.value(i);
+    return ValueAt(q, i);
 }
 
 QString TableFieldList(DbConnection& cn, const QString& table) {
@@ -189,6 +372,16 @@ CommandConnection::~CommandConnection() {
 namespace detail {
 
 bool ConnectionFor(AppContext& ctx, DbConnection& own, DbConnection*& use) {
+    // A server connection is kept from one command to the next: opening one
+    // costs more than a patient switch (the connection is checked at use and
+    // opened again when the server has dropped it).
+    if (IsServerUri(ctx.settings.SystemDB)) {
+        if (!ctx.keptConnection) ctx.keptConnection = std::make_shared<DbConnection>();
+        auto* kept = static_cast<DbConnection*>(ctx.keptConnection.get());
+        use = kept;
+        if (kept->IsOpen() && kept->OpenedAt() == ctx.settings.SystemDB) return true;
+        return OpenDbConnection(ctx, *kept);
+    }
     auto* shared = static_cast<DbConnection*>(ctx.commandConnection);
     // A command that changed SystemDB (the settings) reaches the new file.
     if (shared && shared->IsOpen() && shared->OpenedAt() == ctx.settings.SystemDB) {

@@ -7,12 +7,14 @@
 #include <QVariantList>
 
 #include "error_report.h"
+#include "tables.h"
 
 namespace ondrel {
 
 struct AppContext;
 
-// One connection to the system database for the length of one operation.
+// One connection to the system database: a file (SQLite) or a server
+// (PostgreSQL). Every difference between the two stays inside this layer.
 class DbConnection final : public ReleasableConnection {
   public:
     DbConnection() = default;
@@ -22,13 +24,15 @@ class DbConnection final : public ReleasableConnection {
 
     bool HoldsConnection() const { return !name_.isEmpty(); }
     bool IsOpen() const;
-    // The database file this connection was opened on.
+    // The SystemDB value (file or URI) this connection was opened on.
     const QString& OpenedAt() const { return openedAt_; }
+    Engine engine() const { return engine_; }
     QSqlDatabase Database() const;
     void RollbackAndClose() noexcept override;
 
   private:
     friend bool OpenDbConnectionAt(const QString&, DbConnection&, bool);
+    friend QSqlQuery Execute(DbConnection&, const QString&, const QVariantList&);
     friend void CloseDbConnection(DbConnection&);
     friend void BeginTransaction(DbConnection&);
     friend void CommitTransaction(DbConnection&);
@@ -36,12 +40,15 @@ class DbConnection final : public ReleasableConnection {
 
     QString name_;
     QString openedAt_;
+    Engine engine_ = Engine::SQLite;
     bool inTransaction_ = false;
 };
 
-// Opens the file of AppSettings.SystemDB read-write, never creating it. False
-// when it is missing, a folder, unreadable or not a database; DatabaseBusy
-// when another program keeps it locked past the busy timeout.
+// Opens AppSettings.SystemDB read-write. A file is never created: false when
+// it is missing, a folder, unreadable or not a database; DatabaseBusy when
+// another program keeps it locked past the busy timeout. A server URI: false
+// when it is not one this program accepts; DatabaseBusy, with a message that
+// names the server and the reason, when the server does not answer.
 [[nodiscard]] bool OpenDbConnection(const AppContext& ctx, DbConnection& cn);
 // allowEmptyFile: only for the tool that lays a schema into a new file.
 [[nodiscard]] bool OpenDbConnectionAt(const QString& file, DbConnection& cn,
@@ -49,13 +56,18 @@ class DbConnection final : public ReleasableConnection {
 // Failures are ignored; the variable holds no connection afterwards.
 void CloseDbConnection(DbConnection& cn);
 
-// Writes begin with an immediate lock, so a second writer waits here, not at commit.
+// Writes begin with an immediate lock (SQLite), so a second writer waits
+// here, not at commit.
 void BeginTransaction(DbConnection& cn);
 void CommitTransaction(DbConnection& cn);
 
-// Statements with bound values; a failure throws AppError with the engine's code.
+// Statements with bound values ("?"); a failure throws AppError with the
+// engine's code, DatabaseBusy for a locked file or a lost server.
 QSqlQuery RunQuery(DbConnection& cn, const QString& sql, const QVariantList& values = {});
-void RunChange(DbConnection& cn, const QString& sql, const QVariantList& values = {});
+// The number of rows the change touched.
+int RunChange(DbConnection& cn, const QString& sql, const QVariantList& values = {});
+// A column's value by position, as the program stored it.
+QVariant ValueAt(const QSqlQuery& q, int column);
 // Reads a column by name; a missing column is a failure, as it was for the chart tables.
 QVariant Field(const QSqlQuery& q, const QString& name);
 

@@ -49,6 +49,7 @@ std::optional<CommonRecord> ReadCommon(AppContext& ctx, int formCode, BaseChartN
         if (!q.next()) return std::nullopt;
         CommonRecord read;
         read.MainKey = IntField(q, QStringLiteral("MainKey"));
+        read.RowVersion = IntField(q, QStringLiteral("RowVersion"));
         read.FormCode = IntField(q, QStringLiteral("FormCode"));
         read.KarteNo = BaseChartNo(IntField(q, QStringLiteral("KarteNo")));
         read.KarteNoBranch = FullChartNo(IntField(q, QStringLiteral("KarteNoBranch")));
@@ -70,36 +71,58 @@ qint32 InsertCommon(AppContext& ctx, const CommonRecord& r) {
         {
             QSqlQuery q = RunQuery(cn, tables::MemoInsert(), values);
             // The key the engine gave this very row, not the table's highest.
-            key = q.lastInsertId().toInt();
+            if (!q.next()) throw AppError(err::DatabaseBase + 1, QStringLiteral("no key returned"));
+            key = IntValue(q.value(0), QStringLiteral("MainKey"));
         }
         CommitTransaction(cn);
         return key;
     });
 }
 
-void UpdateCommon(AppContext& ctx, const CommonRecord& r) {
+namespace {
+
+// Why a change found no row of the version read; in the change's transaction.
+WriteOutcome Conflict(DbConnection& cn, qint32 mainKey) {
+    QSqlQuery q = RunQuery(
+        cn, QStringLiteral("Select RowVersion From tblDatCommon Where (MainKey = ?)"), {mainKey});
+    return q.next() ? WriteOutcome::ChangedElsewhere : WriteOutcome::DeletedElsewhere;
+}
+
+}  // namespace
+
+WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& r) {
     WaitCursorGuard wait(ctx.waitCursor);
-    WithSystemDb(ctx, [&](DbConnection& cn) {
+    return WithSystemDb(ctx, [&](DbConnection& cn) {
         BeginTransaction(cn);
-        QString sql = QStringLiteral("Update tblDatCommon Set CreDate = ?");
+        QString sql =
+            QStringLiteral("Update tblDatCommon Set RowVersion = RowVersion + 1, CreDate = ?");
         QVariantList values{SqlDate(r.CreDate)};
         for (int i = 0; i < kCategoryCount; ++i) {
             sql += u',' + tables::TextColumn(i) + QStringLiteral(" = ?");
             values << SqlText(r.LText[i]);
         }
-        sql += QStringLiteral(" Where (MainKey = ?)");
-        values << r.MainKey;
-        RunChange(cn, sql, values);
+        sql += QStringLiteral(" Where (MainKey = ?) And (RowVersion = ?)");
+        values << r.MainKey << r.RowVersion;
+        const WriteOutcome outcome =
+            RunChange(cn, sql, values) == 1 ? WriteOutcome::Done : Conflict(cn, r.MainKey);
         CommitTransaction(cn);
+        return outcome;
     });
 }
 
-void DeleteCommon(AppContext& ctx, qint32 mainKey) {
+WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion) {
     WaitCursorGuard wait(ctx.waitCursor);
-    WithSystemDb(ctx, [&](DbConnection& cn) {
+    return WithSystemDb(ctx, [&](DbConnection& cn) {
         BeginTransaction(cn);
-        RunChange(cn, QStringLiteral("Delete From tblDatCommon Where (MainKey = ?)"), {mainKey});
+        const WriteOutcome outcome =
+            RunChange(
+                cn,
+                QStringLiteral("Delete From tblDatCommon Where (MainKey = ?) And (RowVersion = ?)"),
+                {mainKey, rowVersion}) == 1
+                ? WriteOutcome::Done
+                : Conflict(cn, mainKey);
         CommitTransaction(cn);
+        return outcome;
     });
 }
 
@@ -159,7 +182,7 @@ void ForEachHistoryRow(AppContext& ctx, int formCode, BaseChartNo karteNo, Histo
         while (q.next()) {
             // A NULL slot is an empty text; toString() of a null value is empty.
             row(DateValue(q.value(0), date), withKey ? IntValue(q.value(2), key) : 0,
-                q.value(1).toString());
+                ValueAt(q, 1).toString());
         }
     });
 }

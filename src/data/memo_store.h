@@ -22,9 +22,14 @@ enum class FetchMode { Latest, ByKey };  // "L", "D"
 // Inserts the memo as a new row (its MainKey is ignored); the key the engine
 // gave that row.
 [[nodiscard]] qint32 InsertCommon(AppContext& ctx, const CommonRecord& memo);
-// Writes the date and the seven texts of the memo to its row.
-void UpdateCommon(AppContext& ctx, const CommonRecord& memo);
-void DeleteCommon(AppContext& ctx, qint32 mainKey);
+enum class WriteOutcome { Done, ChangedElsewhere, DeletedElsewhere };
+
+// Writes the date and the seven texts of the memo to its row, only while the
+// row is still at memo.RowVersion (the version read); it then holds
+// RowVersion + 1. Otherwise nothing is written and the outcome says why.
+WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& memo);
+// Deletes the memo only while it is still at the version read.
+WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion);
 
 struct DateListRow {
     QString dateText;  // "yyyy/MM/dd (aaa)"

@@ -7,9 +7,9 @@ namespace ondrel {
 
 void CreateSchema(DbConnection& cn) {
     // A rollback journal, not WAL: clinics keep the file on a shared folder.
-    RunChange(cn, QStringLiteral("PRAGMA journal_mode=DELETE"));
+    if (cn.engine() == Engine::SQLite) RunChange(cn, QStringLiteral("PRAGMA journal_mode=DELETE"));
     BeginTransaction(cn);
-    for (const QString& sql : tables::SchemaStatements()) RunChange(cn, sql);
+    for (const QString& sql : tables::SchemaStatements(cn.engine())) RunChange(cn, sql);
     CommitTransaction(cn);
 }
 

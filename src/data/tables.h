@@ -3,10 +3,16 @@
 #include <QString>
 #include <QStringList>
 
+namespace ondrel {
+
+enum class Engine { SQLite, Postgres };
+
+}  // namespace ondrel
+
 namespace ondrel::tables {
 
 // The one place for the tables' names, columns, shared orderings and the
-// statements that a second engine would write differently.
+// statements the two engines write differently.
 
 inline constexpr int kTextColumns = 7;
 
@@ -14,8 +20,11 @@ inline constexpr int kTextColumns = 7;
 QString TextColumn(int category);  // LText000 … LText006
 // Every column after MainKey, in table order: what an insert binds.
 const QStringList& MemoValueColumns();
-// "Insert Into tblDatCommon (FormCode, …, LText006) Values (?, …)".
+// "Insert Into tblDatCommon (FormCode, …, LText006) Values (?, …) Returning
+// MainKey": the key the engine gave this very row.
 const QString& MemoInsert();
+// The same with the key given (a copy or an import keeps its keys).
+const QString& MemoInsertKeyed();
 // Newest first; equal dates: the later key first. Oldest first is its reverse.
 const QString& MemoOrderNewestFirst();
 const QString& MemoOrderOldestFirst();
@@ -29,6 +38,8 @@ const QStringList& PatientColumns();
 const QStringList& ClinicColumns();
 
 // The statements that lay out an empty system database.
-const QStringList& SchemaStatements();
+QStringList SchemaStatements(Engine engine);
+// After rows came in with their keys: the next key the engine gives follows them.
+QStringList AfterKeyedInsert(Engine engine);
 
 }  // namespace ondrel::tables

@@ -30,7 +30,7 @@ int main(int argc, char* argv[]) {
             r.MainKey = keys[size_t(seq) % keys.size()];
             r.CreDate = QStringLiteral("2026/12/11");
             r.LText[1] = text;
-            UpdateCommon(ctx, r);
+            (void)UpdateCommon(ctx, r);
         }
         std::printf("%d %lld\n", r.MainKey, seq);
         std::fflush(stdout);

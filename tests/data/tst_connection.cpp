@@ -85,7 +85,7 @@ void TstConnection::tableFieldList() {
     QCOMPARE(
         TableFieldList(cn, "tblDatCommon"),
         QStringLiteral("MainKey, FormCode, KarteNo, KarteNoBranch, CreDate, LText000, LText001, "
-                       "LText002, LText003, LText004, LText005, LText006"));
+                       "LText002, LText003, LText004, LText005, LText006, RowVersion"));
     QCOMPARE(TableFieldList(cn, "no_such_table"), QString());
 }
 

@@ -83,7 +83,7 @@ void TstMemoStore::insertUpdateDelete() {
     r.KarteNoBranch = FullChartNo(11);
     r.CreDate = QStringLiteral("2025/02/03");
     r.LText[1] = QStringLiteral("指導内容");
-    UpdateCommon(*p.ctx, r);
+    QCOMPARE(UpdateCommon(*p.ctx, r), WriteOutcome::Done);
     const auto back = ReadCommon(*p.ctx, 1, BaseChartNo(1234), FetchMode::ByKey, key);
     QVERIFY(back);
     QCOMPARE(back->FormCode, 1);
@@ -91,9 +91,10 @@ void TstMemoStore::insertUpdateDelete() {
     QCOMPARE(back->CreDate, QStringLiteral("2025/02/03"));
     QCOMPARE(back->LText[1], QStringLiteral("指導内容"));
 
-    DeleteCommon(*p.ctx, key);
+    QCOMPARE(DeleteCommon(*p.ctx, key, back->RowVersion), WriteOutcome::Done);
     QVERIFY(!ReadCommon(*p.ctx, 1, BaseChartNo(1234), FetchMode::ByKey, key));
-    DeleteCommon(*p.ctx, 424242);  // no such row: nothing happens
+    // no such row: nothing happens
+    QCOMPARE(DeleteCommon(*p.ctx, 424242, 0), WriteOutcome::DeletedElsewhere);
     QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon").toInt(), 1);
     QVERIFY(p.prompter.shown.empty());
 }
@@ -126,7 +127,7 @@ void TstMemoStore::hostileTextsRoundTrip() {
     QCOMPARE(r->LText[3], text);
     QCOMPARE(r->LText[6], text);
     r->LText[3] = text + text;
-    UpdateCommon(*p.ctx, *r);
+    QCOMPARE(UpdateCommon(*p.ctx, *r), WriteOutcome::Done);
     r = ReadCommon(*p.ctx, 3, k, FetchMode::Latest, 0);
     QVERIFY(r);
     QCOMPARE(r->LText[3], text + text);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 #include "clock.h"
 #include "error_report.h"
@@ -29,6 +30,8 @@ struct AppContext {
     // While a command runs, the connection its data procedures share (set by
     // the data layer's CommandConnection); null between commands.
     ReleasableConnection* commandConnection = nullptr;
+    // A server connection kept from one command to the next.
+    std::shared_ptr<ReleasableConnection> keptConnection;
 };
 
 QString SettingsFilePath(const AppContext& ctx);

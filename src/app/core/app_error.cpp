@@ -65,6 +65,14 @@ QString DatabaseBusyMessage() {
         "画面の内容はそのままです。しばらく待ってから、もう一度実行して下さい。");
 }
 
+QString ServerUnreachableMessage(const QString& server, const QString& reason) {
+    return QStringLiteral("データベースサーバー（") + server +
+           QStringLiteral(
+               "）に接続できないため、処理できませんでした。\r\n"
+               "画面の内容はそのままです。しばらく待ってから、もう一度実行して下さい。") +
+           (reason.isEmpty() ? QString() : QStringLiteral("\r\n\r\n理由: ") + reason.trimmed());
+}
+
 int DatabaseErrorNumber(int engineResultCode) {
     // Extended result codes carry the primary code in their low byte.
     const int primary = engineResultCode & 0xff;

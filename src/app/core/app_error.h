@@ -50,14 +50,24 @@ class AppError : public std::exception {
 // The database stayed locked by another program past the busy timeout. An
 // expected condition: the user is told, the program and the text on screen
 // stay, and the command can be tried again.
-class DatabaseBusy : public AppError {
-  public:
-    explicit DatabaseBusy(QString detail = {})
-        : AppError(err::DatabaseBase + 5, std::move(detail)) {}
-};
-
 // What the user is told when the database is in use.
 QString DatabaseBusyMessage();
+
+// The database cannot be worked on for now (locked by another program, or
+// its server cannot be reached): an expected condition the command tells
+// the user about, with nothing on screen lost.
+class DatabaseBusy : public AppError {
+  public:
+    explicit DatabaseBusy(QString detail = {}, QString userMessage = DatabaseBusyMessage())
+        : AppError(err::DatabaseBase + 5, std::move(detail)), message_(std::move(userMessage)) {}
+    const QString& UserMessage() const { return message_; }
+
+  private:
+    QString message_;
+};
+
+// What the user is told when the database server does not answer.
+QString ServerUnreachableMessage(const QString& server, const QString& reason);
 
 // Standard Japanese text for an error number; the generic text for any
 // number the catalogue does not know.

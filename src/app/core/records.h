@@ -49,6 +49,7 @@ struct CommonRecord {
     FullChartNo KarteNoBranch;
     QString CreDate;  // "yyyy/MM/dd"
     std::array<QString, kCategoryCount> LText;
+    qint32 RowVersion = 0;  // raised by every update; a save applies to the version read
 };
 
 struct PatientInfo {

@@ -36,8 +36,8 @@ bool WithCommandTrap(AppContext& ctx, ReleasableConnection* cn, Body&& body) {
     try {
         WithTrap(ctx, cn, body);
         return true;
-    } catch (const DatabaseBusy&) {
-        ctx.prompter.Warning(ctx.settings.Title, DatabaseBusyMessage());
+    } catch (const DatabaseBusy& e) {
+        ctx.prompter.Warning(ctx.settings.Title, e.UserMessage());
         return false;
     }
 }

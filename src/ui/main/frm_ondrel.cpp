@@ -70,7 +70,13 @@ bool FrmOndrel::Trap(const std::function<void()>& body) {
         return true;
     }
     CommandConnection shared(ctx_);
-    return WithCommandTrap(ctx_, nullptr, body);
+    try {
+        WithTrap(ctx_, nullptr, body);
+        return true;
+    } catch (const DatabaseBusy& e) {
+        if (!quietBusy_) ctx_.prompter.Warning(ctx_.settings.Title, e.UserMessage());
+        return false;
+    }
 }
 
 void FrmOndrel::SetPersonalID(const QString& text) {

@@ -121,6 +121,7 @@ class FrmOndrel : public QWidget {
     // State that the Windows form kept in hidden text boxes.
     int txtBeforeTab = 0;
     std::array<std::optional<qint32>, kCategories> txtMainkey;
+    std::array<qint32, kCategories> rowVersion_{};  // of the memo each page shows
     std::array<int, kCategories> txtRow{};
     bool SkipEventFlg = false;
 
@@ -158,13 +159,20 @@ class FrmOndrel : public QWidget {
     void SetMemoButtons(bool memoShown);
     void SetPageShown(int c, bool shown);
     void FillDateList(int c, std::vector<DateListRow> rows);
+    // The page's lists as they now are, with this memo on the page.
+    void ShowPageAt(int c, qint32 mainKey);
+    // Another workstation changed or deleted the memo being saved: the text
+    // on screen becomes a new memo, and the user is told.
+    void SaveAsNewMemo(int c, CommonRecord memo, bool deletedElsewhere);
     // The steps of Rtn_DataDispTab.
     bool AskToDiscard(int c);
     std::optional<CommonRecord> ReadAtRow(int c);
     std::optional<CommonRecord> CreateMemo(int c);
     void ShowMemo(int c, const std::optional<CommonRecord>& memo);
-    // False when the command met a busy database (the user has been told).
+    // False when the command met a busy database (the user has been told,
+    // unless quietBusy_ says it was told already).
     bool Trap(const std::function<void()>& body);
+    bool quietBusy_ = false;
     // Puts a chart number into the box whole, as code may on Windows; the
     // box's limit of 10 characters holds only for typing.
     void SetPersonalID(const QString& text);

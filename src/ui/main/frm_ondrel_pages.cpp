@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextDocument>
+#include <algorithm>
 
 #include "app_context.h"
 #include "app_error.h"
@@ -92,6 +93,7 @@ std::optional<CommonRecord> FrmOndrel::CreateMemo(int c) {
     r.KarteNoBranch = lblInfo1_.value_or(FullChartNo(0));
     r.CreDate = ShortDate(ctx_.clock.Today());
     r.MainKey = InsertCommon(ctx_, r);
+    r.RowVersion = 0;
     txtRow[c] = 1;
     FlagScope skip(SkipEventFlg);
     grdDateList[c]->Model().InsertTop(
@@ -109,6 +111,7 @@ void FrmOndrel::ShowMemo(int c, const std::optional<CommonRecord>& memo) {
         return;
     }
     txtMainkey[c] = memo->MainKey;
+    rowVersion_[c] = memo->RowVersion;
     dtpCreData[c]->setDate(ParseShortDate(memo->CreDate));
     for (int i = 0; i < kCategories; ++i) txtLData[i]->setPlainText(memo->LText[i]);
     KeepLoadedTexts(c, memo->LText);
@@ -133,6 +136,44 @@ void FrmOndrel::Rtn_PageDisp(int c) {
         Rtn_DataDispTab(DispMode::L, c);
         past_[c]->Show(std::move(entries));
     });
+}
+
+void FrmOndrel::ShowPageAt(int c, qint32 mainKey) {
+    Trap([&] {
+        std::vector<HistoryEntry> entries =
+            ReadHistory(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst);
+        const auto at = std::find_if(entries.begin(), entries.end(),
+                                     [&](const HistoryEntry& e) { return e.mainKey == mainKey; });
+        FillDateList(c, DateListOf(entries));
+        if (at == entries.end()) {
+            Rtn_DataDispTab(DispMode::L, c);
+        } else {
+            const int row = int(at - entries.begin());
+            {
+                FlagScope skip(SkipEventFlg);
+                grdDateList[c]->SetCurrentRow(row);
+            }
+            txtRow[c] = row + 1;
+            ShowMemo(c, ReadCommon(ctx_, c, *lblInfo0_, FetchMode::ByKey, mainKey));
+        }
+        past_[c]->Show(std::move(entries));
+    });
+}
+
+void FrmOndrel::SaveAsNewMemo(int c, CommonRecord memo, bool deletedElsewhere) {
+    memo.FormCode = c;
+    memo.KarteNo = *lblInfo0_;
+    memo.KarteNoBranch = lblInfo1_.value_or(FullChartNo(0));
+    const qint32 key = InsertCommon(ctx_, memo);
+    ctx_.prompter.Warning(
+        ctx_.settings.Title,
+        deletedElsewhere
+            ? QStringLiteral("このメモは、表示した後に他の端末で削除されていました。\r\n"
+                             "画面の内容を新しいメモとして保存しました。")
+            : QStringLiteral("このメモは、表示した後に他の端末で変更されていました。\r\n"
+                             "他の端末の内容はそのまま残し、画面の内容を新しいメモとして"
+                             "保存しました。"));
+    ShowPageAt(c, key);
 }
 
 void FrmOndrel::FillDateList(int c, std::vector<DateListRow> rows) {
@@ -192,6 +233,7 @@ CommonRecord FrmOndrel::Rtn_DataGet() const {
     CommonRecord r;
     if (!txtMainkey[t]) throw AppError(err::TypeMismatch, QStringLiteral("no memo on the page"));
     r.MainKey = *txtMainkey[t];
+    r.RowVersion = rowVersion_[t];
     r.CreDate = ShortDate(dtpCreData[t]->date());
     // Apostrophes are kept: every value is bound, so the box and the store agree.
     for (int i = 0; i < kCategories; ++i) r.LText[i] = storedText_[i].Stored();
@@ -236,7 +278,12 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
         // and a busy database cannot hold up a change of category or patient.
         if (!ask && !PageEdited(t)) return;
         const CommonRecord memo = Rtn_DataGet();
-        UpdateCommon(ctx_, memo);
+        const WriteOutcome outcome = UpdateCommon(ctx_, memo);
+        if (outcome != WriteOutcome::Done) {
+            SaveAsNewMemo(t, memo, outcome == WriteOutcome::DeletedElsewhere);
+            return;
+        }
+        rowVersion_[t] = memo.RowVersion + 1;
         KeepLoadedTexts(t, memo.LText);
         DateListGrid* grid = grdDateList[t];
         const int row = grid->CurrentRow();
@@ -260,8 +307,25 @@ void FrmOndrel::Rtn_DataDelete() {
         LetEventsRun();
         const int c = CurrentTab();
         if (!txtMainkey[c]) return;
-        DeleteCommon(ctx_, *txtMainkey[c]);
-        Rtn_PageDisp(c);
+        const qint32 key = *txtMainkey[c];
+        switch (DeleteCommon(ctx_, key, rowVersion_[c])) {
+            case WriteOutcome::Done:
+                Rtn_PageDisp(c);
+                break;
+            case WriteOutcome::ChangedElsewhere:
+                ctx_.prompter.Warning(
+                    ctx_.settings.Title,
+                    QStringLiteral("このメモは、表示した後に他の端末で変更されていたため、"
+                                   "削除しませんでした。\r\n変更後の内容を表示します。"));
+                ShowPageAt(c, key);
+                break;
+            case WriteOutcome::DeletedElsewhere:
+                ctx_.prompter.Warning(
+                    ctx_.settings.Title,
+                    QStringLiteral("このメモは、既に他の端末で削除されています。"));
+                Rtn_PageDisp(c);
+                break;
+        }
     });
 }
 
