@@ -12,6 +12,7 @@
 #include "db_connection.h"
 #include "japanese_date.h"
 #include "schema.h"
+#include "server_uri.h"
 #include "tables.h"
 
 namespace ondrel::tool {
@@ -22,11 +23,46 @@ QString Describe(const AppError& e) {
     return QStringLiteral("(%1) %2").arg(e.number()).arg(ErrorText(e.number()));
 }
 
-// Creates the file, readable by its owner only, and lays in the schema and
-// the rows every system database starts with.
+// The group role a clinic's logins join: it may read and write the memos and
+// the category names and read the chart system's tables, nothing more (no
+// table is made or changed through it).
+const QStringList& ServerRoleStatements() {
+    static const QStringList statements{
+        QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
+                       "'ondrel_users') THEN CREATE ROLE ondrel_users NOLOGIN; END IF; END $$"),
+        QStringLiteral("GRANT USAGE ON SCHEMA public TO ondrel_users"),
+        QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON tblDatCommon TO ondrel_users"),
+        QStringLiteral("GRANT USAGE ON SEQUENCE tbldatcommon_mainkey_seq TO ondrel_users"),
+        QStringLiteral("GRANT SELECT, UPDATE ON tblMasSystemA TO ondrel_users"),
+        QStringLiteral("GRANT SELECT ON 患者マスター, 医院情報 TO ondrel_users"),
+    };
+    return statements;
+}
+
+// Opens a file or a server's database; the message for the user when it cannot.
+QString OpenTarget(const QString& target, DbConnection& cn) {
+    try {
+        if (OpenDbConnectionAt(target, cn)) return {};
+    } catch (const DatabaseBusy& e) {
+        return e.UserMessage();
+    }
+    return QStringLiteral("データベースを開けません: ") + target;
+}
+
+// Whether the server's database already holds the program's tables.
+bool HoldsTables(DbConnection& cn) {
+    QSqlQuery q = RunQuery(cn, QStringLiteral("SELECT to_regclass('tbldatcommon') IS NOT NULL"));
+    return q.next() && q.value(0).toBool();
+}
+
+// Lays the schema and the rows every system database starts with into a
+// new file, readable by its owner only, or into an empty database on a
+// server (with the program's group role there).
 QString CreateDatabase(const QString& file, DbConnection& cn) {
-    if (QFileInfo::exists(file)) return QStringLiteral("既にファイルがあります: ") + file;
-    {
+    const bool server = IsServerUri(file);
+    if (!server && QFileInfo::exists(file))
+        return QStringLiteral("既にファイルがあります: ") + file;
+    if (!server) {
         QFile f(file);
         if (!f.open(QIODevice::NewOnly | QIODevice::WriteOnly)) {
             return QStringLiteral("ファイルを作成できません: ") + file;
@@ -35,6 +71,8 @@ QString CreateDatabase(const QString& file, DbConnection& cn) {
     }
     try {
         if (!OpenDbConnectionAt(file, cn, true)) throw AppError(err::DatabaseNotOpen);
+        if (server && HoldsTables(cn))
+            return QStringLiteral("既にシステムデータベースがあります: ") + file;
         CreateSchema(cn);
         BeginTransaction(cn);
         QVariantList master;
@@ -47,10 +85,16 @@ QString CreateDatabase(const QString& file, DbConnection& cn) {
                   QStringLiteral("Insert Into tblMasSystemA Values (?,?,?,?,?,?,?,?,?,?,?,?,?)"),
                   master);
         RunChange(cn, QStringLiteral("Insert Into 医院情報 (医院名称) Values (NULL)"));
+        if (server) {
+            for (const QString& sql : ServerRoleStatements()) RunChange(cn, sql);
+        }
         CommitTransaction(cn);
+    } catch (const DatabaseBusy& e) {
+        cn.RollbackAndClose();
+        return QStringLiteral("データベースを作成できません: ") + e.UserMessage();
     } catch (const AppError& e) {
         cn.RollbackAndClose();
-        QFile::remove(file);
+        if (!server) QFile::remove(file);
         return QStringLiteral("データベースを作成できません: ") + Describe(e);
     }
     return {};
@@ -110,7 +154,7 @@ QString ImportCsv(const QString& file, const QString& csvPath, const QString& ta
     }
 
     DbConnection cn;
-    if (!OpenDbConnectionAt(file, cn)) return QStringLiteral("データベースを開けません: ") + file;
+    if (const QString error = OpenTarget(file, cn); !error.isEmpty()) return error;
     try {
         BeginTransaction(cn);
         if (!patients) RunChange(cn, QStringLiteral("Delete From 医院情報"));
@@ -205,7 +249,7 @@ QString MakeDemoDatabase(const QString& file, const QDate& today) {
         CommitTransaction(cn);
     } catch (const AppError& e) {
         cn.RollbackAndClose();
-        QFile::remove(file);
+        if (!IsServerUri(file)) QFile::remove(file);
         return QStringLiteral("デモ データベースを作成できません: ") + Describe(e);
     }
     return {};

@@ -78,11 +78,21 @@ bool IsBusy(const QSqlError& error, Engine engine) {
     return ok && (primary == kSqliteBusy || primary == kSqliteLocked);
 }
 
+// A server's SQLSTATE as the file engine's result code, so an error report
+// reads the same on both: a constraint, a full disk, a refused right.
+int ResultCodeOf(const QString& state) {
+    if (state.startsWith(u"23")) return 19;  // constraint
+    if (state == u"53100") return 13;        // disk full
+    if (state == u"42501") return 3;         // no permission
+    return 1;
+}
+
 [[noreturn]] void ThrowDbError(const QSqlError& error, Engine engine) {
     if (IsBusy(error, engine)) throw DatabaseBusy(error.text());
     bool ok = false;
-    int code = error.nativeErrorCode().toInt(&ok);
-    if (engine == Engine::Postgres) ok = false;  // SQLSTATE: not a result code
+    const int code = engine == Engine::Postgres ? ResultCodeOf(error.nativeErrorCode())
+                                                : error.nativeErrorCode().toInt(&ok);
+    if (engine == Engine::Postgres) ok = true;
     throw AppError(ok ? DatabaseErrorNumber(code) : err::DatabaseBase + 1, error.text());
 }
 
@@ -316,7 +326,7 @@ int RunChange(DbConnection& cn, const QString& sql, const QVariantList& values) 
 
 QVariant ValueAt(const QSqlQuery& q, int column) {
     QVariant v = q.value(column);
-    if (v.typeId() == QMetaType::QString && q.driver() &&
+    if (v.typeId() == QMetaType::QString && !v.isNull() && q.driver() &&
         q.driver()->dbmsType() == QSqlDriver::PostgreSQL) {
         v = FromServerText(v.toString());
     }

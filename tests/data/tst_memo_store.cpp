@@ -140,9 +140,18 @@ void TstMemoStore::failedInsertLeavesNoRow() {
     TestDbProgram p;
     // A second statement inside the insert's transaction fails after the row is in.
     p.Exec("Create Table audit (k INTEGER NOT NULL)");
-    p.Exec(
-        "Create Trigger t After Insert On tblDatCommon When NEW.LText000 = 'boom' "
-        "Begin Insert Into audit Values (NEW.MainKey); Insert Into audit Values (NULL); End");
+    if (OnServer()) {
+        p.Exec(
+            "Create Function boom() Returns trigger As $$ Begin If NEW.LText000 = 'boom' Then "
+            "Insert Into audit Values (NEW.MainKey); Insert Into audit Values (NULL); End If; "
+            "Return NEW; End $$ Language plpgsql");
+        p.Exec(
+            "Create Trigger t After Insert On tblDatCommon For Each Row Execute Function boom()");
+    } else {
+        p.Exec(
+            "Create Trigger t After Insert On tblDatCommon When NEW.LText000 = 'boom' "
+            "Begin Insert Into audit Values (NEW.MainKey); Insert Into audit Values (NULL); End");
+    }
     CommonRecord r{0, 0, BaseChartNo(1234), FullChartNo(12345), QStringLiteral("2026/12/10"), {}};
     r.LText[0] = QStringLiteral("boom");
     try {

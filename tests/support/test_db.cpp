@@ -1,6 +1,11 @@
 #include "test_db.h"
 
+#include <QCoreApplication>
+#include <QRandomGenerator>
 #include <QSqlQuery>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
 
 #include "app_settings.h"
 #include "db_connection.h"
@@ -9,7 +14,42 @@
 
 namespace ondrel::test {
 
-TestDbProgram::TestDbProgram() {
+bool OnServer() { return qEnvironmentVariable("ONDREL_TEST_ENGINE") == u"postgres"; }
+
+QString NewServerDatabase() {
+    const QString base = qEnvironmentVariable("ONDREL_TEST_PG");
+    if (base.isEmpty()) {
+        std::fprintf(stderr, "no test server: ONDREL_TEST_PG is not set (scripts/test sets it)\n");
+        std::exit(77);
+    }
+    static int serial = 0;
+    const QString name = QStringLiteral("t%1_%2_%3")
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(++serial)
+                             .arg(QRandomGenerator::global()->bounded(1000000));
+    {
+        DbConnection admin;
+        if (!OpenDbConnectionAt(base, admin)) qFatal("cannot reach the test server");
+        RunChange(admin, QStringLiteral("CREATE DATABASE ") + name);
+    }
+    QUrl url(base);
+    url.setPath(u'/' + name);
+    return url.toString();
+}
+
+void DropServerDatabase(const QString& uri) {
+    DbConnection admin;
+    if (!OpenDbConnectionAt(qEnvironmentVariable("ONDREL_TEST_PG"), admin)) return;
+    RunChange(admin, QStringLiteral("DROP DATABASE IF EXISTS ") + QUrl(uri).path().mid(1) +
+                         QStringLiteral(" WITH (FORCE)"));
+}
+
+TestDbProgram::~TestDbProgram() {
+    if (OnServer()) DropServerDatabase(target_);
+}
+
+TestDbProgram::TestDbProgram()
+    : target_(OnServer() ? NewServerDatabase() : Root() + QStringLiteral("/system.db")) {
     const QString error = tool::InitDatabase(DbPath());
     if (!error.isEmpty()) qFatal("%s", qPrintable(error));
     WriteIniText({QStringLiteral("[System]"), QStringLiteral("Title=指導指示管理"),
@@ -35,15 +75,14 @@ QVariant TestDbProgram::Scalar(const QString& sql, const QVariantList& values) c
     DbConnection cn;
     if (!OpenDbConnectionAt(DbPath(), cn)) qFatal("cannot open test database");
     QSqlQuery q = RunQuery(cn, sql, values);
-    return q.next() ? q.value(0) : QVariant();
+    return q.next() ? ValueAt(q, 0) : QVariant();
 }
 
 qint32 TestDbProgram::AddMemo(int formCode, qint32 fullChartNo, const QString& isoDate,
                               const QString& text) const {
     QVariantList values{formCode, fullChartNo / 10, fullChartNo, isoDate};
     for (int k = 0; k < 7; ++k) values << (k == formCode ? SqlText(text) : SqlText(QString()));
-    Exec(tables::MemoInsert(), values);
-    return Scalar(QStringLiteral("Select Max(MainKey) From tblDatCommon")).toInt();
+    return Scalar(tables::MemoInsert(), values).toInt();
 }
 
 }  // namespace ondrel::test

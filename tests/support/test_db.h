@@ -7,17 +7,33 @@
 
 namespace ondrel::test {
 
+// Whether this run's system databases are on the test server
+// (ONDREL_TEST_ENGINE=postgres, the server's base URI in ONDREL_TEST_PG).
+bool OnServer();
+// A new, empty database on the test server; its URI. The run ends with the
+// skip code when no server was given.
+QString NewServerDatabase();
+void DropServerDatabase(const QString& uri);
+
 // A program folder whose Ondrel.ini names a system database made by the
-// schema function, holding a few patients.
+// schema function, holding a few patients: a file, or a database of its own
+// on the test server.
 class TestDbProgram : public TestProgram {
   public:
     TestDbProgram();
-    QString DbPath() const { return Root() + QStringLiteral("/system.db"); }
+    ~TestDbProgram();
+    TestDbProgram(const TestDbProgram&) = delete;
+    TestDbProgram& operator=(const TestDbProgram&) = delete;
+    // The SystemDB value: a file path or a server URI.
+    QString DbPath() const { return target_; }
     // Runs one statement on its own connection (test set-up and checks).
     void Exec(const QString& sql, const QVariantList& values = {}) const;
     QVariant Scalar(const QString& sql, const QVariantList& values = {}) const;
     qint32 AddMemo(int formCode, qint32 fullChartNo, const QString& isoDate,
                    const QString& text) const;
+
+  private:
+    QString target_;
 };
 
 }  // namespace ondrel::test
