@@ -6,7 +6,9 @@
 #include "frm_print.h"
 #include "office.h"
 #include "patient_lookup.h"
+#include "server_uri.h"
 #include "startup.h"
+#include "system_db.h"
 #include "trap.h"
 
 namespace ondrel {
@@ -19,8 +21,16 @@ std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& argu
                                         SingleInstance& instance,
                                         const std::optional<OfficeConfig>& officeConfig) {
     if (RunStartupSteps(ctx, arguments, instance) != StartupOutcome::Continue) return nullptr;
+    // A server is asked now, so the start ends as for a missing file.
+    if (IsServerUri(ctx.settings.SystemDB)) {
+        if (const QString problem = ServerStartProblem(ctx); !problem.isEmpty()) {
+            ctx.prompter.Warning(ctx.settings.Title, problem);
+            return nullptr;
+        }
+    }
     // Read as the Windows program read it at start; nothing shows it yet.
-    WithCommandTrap(ctx, nullptr, [&] { [[maybe_unused]] const auto clinic = LoadClinicInfo(ctx); });
+    WithCommandTrap(ctx, nullptr,
+                    [&] { [[maybe_unused]] const auto clinic = LoadClinicInfo(ctx); });
     return WithTrap(ctx, nullptr, [&] {
         auto window = std::make_unique<FrmOndrel>(ctx);
         // One office for the run: only the first report pays its start.

@@ -379,6 +379,32 @@ CommandConnection::~CommandConnection() {
     if (outermost_) ctx_.commandConnection = nullptr;
 }
 
+QString ServerStartProblem(AppContext& ctx) {
+    QString why;
+    const auto target = ParseServerUri(ctx.settings.SystemDB, &why);
+    if (!target) {
+        return QStringLiteral(
+                   "Ondrel.ini の SystemDB に書かれたデータベースサーバーの指定が"
+                   "正しくありません。\r\n") +
+               why;
+    }
+    const QString server = QStringLiteral("データベースサーバー（") + target->shown + u'）';
+    DbConnection cn;
+    try {
+        if (!OpenDbConnection(ctx, cn)) return server + QStringLiteral("に接続できません。");
+        QSqlQuery q =
+            RunQuery(cn, QStringLiteral("SELECT to_regclass('tbldatcommon') IS NOT NULL"));
+        if (q.next() && q.value(0).toBool()) return {};
+        return server + QStringLiteral(
+                            "にシステムデータベースがありません。\r\n"
+                            "先に ondrel-db init で作成して下さい。");
+    } catch (const DatabaseBusy& e) {
+        return server + QStringLiteral("に接続できません。\r\n理由: ") + e.detail().trimmed();
+    } catch (const AppError& e) {
+        return server + QStringLiteral("を使えません。\r\n理由: ") + e.detail().trimmed();
+    }
+}
+
 namespace detail {
 
 bool ConnectionFor(AppContext& ctx, DbConnection& own, DbConnection*& use) {

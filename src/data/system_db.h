@@ -28,6 +28,11 @@ class CommandConnection {
     bool outermost_;
 };
 
+// Before the window opens on a server: empty when it answers and holds a
+// system database, else the message for the user (naming the server and
+// the reason).
+QString ServerStartProblem(AppContext& ctx);
+
 namespace detail {
 
 // The command's connection when one is open or can be opened on the current

@@ -2,6 +2,7 @@
 
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
 
 namespace ondrel {
 
@@ -17,14 +18,29 @@ std::optional<ServerTarget> ParseServerUri(const QString& uri, QString* error) {
     };
     if (!IsServerUri(uri))
         return fail(QStringLiteral("postgresql:// で始まる URI ではありません。"));
-    const QUrl url(uri, QUrl::StrictMode);
+    // libpq takes a socket folder as a percent-encoded host
+    // ("postgresql://%2Frun%2Fpostgresql/ondrel"); QUrl wants a host name.
+    QString text = uri;
+    QString socketFolder;
+    const qsizetype authority = text.indexOf(QStringLiteral("://")) + 3;
+    qsizetype authorityEnd = authority;
+    while (authorityEnd < text.size() && text[authorityEnd] != u'/' && text[authorityEnd] != u'?')
+        ++authorityEnd;
+    const qsizetype hostStart = std::max(authority, text.lastIndexOf(u'@', authorityEnd - 1) + 1);
+    if (text.mid(hostStart, 3).compare(QStringLiteral("%2F"), Qt::CaseInsensitive) == 0) {
+        qsizetype hostEnd = text.indexOf(u':', hostStart);
+        if (hostEnd < 0 || hostEnd > authorityEnd) hostEnd = authorityEnd;
+        socketFolder = QUrl::fromPercentEncoding(text.mid(hostStart, hostEnd - hostStart).toUtf8());
+        text.replace(hostStart, hostEnd - hostStart, QStringLiteral("localhost"));
+    }
+    const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid())
         return fail(QStringLiteral("URI の書き方が正しくありません: ") + url.errorString());
     if (!url.password().isEmpty()) {
         return fail(QStringLiteral("URI にパスワードは書けません。~/.pgpass などを使って下さい。"));
     }
     ServerTarget t;
-    t.host = url.host(QUrl::FullyDecoded);
+    t.host = socketFolder.isEmpty() ? url.host(QUrl::FullyDecoded) : socketFolder;
     t.port = url.port(-1);
     t.database = url.path(QUrl::FullyDecoded).mid(1);
     t.user = url.userName(QUrl::FullyDecoded);

@@ -7,6 +7,7 @@
 
 #include "app_context.h"
 #include "app_settings.h"
+#include "server_uri.h"
 
 namespace ondrel {
 
@@ -29,6 +30,7 @@ bool SingleInstance::TryAcquire() {
 
 bool SystemDbExists(const AppContext& ctx) {
     if (ctx.settings.SystemDB.isEmpty()) return false;
+    if (IsServerUri(ctx.settings.SystemDB)) return true;  // the data layer asks the server
     // isFile() follows links and is false for folders, devices and pipes.
     return QFileInfo(ctx.settings.SystemDB).isFile();
 }

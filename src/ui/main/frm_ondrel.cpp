@@ -19,6 +19,7 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <QValidator>
+#include <utility>
 
 #include "app_context.h"
 #include "app_error.h"
@@ -72,9 +73,11 @@ bool FrmOndrel::Trap(const std::function<void()>& body) {
     CommandConnection shared(ctx_);
     try {
         WithTrap(ctx_, nullptr, body);
+        quietBusy_ = false;
         return true;
     } catch (const DatabaseBusy& e) {
-        if (!quietBusy_) ctx_.prompter.Warning(ctx_.settings.Title, e.UserMessage());
+        if (!std::exchange(quietBusy_, false))
+            ctx_.prompter.Warning(ctx_.settings.Title, e.UserMessage());
         return false;
     }
 }
@@ -527,8 +530,13 @@ void FrmOndrel::Rtn_LinkCheck() {
         if (ReadIniStrings(path, QStringLiteral("Patient.Info"), keys) != first) return;
         BusyScope busy(busy_);
         // A memo that cannot be written keeps its patient and its text; the
-        // next check tries again.
+        // next check tries again, and the user is told once per patient the
+        // link bar waits for.
+        quietBusy_ = k == linkHeldFor_;
+        linkHeldFor_ = k;
         if (!SaveBeforePatientChange()) return;
+        quietBusy_ = false;
+        linkHeldFor_.clear();
         SetPersonalID(k);
         Rtn_DataDispMain();
         linkRejected_ = lblInfo1_ ? QString() : k;

@@ -173,6 +173,7 @@ class FrmOndrel : public QWidget {
     // unless quietBusy_ says it was told already).
     bool Trap(const std::function<void()>& body);
     bool quietBusy_ = false;
+    QString linkHeldFor_;  // the link's patient not followed for a memo not yet written
     // Puts a chart number into the box whole, as code may on Windows; the
     // box's limit of 10 characters holds only for typing.
     void SetPersonalID(const QString& text);

@@ -1,0 +1,287 @@
+// Several workstations on one system database, and a database server that
+// is not there: nothing typed is lost, nothing of another workstation's work
+// is overwritten, and the window never ends for it.
+#include <unistd.h>
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTabWidget>
+#include <QtTest>
+
+#include "office.h"
+#include "server_uri.h"
+#include "start_program.h"
+#include "startup.h"
+#include "ui_fixture.h"
+
+using namespace ondrel;
+using namespace ondrel::test;
+
+class TstServer : public QObject {
+    Q_OBJECT
+  private slots:
+    void uriForms_data();
+    void uriForms();
+    void unreachableServerAtStart();
+    void twoWorkstations_data();
+    void twoWorkstations();
+    void deleteAfterAnotherWorkstation_data();
+    void deleteAfterAnotherWorkstation();
+    void serverStoppedDuringSave();
+};
+
+void TstServer::uriForms_data() {
+    QTest::addColumn<QString>("uri");
+    QTest::addColumn<QString>("parsed");  // host|port|database|user|options, or "error"
+    QTest::newRow("full") << "postgresql://clinic@db.local:5433/ondrel?sslmode=verify-full"
+                          << "db.local|5433|ondrel|clinic|sslmode=verify-full;connect_timeout=5";
+    QTest::newRow("short scheme, defaults") << "postgres:///ondrel"
+                                            << "|-1|ondrel||connect_timeout=5";
+    QTest::newRow("socket folder") << "postgresql:///ondrel?host=/run/postgresql&port=5432"
+                                   << "/run/postgresql|5432|ondrel||connect_timeout=5";
+    QTest::newRow("encoded socket host") << "postgresql://%2Ftmp%2Fpg/ondrel"
+                                         << "/tmp/pg|-1|ondrel||connect_timeout=5";
+    QTest::newRow("encoded socket host, user, port") << "postgresql://u@%2ftmp:6543/d"
+                                                     << "/tmp|6543|d|u|connect_timeout=5";
+    QTest::newRow("own timeout") << "postgresql://h/d?connect_timeout=2"
+                                 << "h|-1|d||connect_timeout=2";
+    QTest::newRow("password in the URI") << "postgresql://u:secret@h/d"
+                                         << "error";
+    QTest::newRow("password as option") << "postgresql://u@h/d?password=secret"
+                                        << "error";
+    QTest::newRow("port not a number") << "postgresql://h/d?port=abc"
+                                       << "error";
+    QTest::newRow("space in a value") << "postgresql://h/d?application_name=a%20b"
+                                      << "error";
+}
+
+void TstServer::uriForms() {
+    QFETCH(QString, uri);
+    QFETCH(QString, parsed);
+    QVERIFY(IsServerUri(uri));
+    QString error;
+    const auto t = ParseServerUri(uri, &error);
+    if (parsed == u"error") {
+        QVERIFY(!t);
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!error.contains(QStringLiteral("secret")));
+        return;
+    }
+    QVERIFY2(t, qPrintable(error));
+    QCOMPARE(QStringList({t->host, QString::number(t->port), t->database, t->user, t->options})
+                 .join(u'|'),
+             parsed);
+}
+
+// Nothing listens there: the start ends with a message naming the server and
+// the reason, within the connect timeout, as it ends for a missing file.
+void TstServer::unreachableServerAtStart() {
+    TestProgram p;
+    p.WriteIniText({QStringLiteral("[System]"), QStringLiteral("Title=指導指示管理"),
+                    QStringLiteral("SystemDB=postgresql://clinic@127.0.0.1:1/ondrel")});
+    SingleInstance instance(p.Folder() + QStringLiteral("/ondrel"));
+    QElapsedTimer t;
+    t.start();
+    auto w = StartProgram(*p.ctx, {}, instance, OfficeConfig::For(p.Folder()));
+    QVERIFY(!w);
+    QVERIFY(t.elapsed() < 10000);
+    QCOMPARE(p.prompter.shown.size(), size_t(1));
+    const QString text = p.prompter.shown[0].text;
+    QVERIFY2(text.contains(QStringLiteral("127.0.0.1:1/ondrel")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("接続できません")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("理由")), qPrintable(text));
+}
+
+namespace {
+
+int OtherWorkstation(const TestDbProgram& p, const QStringList& args) {
+    QProcess other;
+    other.start(qEnvironmentVariable("ONDREL_TEST_BIN") + QStringLiteral("/other_workstation"),
+                QStringList{p.DbPath()} + args);
+    if (!other.waitForFinished(30000)) return -1;
+    return other.exitCode();
+}
+
+// The texts of the patient's category-0 memos, oldest key first.
+QStringList Texts(const TestDbProgram& p) {
+    QStringList texts;
+    const int n = p.Scalar("Select Count(*) From tblDatCommon Where FormCode = 0").toInt();
+    for (int i = 0; i < n; ++i) {
+        texts << p.Scalar(
+                      "Select LText000 From tblDatCommon Where FormCode = 0 "
+                      "Order By MainKey Limit 1 Offset ?",
+                      {i})
+                     .toString();
+    }
+    return texts;
+}
+
+}  // namespace
+
+// A shows the memo; B changes or deletes it; A then saves its own text, by
+// the button or implicitly. B's work stays as B left it, A's text becomes a
+// new memo of the same date, and A is told.
+void TstServer::twoWorkstations_data() {
+    QTest::addColumn<QString>("other");
+    QTest::addColumn<QString>("save");
+    for (const char* other : {"change", "delete"}) {
+        for (const char* save : {"button", "category", "link"})
+            QTest::addRow("%s, %s", other, save) << other << save;
+    }
+}
+
+void TstServer::twoWorkstations() {
+    QFETCH(QString, other);
+    QFETCH(QString, save);
+    WindowFixture f;
+    const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "共通");
+    f.Open();
+    auto& w = *f.window;
+    Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(QStringLiteral("共通 A の追記"));
+    QStringList args{other, QString::number(key), QStringLiteral("0"), QStringLiteral("12345")};
+    if (other == u"change") args << QStringLiteral(" B の追記");
+    QCOMPARE(OtherWorkstation(f, args), 0);
+
+    if (save == u"button") {
+        f.prompter.Answer({true});
+        w.cmdProcess_Click(4);
+    } else if (save == u"category") {
+        Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(1);
+    } else {
+        f.WriteLink("1", "12346");
+        w.Rtn_LinkCheck();
+    }
+    const QStringList expected = other == u"change" ? QStringList{QStringLiteral("共通 B の追記"),
+                                                                  QStringLiteral("共通 A の追記")}
+                                                    : QStringList{QStringLiteral("共通 A の追記")};
+    QCOMPARE(Texts(f), expected);
+    QCOMPARE(f.Scalar("Select Count(*) From tblDatCommon Where CreDate = '2024-04-01'").toInt(),
+             expected.size());
+    const QString told = f.prompter.Texts().join(u'\n');
+    QVERIFY2(told.contains(QStringLiteral("新しいメモとして保存しました")), qPrintable(told));
+    QVERIFY(told.contains(other == u"change" ? QStringLiteral("変更されていました")
+                                             : QStringLiteral("削除されていました")));
+    if (save == u"button") {
+        // The page shows the lists as they now are, with A's memo on it.
+        QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->toPlainText(),
+                 QStringLiteral("共通 A の追記"));
+        QCOMPARE(w.RowShown(0), 1);  // equal dates: the later key first
+        // and a second save of it is a plain save
+        f.prompter.shown.clear();
+        Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(QStringLiteral("共通 A の再保存"));
+        f.prompter.Answer({true});
+        w.cmdProcess_Click(4);
+        QVERIFY(f.prompter.Texts().filter(QStringLiteral("他の端末")).isEmpty());
+        QVERIFY(Texts(f).contains(QStringLiteral("共通 A の再保存")));
+    }
+}
+
+// A deletes a memo that B changed (nothing is deleted; A sees B's version) or
+// already deleted (A is told; the lists refresh).
+void TstServer::deleteAfterAnotherWorkstation_data() {
+    QTest::addColumn<QString>("other");
+    QTest::newRow("changed") << "change";
+    QTest::newRow("deleted") << "delete";
+}
+
+void TstServer::deleteAfterAnotherWorkstation() {
+    QFETCH(QString, other);
+    WindowFixture f;
+    f.AddMemo(0, 12345, "2024-03-01", "古い");
+    const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "共通");
+    f.Open();
+    auto& w = *f.window;
+    QStringList args{other, QString::number(key), QStringLiteral("0"), QStringLiteral("12345")};
+    if (other == u"change") args << QStringLiteral(" B の追記");
+    QCOMPARE(OtherWorkstation(f, args), 0);
+    f.prompter.Answer({true});
+    w.cmdProcess_Click(3);
+    const QString told = f.prompter.Texts().join(u'\n');
+    if (other == u"change") {
+        QVERIFY2(told.contains(QStringLiteral("削除しませんでした")), qPrintable(told));
+        QCOMPARE(Texts(f), (QStringList{QStringLiteral("古い"), QStringLiteral("共通 B の追記")}));
+        QCOMPARE(w.MainKeyShown(0), std::optional<qint32>(key));
+        QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->toPlainText(),
+                 QStringLiteral("共通 B の追記"));
+    } else {
+        QVERIFY2(told.contains(QStringLiteral("既に他の端末で削除されています")), qPrintable(told));
+        QCOMPARE(Texts(f), QStringList{QStringLiteral("古い")});
+        QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->toPlainText(), QStringLiteral("古い"));
+    }
+}
+
+// The server stops while the memo is on screen: the save tells the user and
+// keeps the text; the link poll keeps the patient and tells once; after the
+// server is back, the same save writes the text.
+void TstServer::serverStoppedDuringSave() {
+    if (!OnServer()) QSKIP("needs the test server");
+    // A server of its own: stopping the shared one would fail the other tests.
+    const QString script = QStringLiteral(ONDREL_SOURCE_DIR "/scripts/pg-cluster");
+    QProcess start;
+    start.start(script, {QStringLiteral("start")});
+    QVERIFY(start.waitForFinished(60000) && start.exitCode() == 0);
+    const QStringList started =
+        QString::fromUtf8(start.readAllStandardOutput()).trimmed().split(u' ');
+    QCOMPARE(started.size(), 2);
+    const QString folder = started[0];
+    auto cluster = [&](const QString& action) {
+        QProcess pgctl;
+        const QStringList args{QStringLiteral("-D"),   folder + QStringLiteral("/data"),
+                               QStringLiteral("-w"),   QStringLiteral("-m"),
+                               QStringLiteral("fast"), action,
+                               QStringLiteral("-l"),   folder + QStringLiteral("/server.log")};
+        const QString ctl = QStringLiteral("/usr/lib/postgresql/15/bin/pg_ctl");
+        if (geteuid() == 0) {
+            pgctl.start(QStringLiteral("runuser"),
+                        QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
+                                    QStringLiteral("--"), ctl} +
+                            args);
+        } else {
+            pgctl.start(ctl, args);
+        }
+        return pgctl.waitForFinished(60000) && pgctl.exitCode() == 0;
+    };
+    const QByteArray shared = qgetenv("ONDREL_TEST_PG");
+    {
+        qputenv("ONDREL_TEST_PG", started[1].toUtf8());
+        WindowFixture f;
+        const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "前");
+        f.Open();
+        auto& w = *f.window;
+        const QString typed = QStringLiteral("サーバー停止中に入力した内容");
+        Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(typed);
+        QVERIFY(cluster(QStringLiteral("stop")));
+
+        f.prompter.Answer({true});
+        w.cmdProcess_Click(4);
+        QCOMPARE(f.prompter.Texts().size(), 2);
+        QVERIFY2(f.prompter.Texts().last().contains(QStringLiteral("接続できない")),
+                 qPrintable(f.prompter.Texts().last()));
+        QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->toPlainText(), typed);
+        QCOMPARE(w.ShownChartNo()->value, 12345);
+
+        f.WriteLink("1", "12346");
+        f.prompter.shown.clear();
+        w.Rtn_LinkCheck();
+        w.Rtn_LinkCheck();
+        QCOMPARE(f.prompter.Texts().size(), 1);  // told once, not at every check
+        QCOMPARE(w.ShownChartNo()->value, 12345);
+        QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->toPlainText(), typed);
+
+        QVERIFY(cluster(QStringLiteral("start")));
+        f.prompter.shown.clear();
+        w.Rtn_LinkCheck();  // the memo is written, then the link is followed
+        QVERIFY2(f.prompter.shown.empty(), qPrintable(f.prompter.Texts().join(u'|')));
+        QCOMPARE(w.ShownChartNo()->value, 12346);
+        QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+                 typed);
+    }
+    qputenv("ONDREL_TEST_PG", shared);
+    QProcess stop;
+    stop.start(script, {QStringLiteral("stop"), folder});
+    stop.waitForFinished(60000);
+}
+
+QTEST_MAIN(TstServer)
+#include "tst_server.moc"
