@@ -1,5 +1,6 @@
 #include "db_tool.h"
 
+#include <QCryptographicHash>
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
@@ -177,6 +178,148 @@ QString ImportCsv(const QString& file, const QString& csvPath, const QString& ta
         return QStringLiteral("取り込めませんでした（何も変更していません）: ") + Describe(e);
     }
     if (rows) *rows = int(csv.rows.size());
+    return {};
+}
+
+namespace {
+
+struct TableCopy {
+    QString table;
+    QStringList columns;
+    QString order;
+};
+
+std::vector<TableCopy> CopiedTables() {
+    QStringList masterColumns;
+    for (int k = 0; k < tables::kTextColumns; ++k) masterColumns << tables::NameColumn(k);
+    for (int k = 1; k < tables::kTextColumns; ++k) masterColumns << tables::CheckColumn(k);
+    return {
+        {QStringLiteral("tblDatCommon"),
+         QStringList{QStringLiteral("MainKey")} + tables::MemoValueColumns() +
+             QStringList{QStringLiteral("RowVersion")},
+         QStringLiteral("MainKey")},
+        {QStringLiteral("tblMasSystemA"), masterColumns, QString()},
+        {QStringLiteral("患者マスター"), tables::PatientColumns(), QStringLiteral("カルテ番号")},
+        {QStringLiteral("医院情報"), tables::ClinicColumns(), QString()},
+    };
+}
+
+// Every row of the table, each value as the program stored it; dates as dates.
+std::vector<QVariantList> ReadRows(DbConnection& cn, const TableCopy& t) {
+    std::vector<QVariantList> rows;
+    QSqlQuery q = RunQuery(
+        cn, QStringLiteral("Select ") + t.columns.join(u',') + QStringLiteral(" From ") + t.table +
+                (t.order.isEmpty() ? QString() : QStringLiteral(" Order By ") + t.order));
+    const int date = int(t.columns.indexOf(QStringLiteral("CreDate")));
+    while (q.next()) {
+        QVariantList row;
+        for (int c = 0; c < t.columns.size(); ++c) {
+            QVariant v = ValueAt(q, c);
+            if (c == date && !v.isNull()) v = ParseShortDate(v.toString());
+            row << v;
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// SHA-256 over every memo's columns in key order, each value typed and
+// length-prefixed so no two different tables give the same bytes.
+QString MemoDigest(const std::vector<QVariantList>& memos) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QVariantList& row : memos) {
+        for (const QVariant& v : row) {
+            QByteArray bytes;
+            if (v.isNull()) {
+                bytes = "N";
+            } else if (v.typeId() == QMetaType::QDate) {
+                bytes = "D" + v.toDate().toString(Qt::ISODate).toUtf8();
+            } else if (v.typeId() == QMetaType::QString) {
+                bytes = "T" + v.toString().toUtf8();
+            } else {
+                bytes = "I" + QByteArray::number(v.toLongLong());
+            }
+            hash.addData(QByteArray::number(bytes.size()) + ':' + bytes);
+        }
+        hash.addData("\n");
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+qint64 CountRows(DbConnection& cn, const QString& table) {
+    QSqlQuery q = RunQuery(cn, QStringLiteral("Select Count(*) From ") + table);
+    return q.next() ? q.value(0).toLongLong() : -1;
+}
+
+}  // namespace
+
+QString CopyDatabase(const QString& from, const QString& to, QString* report) {
+    DbConnection source;
+    if (const QString error = OpenTarget(from, source); !error.isEmpty()) return error;
+    bool created = false;
+    if (IsServerUri(to) ? [&] {
+            DbConnection probe;
+            return OpenTarget(to, probe).isEmpty() && !HoldsTables(probe);
+        }()
+                        : !QFileInfo::exists(to)) {
+        if (const QString error = InitDatabase(to); !error.isEmpty()) return error;
+        created = true;
+    }
+    DbConnection target;
+    if (const QString error = OpenTarget(to, target); !error.isEmpty()) return error;
+    const auto all = CopiedTables();
+    QStringList counts;
+    QString digest;
+    try {
+        std::vector<std::vector<QVariantList>> rows;
+        for (const TableCopy& t : all) rows.push_back(ReadRows(source, t));
+        digest = MemoDigest(rows[0]);
+        BeginTransaction(target);
+        if (CountRows(target, QStringLiteral("tblDatCommon")) > 0) {
+            target.RollbackAndClose();
+            return QStringLiteral("コピー先には既にメモがあります。何も変更していません: ") + to;
+        }
+        for (size_t i = 0; i < all.size(); ++i) {
+            const TableCopy& t = all[i];
+            RunChange(target, QStringLiteral("Delete From ") + t.table);
+            QStringList marks;
+            for (qsizetype c = 0; c < t.columns.size(); ++c) marks << QStringLiteral("?");
+            const QString insert = QStringLiteral("Insert Into ") + t.table + QStringLiteral(" (") +
+                                   t.columns.join(u',') + QStringLiteral(") Values (") +
+                                   marks.join(u',') + u')';
+            for (const QVariantList& row : rows[i]) RunChange(target, insert, row);
+        }
+        for (const QString& sql : tables::AfterKeyedInsert(target.engine())) RunQuery(target, sql);
+        // Checked inside the transaction: a copy that differs is never committed.
+        for (size_t i = 0; i < all.size(); ++i) {
+            const qint64 n = CountRows(target, all[i].table);
+            if (n != qint64(rows[i].size())) {
+                throw AppError(err::DatabaseBase + 1, QStringLiteral("%1: %2 rows, copied %3")
+                                                          .arg(all[i].table)
+                                                          .arg(rows[i].size())
+                                                          .arg(n));
+            }
+            counts << QStringLiteral("%1 %2 行").arg(all[i].table).arg(n);
+        }
+        const QString copied = MemoDigest(ReadRows(target, all[0]));
+        if (copied != digest) {
+            throw AppError(err::DatabaseBase + 1, QStringLiteral("memo digest differs"));
+        }
+        CommitTransaction(target);
+    } catch (const DatabaseBusy& e) {
+        target.RollbackAndClose();
+        if (created && !IsServerUri(to)) QFile::remove(to);
+        return QStringLiteral("コピーできませんでした（何も変更していません）: ") + e.UserMessage();
+    } catch (const AppError& e) {
+        target.RollbackAndClose();
+        if (created && !IsServerUri(to)) QFile::remove(to);
+        return QStringLiteral("コピーできませんでした（何も変更していません）: ") + Describe(e) +
+               u' ' + e.detail();
+    }
+    if (report) {
+        *report = counts.join(QStringLiteral("、")) +
+                  QStringLiteral("\nメモのダイジェスト (SHA-256): ") + digest;
+    }
     return {};
 }
 

@@ -12,5 +12,11 @@ QString InitDatabase(const QString& file);
 QString ImportCsv(const QString& file, const QString& csvPath, const QString& table,
                   int* rows = nullptr);
 QString MakeDemoDatabase(const QString& file, const QDate& today);
+// Moves a whole system database to another (a file or a server's database,
+// made when it does not exist yet), keys kept, in one transaction on the
+// target, refused when the target already holds memos, and checked before
+// it is committed (row counts and a digest of every memo on both sides).
+// `report` receives the counts and the digest.
+QString CopyDatabase(const QString& from, const QString& to, QString* report = nullptr);
 
 }  // namespace ondrel::tool

@@ -12,7 +12,10 @@ constexpr const char* kUsage =
     "  ondrel-db init FILE                  新しいシステムデータベース\n"
     "  ondrel-db demo FILE                  デモ用のシステムデータベース\n"
     "  ondrel-db import-patients FILE CSV   患者マスターへ取り込み\n"
-    "  ondrel-db import-clinic FILE CSV     医院情報へ取り込み\n";
+    "  ondrel-db import-clinic FILE CSV     医院情報へ取り込み\n"
+    "  ondrel-db copy FROM TO               システムデータベースを丸ごと移す\n"
+    "FILE・FROM・TO はファイルのパス、またはデータベースサーバーの URI\n"
+    "（postgresql://ユーザー@ホスト:5432/データベース名）\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -48,6 +51,11 @@ int main(int argc, char* argv[]) {
     } else if (command == u"import-clinic" && args.size() == 3) {
         error = ondrel::tool::ImportCsv(args[1], args[2], QStringLiteral("医院情報"), &rows);
         done = QStringLiteral("医院情報へ %1 行を取り込みました。").arg(rows);
+    } else if (command == u"copy" && args.size() == 3) {
+        QString report;
+        error = ondrel::tool::CopyDatabase(args[1], args[2], &report);
+        done = QStringLiteral("コピーして照合しました: ") + args[1] + QStringLiteral(" → ") +
+               args[2] + u'\n' + report;
     } else {
         return Usage();
     }

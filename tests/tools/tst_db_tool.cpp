@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "db_connection.h"
+#include "db_tool.h"
 #include "ini_file.h"
 #include "memo_store.h"
 #include "patient_lookup.h"
@@ -33,6 +34,8 @@ class TstDbTool : public QObject {
     void commandLines_data();
     void commandLines();
     void programWithoutDisplay();
+    void copyBetweenEngines();
+    void serverInit();
 };
 
 void TstDbTool::init() {
@@ -233,6 +236,75 @@ void TstDbTool::programWithoutDisplay() {
         QCOMPARE(p.exitCode(), 1);
         QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("デスクトップにログイン"));
     }
+}
+
+// A file to a server and back (a file to a file without a server): every
+// table, keys kept, texts exact, the next key after the copied ones; a target
+// with memos is refused whole.
+void TstDbTool::copyBetweenEngines() {
+    TestDbProgram p;
+    static const char16_t oddText[] = u"改行\r\nNUL\u0000絵文字😀 髙①～ 'quote'";
+    const QString odd = QString::fromUtf16(oddText, std::size(oddText) - 1);
+    const qint32 a = p.AddMemo(0, 12345, "2024-04-01", odd);
+    p.AddMemo(3, 12346, "2023-01-31", QStringLiteral("別の患者"));
+    p.Exec("Delete From tblDatCommon Where MainKey = ?", {a});  // a gap in the keys
+    const qint32 b = p.AddMemo(0, 12345, "2024-04-02", odd);
+    p.Exec("Update tblDatCommon Set RowVersion = 7 Where MainKey = ?", {b});
+    p.Exec("Update tblMasSystemA Set Name03 = '服薬指導'");
+    p.Exec("Update 医院情報 Set 医院名称 = 'みどり内科'");
+
+    const QString file = p.Root() + "/copy.db";
+    const QString other = OnServer() ? NewServerDatabase() : p.Root() + "/copy2.db";
+    QString report, report2;
+    QCOMPARE(tool::CopyDatabase(p.DbPath(), file, &report), QString());
+    QCOMPARE(tool::CopyDatabase(file, other, &report2), QString());
+    QCOMPARE(report2, report);  // same counts, same memo digest
+    QVERIFY2(report.contains(QStringLiteral("tblDatCommon 2 行")), qPrintable(report));
+
+    TestProgram q;
+    q.ctx->settings.SystemDB = other;
+    const auto memo = ReadCommon(*q.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, b);
+    QVERIFY(memo);
+    QCOMPARE(memo->LText[0], odd);
+    QCOMPARE(memo->RowVersion, 7);
+    QCOMPARE(memo->CreDate, QStringLiteral("2024/04/02"));
+    QCOMPARE(LookUpPatient(*q.ctx, FullChartNo(12346))->Name, QStringLiteral("山田　花子"));
+    const CommonRecord fresh{0, 1, BaseChartNo(1234), FullChartNo(12345), "2026/12/10", {}};
+    QCOMPARE(InsertCommon(*q.ctx, fresh), b + 1);
+
+    QString err;
+    QCOMPARE(Run("ondrel-db", {"copy", p.DbPath(), other}, &err), 1);
+    QVERIFY2(err.contains(QStringLiteral("既にメモがあります")), qPrintable(err));
+    if (OnServer()) DropServerDatabase(other);
+}
+
+// On a server, init lays out the tables once and the group role the clinic's
+// logins join: memos and category names writable, the chart tables readable,
+// no table made or changed through it.
+void TstDbTool::serverInit() {
+    if (!OnServer()) QSKIP("needs the test server");
+    const QString db = NewServerDatabase();
+    QString err, out;
+    QCOMPARE(Run("ondrel-db", {"init", db}, &err, &out), 0);
+    QCOMPARE(Run("ondrel-db", {"init", db}, &err), 1);
+    QVERIFY2(err.contains(QStringLiteral("既にシステムデータベースがあります")), qPrintable(err));
+    DbConnection cn;
+    QVERIFY(OpenDbConnectionAt(db, cn));
+    const QStringList checks{
+        "has_table_privilege('ondrel_users', 'tbldatcommon', 'UPDATE')",
+        "has_table_privilege('ondrel_users', 'tbldatcommon', 'DELETE')",
+        "has_table_privilege('ondrel_users', 'tblmassystema', 'UPDATE')",
+        "has_table_privilege('ondrel_users', '患者マスター', 'SELECT')",
+        "NOT has_table_privilege('ondrel_users', '患者マスター', 'INSERT')",
+        "NOT has_table_privilege('ondrel_users', 'tbldatcommon', 'TRUNCATE')",
+        "NOT has_schema_privilege('ondrel_users', 'public', 'CREATE')",
+    };
+    for (const QString& c : checks) {
+        QSqlQuery q = RunQuery(cn, "Select " + c);
+        QVERIFY2(q.next() && q.value(0).toBool(), qPrintable(c));
+    }
+    cn.RollbackAndClose();
+    DropServerDatabase(db);
 }
 
 QTEST_GUILESS_MAIN(TstDbTool)
