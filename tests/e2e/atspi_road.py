@@ -107,9 +107,10 @@ def main():
         fail("the first window changed")
 
     # The link bar selects another patient: followed within one poll.
-    chart = subprocess.run(["sqlite3", os.path.join(PROG, "demo.db"),
-                            "select カルテ番号, 氏名 from 患者マスター where カルテ番号 <> 12345 limit 1"],
-                           capture_output=True, text=True, check=True).stdout.strip().split("|")
+    db = os.environ["ONDREL_DB"]
+    ask = "select カルテ番号, 氏名 from 患者マスター where カルテ番号 <> 12345 order by カルテ番号 limit 1"
+    reader = ["psql", db, "-qAt", "-c", ask] if db.startswith("postgresql://") else ["sqlite3", db, ask]
+    chart = subprocess.run(reader, capture_output=True, text=True, check=True).stdout.strip().split("|")
     subprocess.run([os.path.join(PROG, "ondrel-link"), "--file", LINK, chart[0]], check=True)
     started = time.time()
     wait_for("the link-file switch", lambda: control(app, "lblInfo(2)").name == chart[1], 15)

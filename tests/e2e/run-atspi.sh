@@ -18,6 +18,8 @@ cleanup() {
     wait "$xvfb_pid" 2>/dev/null || true
   fi
   rm -rf "$work"
+  [ "$(type -t drop_db)" = function ] && drop_db
+  return 0
 }
 trap cleanup EXIT
 
@@ -28,8 +30,18 @@ done
 
 cmake --install "$build" --prefix "$work/prog" >/dev/null
 mkdir -p "$work/1-99リンクバーZEV"
-"$work/prog/ondrel-db" demo "$work/prog/demo.db"
-printf '[System]\r\nTitle=指導指示管理\r\nSystemDB=%s\r\nKarteNoInput=1\r\n' "$work/prog/demo.db" \
+# The demo on a file, or (ONDREL_E2E_ENGINE=postgres) in a new database on the
+# test server.
+db="$work/prog/demo.db"
+if [ "${ONDREL_E2E_ENGINE:-}" = postgres ]; then
+  [ -n "${ONDREL_TEST_PG:-}" ] || { echo "SKIP: no test server (ONDREL_TEST_PG)"; exit 77; }
+  name="e2e_$$_$RANDOM"
+  psql "$ONDREL_TEST_PG" -qAt -c "CREATE DATABASE $name" >/dev/null
+  db="${ONDREL_TEST_PG/\/postgres\?//$name?}"
+  drop_db() { psql "$ONDREL_TEST_PG" -qAt -c "DROP DATABASE IF EXISTS $name WITH (FORCE)" >/dev/null 2>&1 || true; }
+fi
+"$work/prog/ondrel-db" demo "$db"
+printf '[System]\r\nTitle=指導指示管理\r\nSystemDB=%s\r\nKarteNoInput=1\r\n' "$db" \
   | iconv -f UTF-8 -t CP932 > "$work/prog/Ondrel.ini"
 
 # A display far from the usual ones, free of locks and sockets. -noreset: a server that
@@ -63,7 +75,7 @@ export QT_ACCESSIBILITY=1
 export NO_AT_BRIDGE=0
 unset QT_QPA_PLATFORM
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
-export ONDREL_PROG="$work/prog" ONDREL_SHOTS="${ONDREL_SHOTS:-$build/screenshots}"
+export ONDREL_PROG="$work/prog" ONDREL_DB="$db" ONDREL_SHOTS="${ONDREL_SHOTS:-$build/screenshots}"
 mkdir -p "$ONDREL_SHOTS"
 dbus-run-session -- bash -c '
   /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
