@@ -26,7 +26,8 @@ qint32 IntValue(const QVariant& v, const QString& name) {
 qint32 IntField(const QSqlQuery& q, const QString& name) { return IntValue(Field(q, name), name); }
 
 QDate DateValue(const QVariant& v, const QString& name) {
-    const QDate d = ParseShortDate(v.toString());
+    // A server gives dates; a file gives the text it stored.
+    const QDate d = v.typeId() == QMetaType::QDate ? v.toDate() : ParseShortDate(v.toString());
     if (!d.isValid()) throw AppError(err::TypeMismatch, QStringLiteral("not a date in ") + name);
     return d;
 }
@@ -40,7 +41,9 @@ std::optional<CommonRecord> ReadCommon(AppContext& ctx, int formCode, BaseChartN
             QStringLiteral("Select * From tblDatCommon Where (FormCode = ?) And (KarteNo = ?)");
         QVariantList values{formCode, karteNo.value};
         if (mode == FetchMode::Latest) {
-            sql += QStringLiteral(" Order By ") + tables::MemoOrderNewestFirst();
+            // Only the first row is read: a server need not send the others.
+            sql += QStringLiteral(" Order By ") + tables::MemoOrderNewestFirst() +
+                   QStringLiteral(" Limit 1");
         } else {
             sql += QStringLiteral(" And (MainKey = ?)");
             values << mainKey;
