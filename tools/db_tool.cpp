@@ -8,10 +8,12 @@
 #include <QSqlQuery>
 #include <random>
 
+#include "access_log.h"
 #include "app_error.h"
 #include "csv_reader.h"
 #include "db_connection.h"
 #include "japanese_date.h"
+#include "revisions.h"
 #include "schema.h"
 #include "server_uri.h"
 #include "tables.h"
@@ -36,6 +38,10 @@ const QStringList& ServerRoleStatements() {
         QStringLiteral("GRANT USAGE ON SEQUENCE tbldatcommon_mainkey_seq TO ondrel_users"),
         QStringLiteral("GRANT SELECT, UPDATE ON tblMasSystemA TO ondrel_users"),
         QStringLiteral("GRANT SELECT ON 患者マスター, 医院情報 TO ondrel_users"),
+        // The records only grow: no right to change or remove a row.
+        QStringLiteral("GRANT SELECT, INSERT ON tblDatRevision, tblAccessLog TO ondrel_users"),
+        QStringLiteral("GRANT USAGE ON SEQUENCE tbldatrevision_revisionkey_seq, "
+                       "tblaccesslog_logkey_seq TO ondrel_users"),
     };
     return statements;
 }
@@ -201,6 +207,17 @@ std::vector<TableCopy> CopiedTables() {
         {QStringLiteral("tblMasSystemA"), masterColumns, QString()},
         {QStringLiteral("患者マスター"), tables::PatientColumns(), QStringLiteral("カルテ番号")},
         {QStringLiteral("医院情報"), tables::ClinicColumns(), QString()},
+        {QStringLiteral("tblDatRevision"),
+         QStringList{QStringLiteral("RevisionKey"), QStringLiteral("MainKey"),
+                     QStringLiteral("Action"), QStringLiteral("ChangedAt"),
+                     QStringLiteral("ChangedBy"), QStringLiteral("Workstation")} +
+             tables::RevisionMemoColumns() +
+             QStringList{QStringLiteral("PrevDigest"), QStringLiteral("Digest")},
+         QStringLiteral("RevisionKey")},
+        {QStringLiteral("tblAccessLog"),
+         {QStringLiteral("LogKey"), QStringLiteral("At"), QStringLiteral("Person"),
+          QStringLiteral("Workstation"), QStringLiteral("KarteNo"), QStringLiteral("Action")},
+         QStringLiteral("LogKey")},
     };
 }
 
@@ -319,6 +336,45 @@ QString CopyDatabase(const QString& from, const QString& to, QString* report) {
     if (report) {
         *report = counts.join(QStringLiteral("、")) +
                   QStringLiteral("\nメモのダイジェスト (SHA-256): ") + digest;
+    }
+    return {};
+}
+
+QString VerifyDatabase(const QString& file, QStringList* findings, qint64* checked) {
+    DbConnection cn;
+    if (const QString error = OpenTarget(file, cn); !error.isEmpty()) return error;
+    try {
+        *findings = VerifyRecords(cn, checked);
+    } catch (const DatabaseBusy& e) {
+        return e.UserMessage();
+    } catch (const AppError& e) {
+        return QStringLiteral("確かめられませんでした: ") + Describe(e) + u' ' + e.detail();
+    }
+    return {};
+}
+
+QString AccessLogCsv(const QString& file, const QDate& from, const QDate& to,
+                     std::optional<qint32> chart, QString* csv) {
+    DbConnection cn;
+    if (const QString error = OpenTarget(file, cn); !error.isEmpty()) return error;
+    auto field = [](const QString& v) {
+        if (!v.contains(u',') && !v.contains(u'"') && !v.contains(u'\n') && !v.contains(u'\r'))
+            return v;
+        return u'"' + QString(v).replace(u'"', QStringLiteral("\"\"")) + u'"';
+    };
+    try {
+        QString out = QStringLiteral("日時,入力者,端末,カルテ番号,操作\r\n");
+        for (const AccessRecord& r : ReadAccessLog(cn, from, to, chart)) {
+            out += QStringList{field(r.at), field(r.person), field(r.workstation),
+                               QString::number(r.chart), field(r.action)}
+                       .join(u',') +
+                   QStringLiteral("\r\n");
+        }
+        *csv = out;
+    } catch (const DatabaseBusy& e) {
+        return e.UserMessage();
+    } catch (const AppError& e) {
+        return QStringLiteral("読めませんでした: ") + Describe(e) + u' ' + e.detail();
     }
     return {};
 }

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace ondrel::tool {
 
@@ -17,6 +18,13 @@ QString MakeDemoDatabase(const QString& file, const QDate& today);
 // target, refused when the target already holds memos, and checked before
 // it is committed (row counts and a digest of every memo on both sides).
 // `report` receives the counts and the digest.
+// Walks the revision chain and compares every memo with its latest revision;
+// `findings` receives what is wrong (empty: all holds).
+QString VerifyDatabase(const QString& file, QStringList* findings, qint64* checked);
+// The access log as CSV (header 日時,入力者,端末,カルテ番号,操作; fields quoted
+// where they need it; CR LF), filtered by days and chart number.
+QString AccessLogCsv(const QString& file, const QDate& from, const QDate& to,
+                     std::optional<qint32> chart, QString* csv);
 QString CopyDatabase(const QString& from, const QString& to, QString* report = nullptr);
 
 }  // namespace ondrel::tool

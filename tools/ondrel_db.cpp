@@ -1,7 +1,9 @@
 // The chart system's side of the system database: create, fill, demo.
 #include <QCoreApplication>
 #include <QDate>
+#include <QStringEncoder>
 #include <cstdio>
+#include <optional>
 
 #include "db_tool.h"
 
@@ -14,12 +16,54 @@ constexpr const char* kUsage =
     "  ondrel-db import-patients FILE CSV   患者マスターへ取り込み\n"
     "  ondrel-db import-clinic FILE CSV     医院情報へ取り込み\n"
     "  ondrel-db copy FROM TO               システムデータベースを丸ごと移す\n"
+    "  ondrel-db verify FILE                変更履歴の連鎖とメモを照合する\n"
+    "  ondrel-db log FILE [--from 日付] [--to 日付] [--chart カルテ番号] [--cp932]\n"
+    "                                       アクセス記録を CSV で出力する\n"
     "FILE・FROM・TO はファイルのパス、またはデータベースサーバーの URI\n"
     "（postgresql://ユーザー@ホスト:5432/データベース名）\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
     return 2;
+}
+
+// ondrel-db log FILE [--from D] [--to D] [--chart N] [--cp932]
+int Log(const QStringList& args) {
+    QString file;
+    QDate from, to;
+    std::optional<qint32> chart;
+    bool cp932 = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == u"--cp932") {
+            cp932 = true;
+        } else if ((a == u"--from" || a == u"--to") && hasValue) {
+            const QDate d = QDate::fromString(QString(args[++i]).replace(u'/', u'-'), Qt::ISODate);
+            if (!d.isValid()) return Usage();
+            (a == u"--from" ? from : to) = d;
+        } else if (a == u"--chart" && hasValue) {
+            bool ok = false;
+            chart = QString(args[++i]).remove(u'-').toInt(&ok);
+            if (!ok) return Usage();
+        } else if (!a.startsWith(u'-') && file.isEmpty()) {
+            file = a;
+        } else {
+            return Usage();
+        }
+    }
+    if (file.isEmpty()) return Usage();
+    QString csv;
+    const QString error = ondrel::tool::AccessLogCsv(file, from, to, chart, &csv);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "ondrel-db: %s\n", error.toUtf8().constData());
+        return 1;
+    }
+    // A Windows spreadsheet opens code page 932 as it opens its own files.
+    QStringEncoder windows("windows-31j");
+    const QByteArray bytes = cp932 ? QByteArray(windows.encode(csv)) : csv.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    return 0;
 }
 
 }  // namespace
@@ -32,6 +76,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (args.size() < 2) return Usage();
+    if (args[0] == u"log") return Log(args.mid(1));
     for (const QString& a : args) {
         if (a.startsWith(u'-')) return Usage();  // no options; a file named so is refused too
     }
@@ -51,6 +96,22 @@ int main(int argc, char* argv[]) {
     } else if (command == u"import-clinic" && args.size() == 3) {
         error = ondrel::tool::ImportCsv(args[1], args[2], QStringLiteral("医院情報"), &rows);
         done = QStringLiteral("医院情報へ %1 行を取り込みました。").arg(rows);
+    } else if (command == u"verify" && args.size() == 2) {
+        QStringList findings;
+        qint64 checked = 0;
+        error = ondrel::tool::VerifyDatabase(args[1], &findings, &checked);
+        if (error.isEmpty() && !findings.isEmpty()) {
+            for (const QString& f : findings) std::printf("%s\n", f.toUtf8().constData());
+            std::printf("%s\n",
+                        QStringLiteral("異常が %1 件あります（変更履歴 %2 行を確かめました）。")
+                            .arg(findings.size())
+                            .arg(checked)
+                            .toUtf8()
+                            .constData());
+            return 1;
+        }
+        done = QStringLiteral("異常はありません（変更履歴 %1 行とすべてのメモを確かめました）。")
+                   .arg(checked);
     } else if (command == u"copy" && args.size() == 3) {
         QString report;
         error = ondrel::tool::CopyDatabase(args[1], args[2], &report);

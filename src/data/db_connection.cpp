@@ -16,6 +16,7 @@
 #include "app_context.h"
 #include "app_error.h"
 #include "japanese_date.h"
+#include "revisions.h"
 #include "server_uri.h"
 #include "system_db.h"
 
@@ -264,6 +265,15 @@ bool OpenDbConnectionAt(const QString& target, DbConnection& cn, bool allowEmpty
     if (!open) return false;
     cn.engine_ = server ? Engine::Postgres : Engine::SQLite;
     cn.openedAt_ = target;
+    if (!server && !allowEmptyFile) {
+        // Once a run for each file: one made before the records existed gains them.
+        static QSet<QString> upgraded;
+        const QString file = QFileInfo(target).absoluteFilePath();
+        if (!upgraded.contains(file)) {
+            AddRecordTables(cn);
+            upgraded.insert(file);
+        }
+    }
     return true;
 }
 

@@ -3,10 +3,12 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include "access_log.h"
 #include "app_context.h"
 #include "app_error.h"
 #include "db_connection.h"
 #include "japanese_date.h"
+#include "revisions.h"
 #include "system_db.h"
 #include "tables.h"
 
@@ -77,6 +79,9 @@ qint32 InsertCommon(AppContext& ctx, const CommonRecord& r) {
             if (!q.next()) throw AppError(err::DatabaseBase + 1, QStringLiteral("no key returned"));
             key = IntValue(q.value(0), QStringLiteral("MainKey"));
         }
+        const QVariantList row = *MemoRowValues(cn, key);
+        AppendRevision(cn, key, QStringLiteral("insert"), row);
+        AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);
         CommitTransaction(cn);
         return key;
     });
@@ -108,6 +113,11 @@ WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& r) {
         values << r.MainKey << r.RowVersion;
         const WriteOutcome outcome =
             RunChange(cn, sql, values) == 1 ? WriteOutcome::Done : Conflict(cn, r.MainKey);
+        if (outcome == WriteOutcome::Done) {
+            const QVariantList row = *MemoRowValues(cn, r.MainKey);
+            AppendRevision(cn, r.MainKey, QStringLiteral("update"), row);
+            AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);
+        }
         CommitTransaction(cn);
         return outcome;
     });
@@ -117,6 +127,7 @@ WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion) {
     WaitCursorGuard wait(ctx.waitCursor);
     return WithSystemDb(ctx, [&](DbConnection& cn) {
         BeginTransaction(cn);
+        const auto before = MemoRowValues(cn, mainKey);
         const WriteOutcome outcome =
             RunChange(
                 cn,
@@ -124,6 +135,10 @@ WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion) {
                 {mainKey, rowVersion}) == 1
                 ? WriteOutcome::Done
                 : Conflict(cn, mainKey);
+        if (outcome == WriteOutcome::Done) {
+            AppendRevision(cn, mainKey, QStringLiteral("delete"), *before);
+            AppendAccess(ctx, cn, ChartOf(*before), AccessAction::Deleted);
+        }
         CommitTransaction(cn);
         return outcome;
     });

@@ -37,8 +37,21 @@ QString CheckColumn(int category);  // Check02 … Check07 for 1 … 6
 const QStringList& PatientColumns();
 const QStringList& ClinicColumns();
 
+// tblDatRevision: every change of a memo, append-only, chained by digests.
+// The memo's columns as a revision keeps them, in this order.
+const QStringList& RevisionMemoColumns();
+// tblAccessLog: who worked on which patient, when.
+
 // The statements that lay out an empty system database.
 QStringList SchemaStatements(Engine engine);
+// The revision and access-log tables alone (a file made before they existed
+// gains them).
+QStringList RecordStatements(Engine engine);
+// The database's clock as text "yyyy-MM-dd hh:mm:ss.zzz" (a server's own
+// clock, not the workstation's).
+QString NowExpression(Engine engine);
+// Taken before the last digest is read, so two writers never chain to the same row.
+QStringList LockRevisions(Engine engine);
 // After rows came in with their keys: the next key the engine gives follows them.
 QStringList AfterKeyedInsert(Engine engine);
 

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <cmath>
 
+#include "access_log.h"
 #include "app_context.h"
 #include "app_error.h"
 #include "japanese_date.h"
@@ -140,6 +141,10 @@ void Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& repor
             office.Discard();
             WriteReport(ctx, office, cells, report.KarteNo);
         }
+        // "1234-5": the full chart number the report was made for.
+        bool ok = false;
+        const qint32 chart = QString(report.KarteNo).remove(u'-').toInt(&ok);
+        if (ok) QueueAccess(ctx, FullChartNo(chart), AccessAction::Report);
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <memory>
+#include <vector>
 
 #include "clock.h"
 #include "error_report.h"
@@ -30,6 +31,13 @@ struct AppContext {
     // While a command runs, the connection its data procedures share (set by
     // the data layer's CommandConnection); null between commands.
     ReleasableConnection* commandConnection = nullptr;
+    // Access records not yet written (time, chart number, action).
+    struct PendingAccess {
+        QString at;
+        qint32 chart = 0;
+        QString action;
+    };
+    std::vector<PendingAccess> pendingAccess;
     // A server connection kept from one command to the next.
     std::shared_ptr<ReleasableConnection> keptConnection;
 };

@@ -21,6 +21,7 @@
 #include <QValidator>
 #include <utility>
 
+#include "access_log.h"
 #include "app_context.h"
 #include "app_error.h"
 #include "controls.h"
@@ -121,7 +122,10 @@ FrmOndrel::FrmOndrel(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(c
     timTimer = new QTimer(this);
     timTimer->setObjectName(QStringLiteral("timTimer"));
     timTimer->setInterval(kTimerMs);
-    connect(timTimer, &QTimer::timeout, this, [this] { Rtn_LinkCheck(); });
+    connect(timTimer, &QTimer::timeout, this, [this] {
+        Rtn_LinkCheck();
+        if (busy_ == 0) FlushAccessLog(ctx_);
+    });
 
     new EnterAsTab(this, {QStringLiteral("txtLData"), QStringLiteral("txtPersonalID")});
 }
@@ -426,6 +430,7 @@ void FrmOndrel::closeEvent(QCloseEvent* event) {
                    chkPrintFlg->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     SaveWindowPlacement(ctx_, *this);
     timTimer->stop();
+    FlushAccessLog(ctx_);
     // A closed window follows the link bar no more.
     if (linkWatcher_) linkWatcher_->disconnect(this);
     event->accept();
@@ -474,6 +479,7 @@ void FrmOndrel::Rtn_DataDispMain() {
             return;
         }
         const PatientInfo& p = *patient;
+        QueueAccess(ctx_, p.ChartNo, AccessAction::Shown);
         SetPersonalID(FormatKarteNo(p.ChartNo));
         lblInfo0_ = p.BaseNo;
         lblInfo1_ = p.ChartNo;

@@ -1,0 +1,113 @@
+#include "access_log.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QSqlQuery>
+#include <QSysInfo>
+
+#include "app_context.h"
+#include "app_error.h"
+#include "db_connection.h"
+#include "system_db.h"
+#include "tables.h"
+
+namespace ondrel {
+
+namespace {
+
+QString Person(DbConnection& cn) {
+    if (cn.engine() == Engine::Postgres) {
+        QSqlQuery q = RunQuery(cn, QStringLiteral("Select current_user"));
+        return q.next() ? ValueAt(q, 0).toString() : QString();
+    }
+    if (const passwd* pw = getpwuid(getuid())) return QString::fromLocal8Bit(pw->pw_name);
+    return qEnvironmentVariable("USER");
+}
+
+void WriteQueued(AppContext& ctx, DbConnection& cn) {
+    if (ctx.pendingAccess.empty()) return;
+    const QString person = Person(cn), host = QSysInfo::machineHostName();
+    for (const auto& a : ctx.pendingAccess) {
+        RunChange(cn,
+                  QStringLiteral("Insert Into tblAccessLog (At, Person, Workstation, KarteNo, "
+                                 "Action) Values (?,?,?,?,?)"),
+                  {a.at, person, host, a.chart, a.action});
+    }
+}
+
+QString Now() {
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+}
+
+}  // namespace
+
+QString AccessActionText(AccessAction action) {
+    switch (action) {
+        case AccessAction::Shown:
+            return QStringLiteral("表示");
+        case AccessAction::Saved:
+            return QStringLiteral("保存");
+        case AccessAction::Deleted:
+            return QStringLiteral("削除");
+        case AccessAction::Restored:
+            return QStringLiteral("復元");
+        case AccessAction::Report:
+            return QStringLiteral("帳票");
+    }
+    return {};
+}
+
+void QueueAccess(AppContext& ctx, FullChartNo chart, AccessAction action) {
+    ctx.pendingAccess.push_back({Now(), chart.value, AccessActionText(action)});
+}
+
+void AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart, AccessAction action) {
+    QueueAccess(ctx, chart, action);
+    WriteQueued(ctx, cn);
+    ctx.pendingAccess.clear();  // they go with the caller's transaction
+}
+
+void FlushAccessLog(AppContext& ctx) {
+    if (ctx.pendingAccess.empty()) return;
+    try {
+        WithSystemDb(ctx, [&](DbConnection& cn) {
+            BeginTransaction(cn);
+            WriteQueued(ctx, cn);
+            CommitTransaction(cn);
+        });
+        ctx.pendingAccess.clear();
+    } catch (const DatabaseBusy&) {
+        // kept for the next flush
+    }
+}
+
+std::vector<AccessRecord> ReadAccessLog(DbConnection& cn, const QDate& from, const QDate& to,
+                                        std::optional<qint32> chart) {
+    QString sql = QStringLiteral(
+        "Select At, Person, Workstation, KarteNo, Action From tblAccessLog Where (1 = 1)");
+    QVariantList values;
+    if (from.isValid()) {
+        sql += QStringLiteral(" And (At >= ?)");
+        values << from.toString(Qt::ISODate);
+    }
+    if (to.isValid()) {
+        sql += QStringLiteral(" And (At < ?)");
+        values << to.addDays(1).toString(Qt::ISODate);
+    }
+    if (chart) {
+        sql += QStringLiteral(" And (KarteNo = ?)");
+        values << *chart;
+    }
+    sql += QStringLiteral(" Order By LogKey");
+    std::vector<AccessRecord> records;
+    QSqlQuery q = RunQuery(cn, sql, values);
+    while (q.next()) {
+        records.push_back({ValueAt(q, 0).toString(), ValueAt(q, 1).toString(),
+                           ValueAt(q, 2).toString(), q.value(3).toInt(), ValueAt(q, 4).toString()});
+    }
+    return records;
+}
+
+}  // namespace ondrel

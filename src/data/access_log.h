@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <optional>
+#include <vector>
+
+#include "records.h"
+
+namespace ondrel {
+
+struct AppContext;
+class DbConnection;
+
+// Who worked on which patient, when (tblAccessLog).
+enum class AccessAction { Shown, Saved, Deleted, Restored, Report };
+QString AccessActionText(AccessAction action);  // 表示, 保存, 削除, 復元, 帳票
+
+// In the caller's transaction (a memo's change), with whatever was queued.
+void AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart, AccessAction action);
+// A patient shown or a report made: queued with the workstation's time and
+// written with the next change or flush, so a patient switch waits for no
+// disk write.
+void QueueAccess(AppContext& ctx, FullChartNo chart, AccessAction action);
+// Writes the queue in one transaction; a database that cannot take it now
+// keeps it for the next try (never a message, never the error report).
+void FlushAccessLog(AppContext& ctx);
+
+struct AccessRecord {
+    QString at, person, workstation;
+    qint32 chart = 0;
+    QString action;
+};
+// Oldest first; `from`/`to` are days, both included.
+std::vector<AccessRecord> ReadAccessLog(DbConnection& cn, const QDate& from, const QDate& to,
+                                        std::optional<qint32> chart);
+
+}  // namespace ondrel

@@ -1,0 +1,341 @@
+#include "revisions.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QDate>
+#include <QSqlQuery>
+#include <QSysInfo>
+#include <map>
+#include <set>
+
+#include "access_log.h"
+#include "app_context.h"
+#include "app_error.h"
+#include "db_connection.h"
+#include "japanese_date.h"
+#include "system_db.h"
+#include "tables.h"
+
+namespace ondrel {
+
+namespace {
+
+const QString& RevisionSelect() {
+    static const QString sql =
+        QStringLiteral("Select RevisionKey, MainKey, Action, ChangedAt, ChangedBy, Workstation, ") +
+        tables::RevisionMemoColumns().join(QStringLiteral(", ")) +
+        QStringLiteral(", PrevDigest, Digest From tblDatRevision");
+    return sql;
+}
+
+// A value as the chain and the comparisons see it: dates as dates, whole
+// numbers as numbers, whatever engine gave them.
+QVariant Canonical(const QVariant& v, bool isDate) {
+    if (v.isNull()) return QVariant();
+    if (isDate) return v.typeId() == QMetaType::QDate ? v.toDate() : ParseShortDate(v.toString());
+    if (v.typeId() == QMetaType::QString) return v.toString();
+    return v.toLongLong();
+}
+
+QByteArray Encoded(const QVariant& v) {
+    QByteArray bytes;
+    if (v.isNull()) {
+        bytes = "N";
+    } else if (v.typeId() == QMetaType::QDate) {
+        bytes = "D" + v.toDate().toString(Qt::ISODate).toUtf8();
+    } else if (v.typeId() == QMetaType::QString) {
+        bytes = "T" + v.toString().toUtf8();
+    } else {
+        bytes = "I" + QByteArray::number(v.toLongLong());
+    }
+    return QByteArray::number(bytes.size()) + ':' + bytes;
+}
+
+int DateColumn() { return int(tables::RevisionMemoColumns().indexOf(QStringLiteral("CreDate"))); }
+
+QVariantList MemoValues(const QSqlQuery& q, int first) {
+    QVariantList values;
+    const int date = DateColumn();
+    for (int c = 0; c < tables::RevisionMemoColumns().size(); ++c)
+        values << Canonical(ValueAt(q, first + c), c == date);
+    return values;
+}
+
+Revision FromQuery(const QSqlQuery& q) {
+    Revision r;
+    r.key = q.value(0).toLongLong();
+    r.mainKey = q.value(1).toInt();
+    r.action = ValueAt(q, 2).toString();
+    r.changedAt = ValueAt(q, 3).toString();
+    r.changedBy = ValueAt(q, 4).toString();
+    r.workstation = ValueAt(q, 5).toString();
+    r.memo = MemoValues(q, 6);
+    const int after = 6 + int(tables::RevisionMemoColumns().size());
+    r.prevDigest = q.value(after).toString();
+    r.digest = q.value(after + 1).toString();
+    return r;
+}
+
+bool SameValues(const QVariantList& a, const QVariantList& b) {
+    if (a.size() != b.size()) return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (Encoded(a[i]) != Encoded(b[i])) return false;
+    }
+    return true;
+}
+
+QString OsAccount() {
+    if (const passwd* pw = getpwuid(getuid())) return QString::fromLocal8Bit(pw->pw_name);
+    return qEnvironmentVariable("USER");
+}
+
+int Column(const QString& name) { return int(tables::RevisionMemoColumns().indexOf(name)); }
+
+std::vector<Revision> SelectRevisions(AppContext& ctx, const QString& where,
+                                      const QVariantList& values) {
+    return WithSystemDb(ctx, [&](DbConnection& cn) {
+        std::vector<Revision> revisions;
+        QSqlQuery q = RunQuery(cn, RevisionSelect() + where, values);
+        while (q.next()) revisions.push_back(FromQuery(q));
+        return revisions;
+    });
+}
+
+}  // namespace
+
+FullChartNo ChartOf(const QVariantList& memo) {
+    return FullChartNo(memo[Column(QStringLiteral("KarteNoBranch"))].toInt());
+}
+
+QString ActionText(const QString& action) {
+    static const std::map<QString, QString> texts{
+        {QStringLiteral("insert"), QStringLiteral("追加")},
+        {QStringLiteral("update"), QStringLiteral("更新")},
+        {QStringLiteral("delete"), QStringLiteral("削除")},
+        {QStringLiteral("restore"), QStringLiteral("復元")},
+        {QStringLiteral("revert"), QStringLiteral("版戻し")},
+        {QStringLiteral("baseline"), QStringLiteral("移行")},
+    };
+    const auto it = texts.find(action);
+    return it == texts.end() ? action : it->second;
+}
+
+CommonRecord RevisionRecord(const Revision& r) {
+    CommonRecord c;
+    c.MainKey = r.mainKey;
+    c.FormCode = r.memo[Column(QStringLiteral("FormCode"))].toInt();
+    c.KarteNo = BaseChartNo(r.memo[Column(QStringLiteral("KarteNo"))].toInt());
+    c.KarteNoBranch = FullChartNo(r.memo[Column(QStringLiteral("KarteNoBranch"))].toInt());
+    c.CreDate = ShortDate(r.memo[DateColumn()].toDate());
+    for (int k = 0; k < kCategoryCount; ++k)
+        c.LText[k] = r.memo[Column(tables::TextColumn(k))].toString();
+    c.RowVersion = r.memo[Column(QStringLiteral("RowVersion"))].toInt();
+    return c;
+}
+
+QString RevisionText(const Revision& r) {
+    const CommonRecord c = RevisionRecord(r);
+    return c.FormCode >= 0 && c.FormCode < kCategoryCount ? c.LText[c.FormCode] : QString();
+}
+
+QString RevisionDigest(const QString& prevDigest, const Revision& r) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(Encoded(prevDigest));
+    hash.addData(Encoded(qlonglong(r.mainKey)));
+    for (const QString* s : {&r.action, &r.changedAt, &r.changedBy, &r.workstation})
+        hash.addData(Encoded(*s));
+    for (const QVariant& v : r.memo) hash.addData(Encoded(v));
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+std::optional<QVariantList> MemoRowValues(DbConnection& cn, qint32 mainKey) {
+    QSqlQuery q = RunQuery(cn,
+                           QStringLiteral("Select ") +
+                               tables::RevisionMemoColumns().join(QStringLiteral(", ")) +
+                               QStringLiteral(" From tblDatCommon Where (MainKey = ?)"),
+                           {mainKey});
+    if (!q.next()) return std::nullopt;
+    return MemoValues(q, 0);
+}
+
+void AppendRevision(DbConnection& cn, qint32 mainKey, const QString& action,
+                    const QVariantList& memo) {
+    for (const QString& sql : tables::LockRevisions(cn.engine())) RunChange(cn, sql);
+    Revision r;
+    r.mainKey = mainKey;
+    r.action = action;
+    r.memo = memo;
+    {
+        const bool server = cn.engine() == Engine::Postgres;
+        QSqlQuery q = RunQuery(cn, QStringLiteral("Select ") + tables::NowExpression(cn.engine()) +
+                                       (server ? QStringLiteral(", current_user") : QString()));
+        if (!q.next()) throw AppError(err::DatabaseBase + 1, QStringLiteral("no clock"));
+        r.changedAt = q.value(0).toString();
+        r.changedBy = server ? ValueAt(q, 1).toString() : OsAccount();
+    }
+    r.workstation = QSysInfo::machineHostName();
+    {
+        QSqlQuery q = RunQuery(
+            cn,
+            QStringLiteral("Select Digest From tblDatRevision Order By RevisionKey Desc Limit 1"));
+        r.prevDigest = q.next() ? q.value(0).toString() : QStringLiteral("");  // the first row
+    }
+    r.digest = RevisionDigest(r.prevDigest, r);
+    QStringList marks;
+    const qsizetype n = 5 + tables::RevisionMemoColumns().size() + 2;
+    for (qsizetype i = 0; i < n; ++i) marks << QStringLiteral("?");
+    QVariantList values{mainKey, r.action, r.changedAt, r.changedBy, r.workstation};
+    values += r.memo;
+    values << r.prevDigest << r.digest;
+    RunChange(cn,
+              QStringLiteral("Insert Into tblDatRevision (MainKey, Action, ChangedAt, ChangedBy, "
+                             "Workstation, ") +
+                  tables::RevisionMemoColumns().join(QStringLiteral(", ")) +
+                  QStringLiteral(", PrevDigest, Digest) Values (") + marks.join(u',') + u')',
+              values);
+}
+
+std::vector<Revision> ReadRevisions(AppContext& ctx, qint32 mainKey) {
+    return SelectRevisions(ctx, QStringLiteral(" Where (MainKey = ?) Order By RevisionKey"),
+                           {mainKey});
+}
+
+std::vector<Revision> ReadDeletedMemos(AppContext& ctx, int formCode, BaseChartNo karteNo) {
+    return SelectRevisions(
+        ctx,
+        QStringLiteral(" r Where (Action = 'delete') And (FormCode = ?) And (KarteNo = ?) "
+                       "And Not Exists (Select 1 From tblDatCommon c Where c.MainKey = r.MainKey) "
+                       "And RevisionKey = (Select Max(x.RevisionKey) From tblDatRevision x "
+                       "Where x.MainKey = r.MainKey) Order By RevisionKey Desc"),
+        {formCode, karteNo.value});
+}
+
+RestoreOutcome RevertToRevision(AppContext& ctx, const Revision& revision, qint32 rowVersion) {
+    const CommonRecord old = RevisionRecord(revision);
+    return WithSystemDb(ctx, [&](DbConnection& cn) {
+        BeginTransaction(cn);
+        QString sql =
+            QStringLiteral("Update tblDatCommon Set RowVersion = RowVersion + 1, CreDate = ?");
+        QVariantList values{SqlDate(old.CreDate)};
+        for (int i = 0; i < kCategoryCount; ++i) {
+            sql += u',' + tables::TextColumn(i) + QStringLiteral(" = ?");
+            values << SqlText(old.LText[i]);
+        }
+        sql += QStringLiteral(" Where (MainKey = ?) And (RowVersion = ?)");
+        values << revision.mainKey << rowVersion;
+        if (RunChange(cn, sql, values) != 1) {
+            CommitTransaction(cn);
+            return RestoreOutcome::ChangedElsewhere;
+        }
+        const QVariantList now = *MemoRowValues(cn, revision.mainKey);
+        AppendRevision(cn, revision.mainKey, QStringLiteral("revert"), now);
+        AppendAccess(ctx, cn, ChartOf(now), AccessAction::Restored);
+        CommitTransaction(cn);
+        return RestoreOutcome::Done;
+    });
+}
+
+RestoreOutcome RestoreDeletedMemo(AppContext& ctx, const Revision& deleted) {
+    return WithSystemDb(ctx, [&](DbConnection& cn) {
+        BeginTransaction(cn);
+        if (MemoRowValues(cn, deleted.mainKey)) {
+            CommitTransaction(cn);
+            return RestoreOutcome::NotDeleted;  // brought back by another workstation meanwhile
+        }
+        QVariantList values{deleted.mainKey};
+        values += deleted.memo;
+        values.back() = values.back().toInt() + 1;  // a new version of the memo
+        RunChange(cn, tables::MemoInsertKeyed(), values);
+        const QVariantList now = *MemoRowValues(cn, deleted.mainKey);
+        AppendRevision(cn, deleted.mainKey, QStringLiteral("restore"), now);
+        AppendAccess(ctx, cn, ChartOf(now), AccessAction::Restored);
+        CommitTransaction(cn);
+        return RestoreOutcome::Done;
+    });
+}
+
+QStringList VerifyRecords(DbConnection& cn, qint64* checked) {
+    QStringList findings;
+    std::map<qint32, Revision> latest;
+    QString prev;
+    qint64 row = 0;
+    {
+        QSqlQuery q = RunQuery(cn, RevisionSelect() + QStringLiteral(" Order By RevisionKey"));
+        while (q.next()) {
+            Revision r = FromQuery(q);
+            ++row;
+            const QString where = QStringLiteral("変更履歴 %1 行目（RevisionKey %2、メモ %3）: ")
+                                      .arg(row)
+                                      .arg(r.key)
+                                      .arg(r.mainKey);
+            if (r.prevDigest != prev)
+                findings << where + QStringLiteral(
+                                        "前の行とつながりません（行の削除・入れ替え・挿入）");
+            if (RevisionDigest(r.prevDigest, r) != r.digest)
+                findings << where + QStringLiteral("内容がダイジェストと合いません（書き換え）");
+            prev = r.digest;
+            const qint32 key = r.mainKey;
+            latest[key] = std::move(r);
+        }
+    }
+    std::set<qint32> present;
+    {
+        QSqlQuery q = RunQuery(cn, QStringLiteral("Select MainKey, ") +
+                                       tables::RevisionMemoColumns().join(QStringLiteral(", ")) +
+                                       QStringLiteral(" From tblDatCommon Order By MainKey"));
+        while (q.next()) {
+            const qint32 key = q.value(0).toInt();
+            present.insert(key);
+            const auto it = latest.find(key);
+            const QString memo = QStringLiteral("メモ %1: ").arg(key);
+            if (it == latest.end()) {
+                findings << memo + QStringLiteral("変更履歴がありません（プログラムの外で追加）");
+            } else if (it->second.action == u"delete") {
+                findings << memo + QStringLiteral(
+                                       "削除の記録があるのに残っています（プログラムの外で復元）");
+            } else if (!SameValues(MemoValues(q, 1), it->second.memo)) {
+                findings << memo + QStringLiteral(
+                                       "最新の変更履歴と内容が違います（プログラムの外で変更）");
+            }
+        }
+    }
+    for (const auto& [key, r] : latest) {
+        if (r.action != u"delete" && !present.count(key)) {
+            findings << QStringLiteral(
+                            "メモ %1: 削除の記録がないのにありません（プログラムの外で削除）")
+                            .arg(key);
+        }
+    }
+    if (checked) *checked = row;
+    return findings;
+}
+
+void AddRecordTables(DbConnection& cn) {
+    auto has = [&](const char* table) {
+        QSqlQuery q = RunQuery(
+            cn,
+            QStringLiteral("Select Count(*) From sqlite_master Where type = 'table' And name = ?"),
+            {QString::fromLatin1(table)});
+        return q.next() && q.value(0).toInt() > 0;
+    };
+    if (cn.engine() != Engine::SQLite || !has("tblDatCommon") || has("tblDatRevision")) return;
+    BeginTransaction(cn);
+    if (has("tblDatRevision")) {  // another program got there first
+        CommitTransaction(cn);
+        return;
+    }
+    for (const QString& sql : tables::RecordStatements(Engine::SQLite)) RunChange(cn, sql);
+    std::vector<qint32> keys;
+    {
+        QSqlQuery q =
+            RunQuery(cn, QStringLiteral("Select MainKey From tblDatCommon Order By MainKey"));
+        while (q.next()) keys.push_back(q.value(0).toInt());
+    }
+    for (const qint32 key : keys)
+        AppendRevision(cn, key, QStringLiteral("baseline"), *MemoRowValues(cn, key));
+    CommitTransaction(cn);
+}
+
+}  // namespace ondrel

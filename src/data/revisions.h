@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <optional>
+#include <vector>
+
+#include "records.h"
+
+namespace ondrel {
+
+struct AppContext;
+class DbConnection;
+
+// One change of a memo as tblDatRevision keeps it: the memo's columns after
+// an insert, update, restore or revert, and as they were before a delete.
+struct Revision {
+    qint64 key = 0;
+    qint32 mainKey = 0;
+    QString action;  // insert, update, delete, restore, revert, baseline
+    QString changedAt, changedBy, workstation;
+    QVariantList memo;  // tables::RevisionMemoColumns(); CreDate a QDate, empty texts NULL
+    QString prevDigest, digest;
+};
+
+// The action as the dialogs show it: 追加, 更新, 削除, 復元, 版戻し, 移行.
+QString ActionText(const QString& action);
+// The memo's text of its own category; the first line for lists.
+QString RevisionText(const Revision& r);
+CommonRecord RevisionRecord(const Revision& r);
+
+// SHA-256 (hex) over the previous digest and the revision's content, each
+// value typed and length-prefixed: no two different rows give the same bytes.
+QString RevisionDigest(const QString& prevDigest, const Revision& r);
+
+// In the caller's transaction: the memo's row as it is now (nullopt: none).
+std::optional<QVariantList> MemoRowValues(DbConnection& cn, qint32 mainKey);
+// In the caller's transaction: one revision chained to the last one. The
+// time comes from the database, the person is the server login or the OS
+// account, the workstation the host name.
+void AppendRevision(DbConnection& cn, qint32 mainKey, const QString& action,
+                    const QVariantList& memo);
+
+// The full chart number a memo's row values hold.
+FullChartNo ChartOf(const QVariantList& memo);
+
+// A memo's revisions, oldest first.
+std::vector<Revision> ReadRevisions(AppContext& ctx, qint32 mainKey);
+// The patient's category's memos that are deleted now: each one's delete revision.
+std::vector<Revision> ReadDeletedMemos(AppContext& ctx, int formCode, BaseChartNo karteNo);
+
+enum class RestoreOutcome { Done, ChangedElsewhere, NotDeleted };
+// The revision's date and texts become the memo's current version (a new
+// revision, "revert"), while the memo is still at `rowVersion`.
+RestoreOutcome RevertToRevision(AppContext& ctx, const Revision& revision, qint32 rowVersion);
+// A deleted memo comes back as it was, with its key (a new revision, "restore").
+RestoreOutcome RestoreDeletedMemo(AppContext& ctx, const Revision& deleted);
+
+// Walks the chain and compares every memo with its latest revision; what is
+// wrong, one line each (empty: nothing). `checked` receives the rows walked.
+QStringList VerifyRecords(DbConnection& cn, qint64* checked = nullptr);
+
+// A file made before revisions existed gains the tables, and every memo a
+// first revision ("baseline"), in one transaction; nothing when it has them.
+void AddRecordTables(DbConnection& cn);
+
+}  // namespace ondrel

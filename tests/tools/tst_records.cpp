@@ -1,0 +1,227 @@
+// The records a clinic keeps: every change of a memo in a chain of digests
+// that `ondrel-db verify` walks, and the access log `ondrel-db log` prints.
+#include <QProcess>
+#include <QtTest>
+
+#include "access_log.h"
+#include "app_error.h"
+#include "db_connection.h"
+#include "memo_store.h"
+#include "revisions.h"
+#include "test_db.h"
+
+using namespace ondrel;
+using namespace ondrel::test;
+
+class TstRecords : public QObject {
+    Q_OBJECT
+
+    static int Tool(const QStringList& args, QString* out = nullptr) {
+        QProcess p;
+        p.start(qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/ondrel-db", args);
+        p.waitForFinished(120000);
+        if (out) *out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
+    // Three memos of patient 12345 through the program's own writes: one
+    // updated twice, one deleted.
+    static std::vector<qint32> Changes(TestDbProgram& p) {
+        std::vector<qint32> keys;
+        for (int i = 0; i < 3; ++i) {
+            CommonRecord r{0,
+                           0,
+                           BaseChartNo(1234),
+                           FullChartNo(12345),
+                           QStringLiteral("2026/12/0%1").arg(i + 1),
+                           {}};
+            r.LText[0] = QStringLiteral("メモ %1").arg(i);
+            keys.push_back(InsertCommon(*p.ctx, r));
+        }
+        for (int n = 0; n < 2; ++n) {
+            auto r = ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, keys[0]);
+            r->LText[0] += QStringLiteral(" 追記");
+            if (UpdateCommon(*p.ctx, *r) != WriteOutcome::Done) qFatal("update refused");
+        }
+        const auto gone = ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, keys[2]);
+        if (DeleteCommon(*p.ctx, keys[2], gone->RowVersion) != WriteOutcome::Done)
+            qFatal("delete refused");
+        return keys;
+    }
+
+    // A tamperer with plain SQL: on a file the append-only triggers go first.
+    static void Tamper(TestDbProgram& p, const QStringList& statements) {
+        if (!OnServer()) {
+            for (const char* t : {"trgtblDatRevisionUPDATE", "trgtblDatRevisionDELETE"})
+                p.Exec(QStringLiteral("Drop Trigger ") + QLatin1String(t));
+        }
+        for (const QString& sql : statements) p.Exec(sql);
+    }
+
+  private slots:
+    void chainAndMemosHold();
+    void tamperingNamed_data();
+    void tamperingNamed();
+    void revisionsAreAppendOnly();
+    void noFalseAlarmOnManyChanges();
+    void olderFileGainsRecords();
+    void accessLog();
+};
+
+void TstRecords::chainAndMemosHold() {
+    TestDbProgram p;
+    const auto keys = Changes(p);
+    QString out;
+    QCOMPARE(Tool({"verify", p.DbPath()}, &out), 0);
+    QVERIFY2(out.contains(QStringLiteral("異常はありません（変更履歴 6 行")), qPrintable(out));
+    const auto revisions = ReadRevisions(*p.ctx, keys[0]);
+    QCOMPARE(revisions.size(), size_t(3));
+    QCOMPARE(ActionText(revisions[0].action), QStringLiteral("追加"));
+    QCOMPARE(ActionText(revisions[2].action), QStringLiteral("更新"));
+    QCOMPARE(RevisionText(revisions[2]), QStringLiteral("メモ 0 追記 追記"));
+    QVERIFY(!revisions[2].changedBy.isEmpty());
+    QVERIFY(!revisions[2].workstation.isEmpty());
+    QVERIFY(revisions[0].changedAt <= revisions[2].changedAt);
+    const auto deleted = ReadDeletedMemos(*p.ctx, 0, BaseChartNo(1234));
+    QCOMPARE(deleted.size(), size_t(1));
+    QCOMPARE(deleted[0].mainKey, keys[2]);
+    QCOMPARE(RevisionText(deleted[0]), QStringLiteral("メモ 2"));
+}
+
+void TstRecords::tamperingNamed_data() {
+    QTest::addColumn<QStringList>("statements");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("history row edited")
+        << QStringList{"Update tblDatRevision Set LText000 = 'すり替え' Where RevisionKey = 2"}
+        << QStringLiteral("RevisionKey 2、メモ 2）: 内容がダイジェストと合いません");
+    QTest::newRow("history row removed")
+        << QStringList{"Delete From tblDatRevision Where RevisionKey = 3"}
+        << QStringLiteral("RevisionKey 4、メモ 1）: 前の行とつながりません");
+    QTest::newRow("two rows swapped")
+        << QStringList{"Update tblDatRevision Set RevisionKey = 100 Where RevisionKey = 4",
+                       "Update tblDatRevision Set RevisionKey = 4 Where RevisionKey = 5",
+                       "Update tblDatRevision Set RevisionKey = 5 Where RevisionKey = 100"}
+        << QStringLiteral("前の行とつながりません");
+    QTest::newRow("memo edited by plain SQL")
+        << QStringList{"Update tblDatCommon Set LText000 = '裏で変更' Where MainKey = 2"}
+        << QStringLiteral("メモ 2: 最新の変更履歴と内容が違います（プログラムの外で変更）");
+    QTest::newRow("memo deleted by plain SQL")
+        << QStringList{"Delete From tblDatCommon Where MainKey = 2"}
+        << QStringLiteral("メモ 2: 削除の記録がないのにありません");
+    QTest::newRow("memo added by plain SQL")
+        << QStringList{"Insert Into tblDatCommon (MainKey, FormCode, KarteNo, KarteNoBranch, "
+                       "CreDate) Values (50, 0, 1234, 12345, '2026-01-01')"}
+        << QStringLiteral("メモ 50: 変更履歴がありません");
+    QTest::newRow("deleted memo put back by plain SQL")
+        << QStringList{"Insert Into tblDatCommon (MainKey, FormCode, KarteNo, KarteNoBranch, "
+                       "CreDate, LText000, RowVersion) Values (3, 0, 1234, 12345, '2026-12-03', "
+                       "'メモ 2', 0)"}
+        << QStringLiteral("メモ 3: 削除の記録があるのに残っています");
+}
+
+void TstRecords::tamperingNamed() {
+    QFETCH(QStringList, statements);
+    QFETCH(QString, named);
+    TestDbProgram p;
+    Changes(p);
+    Tamper(p, statements);
+    QString out;
+    QCOMPARE(Tool({"verify", p.DbPath()}, &out), 1);
+    QVERIFY2(out.contains(named), qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("異常が")), qPrintable(out));
+}
+
+// The program itself can only add to the records.
+void TstRecords::revisionsAreAppendOnly() {
+    if (OnServer())
+        QSKIP("on a server the program's role has no right to change them (serverInit)");
+    TestDbProgram p;
+    Changes(p);
+    for (const char* sql : {"Update tblDatRevision Set ChangedBy = 'x'",
+                            "Delete From tblDatRevision", "Delete From tblAccessLog"}) {
+        DbConnection cn;
+        QVERIFY(OpenDbConnectionAt(p.DbPath(), cn));
+        QVERIFY_THROWS_EXCEPTION(AppError, RunChange(cn, QString::fromLatin1(sql)));
+    }
+}
+
+// 10 000 changes in the chain, the program's own: no alarm.
+void TstRecords::noFalseAlarmOnManyChanges() {
+    TestDbProgram p;
+    const auto keys = Changes(p);
+    DbConnection cn;
+    QVERIFY(OpenDbConnectionAt(p.DbPath(), cn));
+    BeginTransaction(cn);
+    for (int i = 0; i < 10000; ++i) {
+        const qint32 key = keys[size_t(i % 2)];
+        RunChange(cn,
+                  "Update tblDatCommon Set RowVersion = RowVersion + 1, LText000 = ? "
+                  "Where MainKey = ?",
+                  {QStringLiteral("版 %1").arg(i), key});
+        AppendRevision(cn, key, QStringLiteral("update"), *MemoRowValues(cn, key));
+    }
+    CommitTransaction(cn);
+    QString out;
+    QCOMPARE(Tool({"verify", p.DbPath()}, &out), 0);
+    QVERIFY2(out.contains(QStringLiteral("変更履歴 10006 行")), qPrintable(out));
+}
+
+// A file from before the records: opened by the program, it gains them, each
+// memo with a first revision, and verifies clean.
+void TstRecords::olderFileGainsRecords() {
+    if (OnServer()) QSKIP("a file's upgrade");
+    TestDbProgram p;
+    Tamper(p, {"Drop Trigger trgtblAccessLogUPDATE", "Drop Trigger trgtblAccessLogDELETE",
+               "Drop Table tblDatRevision", "Drop Table tblAccessLog"});
+    const QString older = p.Root() + "/older.db";
+    QVERIFY(QFile::copy(p.DbPath(), older));
+    TestProgram q;
+    q.ctx->settings.SystemDB = older;
+    DbConnection raw;  // rows written as the older program wrote them
+    {
+        QVERIFY(OpenDbConnectionAt(older, raw, true));
+        RunChange(raw,
+                  "Insert Into tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, "
+                  "LText000) Values (0, 1234, 12345, '2020-01-01', '昔のメモ')");
+        raw.RollbackAndClose();
+    }
+    const auto memo = ReadCommon(*q.ctx, 0, BaseChartNo(1234), FetchMode::Latest, 0);
+    QVERIFY(memo);
+    QCOMPARE(ReadRevisions(*q.ctx, memo->MainKey).size(), size_t(1));
+    QCOMPARE(ReadRevisions(*q.ctx, memo->MainKey)[0].action, QStringLiteral("baseline"));
+    QString out;
+    QCOMPARE(Tool({"verify", older}, &out), 0);
+}
+
+void TstRecords::accessLog() {
+    TestDbProgram p;
+    QueueAccess(*p.ctx, FullChartNo(12346), AccessAction::Shown);
+    Changes(p);  // the queued record goes with the first change
+    QueueAccess(*p.ctx, FullChartNo(7), AccessAction::Report);
+    FlushAccessLog(*p.ctx);
+    QVERIFY(p.ctx->pendingAccess.empty());
+    QString out;
+    QCOMPARE(Tool({"log", p.DbPath()}, &out), 0);
+    QStringList lines = out.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.value(0), QStringLiteral("日時,入力者,端末,カルテ番号,操作"));
+    QStringList actions;
+    for (const QString& l : lines.mid(1)) actions << l.section(u',', 3, 4);
+    QCOMPARE(actions, (QStringList{"12346,表示", "12345,保存", "12345,保存", "12345,保存",
+                                   "12345,保存", "12345,保存", "12345,削除", "7,帳票"}));
+    QCOMPARE(Tool({"log", p.DbPath(), "--chart", "7"}, &out), 0);
+    QCOMPARE(out.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).size(), 2);
+    const QString today = QDate::currentDate().toString(Qt::ISODate);
+    QCOMPARE(Tool({"log", p.DbPath(), "--from", today, "--to", today}, &out), 0);
+    QCOMPARE(out.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).size(), 9);
+    QCOMPARE(Tool({"log", p.DbPath(), "--to", "2000-01-01"}, &out), 0);
+    QCOMPARE(out.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).size(), 1);
+    QProcess cp;
+    cp.start(qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/ondrel-db",
+             {"log", p.DbPath(), "--cp932"});
+    QVERIFY(cp.waitForFinished(60000));
+    QCOMPARE(cp.readAllStandardOutput().left(ToCp932("日時").size()), ToCp932("日時"));
+    QCOMPARE(Tool({"log", p.DbPath(), "--from", "yesterday"}), 2);
+}
+
+QTEST_MAIN(TstRecords)
+#include "tst_records.moc"
