@@ -1,11 +1,15 @@
 // The chart system's side of the system database: create, fill, demo.
 #include <QCoreApplication>
 #include <QDate>
+#include <QDir>
+#include <QFileInfo>
 #include <QStringEncoder>
 #include <cstdio>
 #include <optional>
 
+#include "backup.h"
 #include "db_tool.h"
+#include "server_uri.h"
 
 namespace {
 
@@ -17,6 +21,8 @@ constexpr const char* kUsage =
     "  ondrel-db import-clinic FILE CSV     医院情報へ取り込み\n"
     "  ondrel-db copy FROM TO               システムデータベースを丸ごと移す\n"
     "  ondrel-db verify FILE                変更履歴の連鎖とメモを照合する\n"
+    "  ondrel-db backup FILE [FOLDER]       バックアップを取って確かめ、古いものを整理する\n"
+    "  ondrel-db restore BACKUP FILE        確かめたバックアップを戻す（元のファイルは残す）\n"
     "  ondrel-db log FILE [--from 日付] [--to 日付] [--chart カルテ番号] [--cp932]\n"
     "                                       アクセス記録を CSV で出力する\n"
     "FILE・FROM・TO はファイルのパス、またはデータベースサーバーの URI\n"
@@ -112,6 +118,25 @@ int main(int argc, char* argv[]) {
         }
         done = QStringLiteral("異常はありません（変更履歴 %1 行とすべてのメモを確かめました）。")
                    .arg(checked);
+    } else if (command == u"backup" && (args.size() == 2 || args.size() == 3)) {
+        ondrel::BackupPlan plan;
+        if (args.size() == 3) {
+            plan.folder = args[2];
+        } else {
+            plan.folder = ondrel::IsServerUri(args[1])
+                              ? QStringLiteral("backup")
+                              : QFileInfo(args[1]).absoluteDir().filePath(QStringLiteral("backup"));
+        }
+        QString made;
+        error = ondrel::MakeBackup(args[1], plan, &made);
+        done = QStringLiteral("バックアップを取って確かめました: ") + made;
+    } else if (command == u"restore" && args.size() == 3) {
+        QString kept;
+        error = ondrel::RestoreBackup(args[1], args[2], &kept);
+        done = QStringLiteral("バックアップを戻しました: ") + args[1] + QStringLiteral(" → ") +
+               args[2] +
+               (kept.isEmpty() ? QString()
+                               : QStringLiteral("\n元のファイルは残してあります: ") + kept);
     } else if (command == u"copy" && args.size() == 3) {
         QString report;
         error = ondrel::tool::CopyDatabase(args[1], args[2], &report);

@@ -1,6 +1,7 @@
 #include "start_program.h"
 
 #include "app_context.h"
+#include "backup.h"
 #include "frm_env.h"
 #include "frm_ondrel.h"
 #include "frm_print.h"
@@ -28,6 +29,8 @@ std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& argu
             return nullptr;
         }
     }
+    // A restore waits until this program has ended.
+    HoldDatabaseInUse(ctx.settings.SystemDB);
     // Read as the Windows program read it at start; nothing shows it yet.
     WithCommandTrap(ctx, nullptr,
                     [&] { [[maybe_unused]] const auto clinic = LoadClinicInfo(ctx); });

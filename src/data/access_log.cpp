@@ -64,6 +64,7 @@ void QueueAccess(AppContext& ctx, FullChartNo chart, AccessAction action) {
 }
 
 void AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart, AccessAction action) {
+    ctx.memoWritten = true;
     QueueAccess(ctx, chart, action);
     WriteQueued(ctx, cn);
     ctx.pendingAccess.clear();  // they go with the caller's transaction

@@ -31,6 +31,8 @@ struct AppContext {
     // While a command runs, the connection its data procedures share (set by
     // the data layer's CommandConnection); null between commands.
     ReleasableConnection* commandConnection = nullptr;
+    // A memo was written in this run (the daily backup follows it).
+    bool memoWritten = false;
     // Access records not yet written (time, chart number, action).
     struct PendingAccess {
         QString at;

@@ -24,6 +24,7 @@
 #include "access_log.h"
 #include "app_context.h"
 #include "app_error.h"
+#include "backup.h"
 #include "controls.h"
 #include "conversions.h"
 #include "date_list_grid.h"
@@ -32,6 +33,7 @@
 #include "ini_file.h"
 #include "main_layout.h"
 #include "patient_lookup.h"
+#include "server_uri.h"
 #include "system_db.h"
 #include "trap.h"
 #include "twips.h"
@@ -431,9 +433,24 @@ void FrmOndrel::closeEvent(QCloseEvent* event) {
     SaveWindowPlacement(ctx_, *this);
     timTimer->stop();
     FlushAccessLog(ctx_);
+    DailyBackup();
     // A closed window follows the link bar no more.
     if (linkWatcher_) linkWatcher_->disconnect(this);
     event->accept();
+}
+
+// A file's copy, at most once a day, when the window closes after a change.
+// A server is backed up by whoever looks after it (ondrel-db backup).
+void FrmOndrel::DailyBackup() {
+    const QString db = ctx_.settings.SystemDB;
+    if (!ctx_.memoWritten || IsServerUri(db)) return;
+    const BackupPlan plan = ReadBackupPlan(ctx_, db);
+    if (HasBackupOn(plan, QDate::currentDate())) return;
+    WaitCursorGuard wait(ctx_.waitCursor);
+    if (const QString error = MakeBackup(db, plan); !error.isEmpty()) {
+        ctx_.prompter.Warning(ctx_.settings.Title,
+                              error + QStringLiteral("\r\nメモはデータベースに保存されています。"));
+    }
 }
 
 void FrmOndrel::ClearHeader() {

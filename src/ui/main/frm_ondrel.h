@@ -155,6 +155,7 @@ class FrmOndrel : public QWidget {
     void tabMain_Click(int c);
     void grdDateList_RowChange(int c, int row, int previousRow);
     void ClearHeader();
+    void DailyBackup();
     void ShowPatientState(bool shown);
     void SetMemoButtons(bool memoShown);
     void SetPageShown(int c, bool shown);

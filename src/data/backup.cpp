@@ -1,0 +1,299 @@
+#include "backup.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <algorithm>
+#include <map>
+
+#include "app_context.h"
+#include "ini_file.h"
+#include "server_uri.h"
+
+namespace ondrel {
+
+namespace {
+
+const QString kStamp = QStringLiteral("yyyyMMdd-HHmmss");
+
+QString InUsePath(const QString& database) { return database + QStringLiteral(".inuse"); }
+
+QString Sha256Of(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&f);
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+bool WriteSha256(const QString& copy) {
+    QSaveFile f(copy + QStringLiteral(".sha256"));
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    f.write((Sha256Of(copy) + QStringLiteral("  ") + QFileInfo(copy).fileName() + u'\n').toUtf8());
+    return f.commit();
+}
+
+QString IntegrityOf(const QString& file) {
+    sqlite3* db = nullptr;
+    QString result = QStringLiteral("開けません");
+    if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW) {
+            result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+        }
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return result;
+}
+
+QString BackupFile(const QString& copy) { return QFileInfo(copy).fileName(); }
+
+// The copies in the folder with the time in their names, oldest first.
+std::vector<std::pair<QDateTime, QString>> Copies(const QString& folder) {
+    static const QRegularExpression name(QStringLiteral("^ondrel-(\\d{8}-\\d{6})\\.(db|dump)$"));
+    std::vector<std::pair<QDateTime, QString>> copies;
+    for (const QString& f : QDir(folder).entryList(QDir::Files)) {
+        const auto m = name.match(f);
+        if (!m.hasMatch()) continue;
+        const QDateTime t = QDateTime::fromString(m.captured(1), kStamp);
+        if (t.isValid()) copies.emplace_back(t, QDir(folder).filePath(f));
+    }
+    std::sort(copies.begin(), copies.end());
+    return copies;
+}
+
+void Rotate(const BackupPlan& plan) {
+    const auto copies = Copies(plan.folder);
+    std::vector<QDateTime> times;
+    for (const auto& c : copies) times.push_back(c.first);
+    const std::set<size_t> kept = KeptBackups(times, plan.counts);
+    for (size_t i = 0; i < copies.size(); ++i) {
+        if (kept.count(i)) continue;
+        QFile::remove(copies[i].second);
+        QFile::remove(copies[i].second + QStringLiteral(".sha256"));
+    }
+}
+
+QString RunTool(const QString& program, const QStringList& args, QByteArray* out = nullptr) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForStarted(10000)) return program + QStringLiteral(" を起動できません。");
+    p.waitForFinished(-1);
+    if (out) *out = p.readAllStandardOutput();
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return program + QStringLiteral(": ") +
+               QString::fromUtf8(p.readAllStandardError()).trimmed();
+    return {};
+}
+
+}  // namespace
+
+BackupPlan ReadBackupPlan(const AppContext& ctx, const QString& database) {
+    const QString file = SettingsFilePath(ctx);
+    BackupPlan plan;
+    const QString folder = ReadIniString(file, QStringLiteral("Backup"), QStringLiteral("Folder"));
+    plan.folder = !folder.isEmpty() ? folder
+                  : IsServerUri(database)
+                      ? QDir(ctx.ProgramFolder).filePath(QStringLiteral("backup"))
+                      : QFileInfo(database).absoluteDir().filePath(QStringLiteral("backup"));
+    auto count = [&](const char* key, int fallback) {
+        bool ok = false;
+        const int n =
+            ReadIniString(file, QStringLiteral("Backup"), QString::fromLatin1(key)).toInt(&ok);
+        return ok && n >= 0 ? n : fallback;
+    };
+    plan.counts = {count("Daily", 7), count("Weekly", 4), count("Monthly", 12)};
+    return plan;
+}
+
+std::set<size_t> KeptBackups(const std::vector<QDateTime>& taken, const BackupCounts& counts) {
+    std::vector<size_t> order(taken.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return taken[a] > taken[b]; });
+    std::set<size_t> kept;
+    // The newest copy of each period, for the newest `limit` periods that have one.
+    auto keep = [&](int limit, auto periodOf) {
+        std::set<qint64> seen;
+        for (const size_t i : order) {
+            if (int(seen.size()) >= limit) break;
+            if (seen.insert(periodOf(taken[i].date())).second) kept.insert(i);
+        }
+    };
+    keep(counts.daily, [](const QDate& d) { return d.toJulianDay(); });
+    keep(counts.weekly, [](const QDate& d) {
+        int year = 0;
+        const int week = d.weekNumber(&year);
+        return qint64(year) * 100 + week;
+    });
+    keep(counts.monthly, [](const QDate& d) { return qint64(d.year()) * 100 + d.month(); });
+    return kept;
+}
+
+bool HasBackupOn(const BackupPlan& plan, const QDate& day) {
+    for (const auto& c : Copies(plan.folder)) {
+        if (c.first.date() == day) return true;
+    }
+    return false;
+}
+
+QString MakeBackup(const QString& database, const BackupPlan& plan, QString* made) {
+    if (!QDir().mkpath(plan.folder))
+        return QStringLiteral("バックアップのフォルダーを作れません: ") + plan.folder;
+    QFile::setPermissions(plan.folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const bool server = IsServerUri(database);
+    const QString copy =
+        QDir(plan.folder)
+            .filePath(QStringLiteral("ondrel-") + QDateTime::currentDateTime().toString(kStamp) +
+                      (server ? QStringLiteral(".dump") : QStringLiteral(".db")));
+    const QString part = copy + QStringLiteral(".part");
+    QFile::remove(part);
+    if (server) {
+        if (QString e = RunTool(QStringLiteral("pg_dump"),
+                                {QStringLiteral("-Fc"), QStringLiteral("-f"), part, database});
+            !e.isEmpty()) {
+            QFile::remove(part);
+            return QStringLiteral("バックアップできませんでした: ") + e;
+        }
+        if (QString e = RunTool(QStringLiteral("pg_restore"), {QStringLiteral("--list"), part});
+            !e.isEmpty()) {
+            QFile::remove(part);
+            return QStringLiteral("バックアップを確かめられませんでした: ") + e;
+        }
+    } else {
+        sqlite3* from = nullptr;
+        sqlite3* to = nullptr;
+        int rc =
+            sqlite3_open_v2(database.toUtf8().constData(), &from, SQLITE_OPEN_READONLY, nullptr);
+        if (rc == SQLITE_OK) rc = sqlite3_open(part.toUtf8().constData(), &to);
+        if (rc == SQLITE_OK) {
+            sqlite3_busy_timeout(from, 5000);
+            // One step for the whole file: a copy of one moment, even while
+            // another program writes (the step holds a read lock).
+            sqlite3_backup* b = sqlite3_backup_init(to, "main", from, "main");
+            rc = b ? sqlite3_backup_step(b, -1) : sqlite3_errcode(to);
+            if (b) sqlite3_backup_finish(b);
+            if (rc == SQLITE_DONE) rc = SQLITE_OK;
+        }
+        const QString why = QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(to);
+        sqlite3_close(from);
+        if (rc != SQLITE_OK) {
+            QFile::remove(part);
+            return QStringLiteral("バックアップできませんでした: ") + why;
+        }
+        QFile::setPermissions(part, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        if (const QString check = IntegrityOf(part); check != u"ok") {
+            QFile::remove(part);
+            return QStringLiteral("バックアップが壊れています: ") + check;
+        }
+    }
+    if (!QFile::rename(part, copy) || !WriteSha256(copy)) {
+        QFile::remove(part);
+        QFile::remove(copy);
+        return QStringLiteral("バックアップを書けません: ") + copy;
+    }
+    Rotate(plan);
+    if (made) *made = copy;
+    return {};
+}
+
+QString CheckBackup(const QString& copy) {
+    QFile sum(copy + QStringLiteral(".sha256"));
+    if (!sum.open(QIODevice::ReadOnly))
+        return QStringLiteral("SHA-256 のファイルがありません: ") + copy +
+               QStringLiteral(".sha256");
+    const QString expected = QString::fromUtf8(sum.readAll()).section(u' ', 0, 0).trimmed();
+    if (expected.isEmpty() || expected != Sha256Of(copy))
+        return QStringLiteral(
+                   "バックアップが SHA-256 と合いません（壊れているか書き換えられています）: ") +
+               BackupFile(copy);
+    if (copy.endsWith(QStringLiteral(".dump"))) {
+        if (QString e = RunTool(QStringLiteral("pg_restore"), {QStringLiteral("--list"), copy});
+            !e.isEmpty())
+            return QStringLiteral("バックアップを読めません: ") + e;
+        return {};
+    }
+    if (const QString check = IntegrityOf(copy); check != u"ok")
+        return QStringLiteral("バックアップが壊れています: ") + check;
+    return {};
+}
+
+QString RestoreBackup(const QString& copy, const QString& database, QString* kept) {
+    if (const QString problem = CheckBackup(copy); !problem.isEmpty()) return problem;
+    if (IsServerUri(database)) {
+        if (!copy.endsWith(QStringLiteral(".dump")))
+            return QStringLiteral("サーバーへは pg_dump のバックアップ（.dump）だけを戻せます。");
+        QByteArray others;
+        if (QString e = RunTool(QStringLiteral("psql"),
+                                {database, QStringLiteral("-qAt"), QStringLiteral("-c"),
+                                 QStringLiteral("select count(*) from pg_stat_activity where "
+                                                "datname = current_database() and pid <> "
+                                                "pg_backend_pid()")},
+                                &others);
+            !e.isEmpty())
+            return e;
+        if (others.trimmed() != "0")
+            return QStringLiteral(
+                "データベースを使っているプログラムがあります。すべて終了してから戻して下さい。");
+        if (QString e = RunTool(
+                QStringLiteral("pg_restore"),
+                {QStringLiteral("--clean"), QStringLiteral("--if-exists"),
+                 QStringLiteral("--single-transaction"), QStringLiteral("-d"), database, copy});
+            !e.isEmpty())
+            return QStringLiteral("戻せませんでした: ") + e;
+        return {};
+    }
+    // No program may hold the database meanwhile.
+    const int fd = ::open(InUsePath(database).toLocal8Bit().constData(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0) return QStringLiteral("データベースのフォルダーに書けません: ") + database;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return QStringLiteral(
+            "データベースを使っているプログラムがあります。すべて終了してから戻して下さい。");
+    }
+    QString result;
+    const QString tmp = database + QStringLiteral(".restoring");
+    const QString old =
+        database + QStringLiteral(".replaced-") + QDateTime::currentDateTime().toString(kStamp);
+    QFile::remove(tmp);
+    if (!QFile::copy(copy, tmp) || Sha256Of(tmp) != Sha256Of(copy)) {
+        result = QStringLiteral("バックアップを写せません: ") + tmp;
+    } else if (QFile::exists(database) && !QFile::copy(database, old)) {
+        result = QStringLiteral("今のデータベースを残せません: ") + old;
+    } else if (::rename(tmp.toLocal8Bit().constData(), database.toLocal8Bit().constData()) != 0) {
+        result = QStringLiteral("戻せませんでした: ") + database;
+    } else if (kept && QFile::exists(old)) {
+        *kept = old;
+    }
+    QFile::remove(tmp);
+    ::close(fd);
+    return result;
+}
+
+void HoldDatabaseInUse(const QString& database) {
+    if (IsServerUri(database)) return;
+    static std::map<QString, int> held;
+    if (held.count(database)) return;
+    const int fd = ::open(InUsePath(database).toLocal8Bit().constData(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0) return;  // a read-only folder: nothing can be restored there either
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        ::close(fd);  // a restore is under way; it finishes in moments
+        return;
+    }
+    held[database] = fd;  // for the life of the program
+}
+
+}  // namespace ondrel

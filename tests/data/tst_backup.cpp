@@ -1,0 +1,146 @@
+// Copies of the system database a clinic can count on: taken while the
+// program writes, checked before they count, rotated, and put back only when
+// sound and when no program uses the database.
+#include <QProcess>
+#include <QtTest>
+
+#include "backup.h"
+#include "db_connection.h"
+#include "test_db.h"
+
+using namespace ondrel;
+using namespace ondrel::test;
+
+class TstBackup : public QObject {
+    Q_OBJECT
+
+    static qint64 Memos(const QString& file) {
+        DbConnection cn;
+        if (!OpenDbConnectionAt(file, cn)) return -1;
+        QSqlQuery q = RunQuery(cn, "Select Count(*) From tblDatCommon");
+        return q.next() ? q.value(0).toLongLong() : -1;
+    }
+
+  private slots:
+    void rotation_data();
+    void rotation();
+    void backupWhileAnotherProcessWrites();
+    void restoreChecksAndKeepsTheReplacedFile();
+    void restoreRefusesWhatIsUnsound_data();
+    void restoreRefusesWhatIsUnsound();
+};
+
+// Copies taken at these times (days after 2026-11-30, one at noon each);
+// the days rotation keeps with 7 daily, 4 weekly, 12 monthly.
+void TstBackup::rotation_data() {
+    QTest::addColumn<QList<int>>("days");
+    QTest::addColumn<QList<int>>("kept");
+    QTest::newRow("one copy") << QList<int>{1} << QList<int>{1};
+    QList<int> month;
+    for (int d = 1; d <= 31; ++d) month << d;  // 2026-12-01 … 2026-12-31
+    // Dec 25-31 by day; the weeks' newest: Dec 27 (Sun), Dec 20, Dec 13.
+    QTest::newRow("a month of days") << month << QList<int>{13, 20, 25, 26, 27, 28, 29, 30, 31};
+    QTest::newRow("days with gaps") << QList<int>{1, 2, 9, 30, 31} << QList<int>{1, 2, 9, 30, 31};
+    QList<int> year;
+    for (int m = 0; m < 14; ++m)
+        year << int(QDate(2026, 12, 1).daysTo(QDate(2027, 1 + m % 12, 15).addYears(m / 12))) + 1;
+    QList<int> newest12 = year.mid(2);
+    QTest::newRow("fourteen months") << year << newest12;
+}
+
+void TstBackup::rotation() {
+    QFETCH(QList<int>, days);
+    QFETCH(QList<int>, kept);
+    std::vector<QDateTime> taken;
+    for (int d : days) taken.emplace_back(QDate(2026, 11, 30).addDays(d), QTime(12, 0));
+    QList<int> got;
+    for (size_t i : KeptBackups(taken, {})) got << days[qsizetype(i)];
+    std::sort(got.begin(), got.end());
+    QCOMPARE(got, kept);
+}
+
+// The copy opens, passes its check and holds every commit made before it
+// started, though another process writes all the while.
+void TstBackup::backupWhileAnotherProcessWrites() {
+    if (OnServer()) QSKIP("a file's online backup");
+    TestDbProgram p;
+    QProcess writer;
+    writer.start(qEnvironmentVariable("ONDREL_TEST_BIN") + "/crash_writer", {p.DbPath()});
+    QVERIFY(writer.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(Memos(p.DbPath()) >= 20, 30000);
+    const qint64 before = Memos(p.DbPath());
+    BackupPlan plan;
+    plan.folder = p.Root() + "/backup";
+    QString copy;
+    QCOMPARE(MakeBackup(p.DbPath(), plan, &copy), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(Memos(p.DbPath()) > Memos(copy), 30000);  // still writing
+    writer.kill();
+    writer.waitForFinished();
+    QVERIFY(Memos(copy) >= before);
+    QCOMPARE(CheckBackup(copy), QString());
+    QVERIFY(QFile::exists(copy + ".sha256"));
+    QVERIFY(HasBackupOn(plan, QDate::currentDate()));
+}
+
+void TstBackup::restoreChecksAndKeepsTheReplacedFile() {
+    if (OnServer()) QSKIP("a file's restore");
+    TestDbProgram p;
+    p.AddMemo(0, 12345, "2024-01-01", "バックアップ前");
+    BackupPlan plan;
+    plan.folder = p.Root() + "/backup";
+    QString copy;
+    QCOMPARE(MakeBackup(p.DbPath(), plan, &copy), QString());
+    p.AddMemo(0, 12345, "2024-01-02", "バックアップ後");
+    QString kept;
+    QCOMPARE(RestoreBackup(copy, p.DbPath(), &kept), QString());
+    QCOMPARE(Memos(p.DbPath()), 1);
+    QCOMPARE(Memos(kept), 2);
+}
+
+void TstBackup::restoreRefusesWhatIsUnsound_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("a byte changed") << "flip"
+                                    << "SHA-256 と合いません";
+    QTest::newRow("no SHA-256 file") << "nosum"
+                                     << "SHA-256 のファイルがありません";
+    QTest::newRow("broken inside, sum rewritten") << "rehash"
+                                                  << "壊れています";
+    QTest::newRow("a program uses the database") << "inuse"
+                                                 << "使っているプログラムがあります";
+}
+
+void TstBackup::restoreRefusesWhatIsUnsound() {
+    if (OnServer()) QSKIP("a file's restore");
+    QFETCH(QString, fault);
+    QFETCH(QString, told);
+    TestDbProgram p;
+    for (int i = 0; i < 200; ++i) p.AddMemo(0, 12345, "2024-01-01", QString(200, u'字'));
+    BackupPlan plan;
+    plan.folder = p.Root() + "/backup";
+    QString copy;
+    QCOMPARE(MakeBackup(p.DbPath(), plan, &copy), QString());
+    const QByteArray original = ReadBytes(p.DbPath());
+    if (fault == u"flip" || fault == u"rehash") {
+        QByteArray bytes = ReadBytes(copy);
+        for (qsizetype i = 4096; i < 4096 + 512; ++i) bytes[i] = char(0x5a);  // inside a page
+        WriteBytes(copy, bytes);
+        if (fault == u"rehash") {
+            QProcess sum;
+            sum.setWorkingDirectory(plan.folder);
+            sum.start("sh", {"-c", "sha256sum " + QFileInfo(copy).fileName() + " > " +
+                                       QFileInfo(copy).fileName() + ".sha256"});
+            QVERIFY(sum.waitForFinished());
+        }
+    } else if (fault == u"nosum") {
+        QFile::remove(copy + ".sha256");
+    } else {
+        HoldDatabaseInUse(p.DbPath());
+    }
+    const QString answer = RestoreBackup(copy, p.DbPath());
+    QVERIFY2(answer.contains(told), qPrintable(answer));
+    QCOMPARE(ReadBytes(p.DbPath()), original);
+}
+
+QTEST_MAIN(TstBackup)
+#include "tst_backup.moc"
