@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -29,6 +30,7 @@
 #include "conversions.h"
 #include "date_list_grid.h"
 #include "enter_as_tab.h"
+#include "frm_records.h"
 #include "history_panel.h"
 #include "ini_file.h"
 #include "main_layout.h"
@@ -203,6 +205,11 @@ void FrmOndrel::BuildPages() {
         grid->verticalHeader()->hide();
         grid->horizontalHeader()->setSectionsClickable(false);
         grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        // Right click and the menu key: the memo's versions, the deleted memos.
+        grid->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(grid, &QWidget::customContextMenuRequested, this, [this, i](const QPoint& at) {
+            ShowRecordsMenu(i, grdDateList[i]->viewport()->mapToGlobal(at));
+        });
         grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         grid->horizontalHeader()->setHighlightSections(false);
         const int dpi = LogicalDpi(this);
@@ -451,6 +458,36 @@ void FrmOndrel::DailyBackup() {
         ctx_.prompter.Warning(ctx_.settings.Title,
                               error + QStringLiteral("\r\nメモはデータベースに保存されています。"));
     }
+}
+
+void FrmOndrel::ShowRecordsMenu(int c, const QPoint& at) {
+    if (busy_ > 0 || !lblInfo0_) return;
+    QMenu menu(this);
+    QAction* versions = menu.addAction(QStringLiteral("変更履歴..."));
+    versions->setEnabled(txtMainkey[c].has_value() && !picGroup[c]->isHidden());
+    QAction* deleted = menu.addAction(QStringLiteral("削除したメモ..."));
+    QAction* chosen = menu.exec(at);
+    if (chosen == versions) OpenRevisions(c);
+    if (chosen == deleted) OpenDeletedMemos(c);
+}
+
+void FrmOndrel::OpenRevisions(int c) { OpenRecords(c, false); }
+void FrmOndrel::OpenDeletedMemos(int c) { OpenRecords(c, true); }
+
+void FrmOndrel::OpenRecords(int c, bool deleted) {
+    if (busy_ > 0 || !lblInfo0_) return;
+    // What the page holds is written first, as for any other command.
+    if (!Rtn_DataSave(false)) return;
+    if (!deleted && !txtMainkey[c]) return;
+    FrmRecords dialog(ctx_, deleted ? FrmRecords::Kind::Deleted : FrmRecords::Kind::Versions,
+                      txtMainkey[c].value_or(0), rowVersion_[c], c, *lblInfo0_, this);
+    dialog.Form_Load();
+    if (runRecords) {
+        runRecords(dialog);
+    } else {
+        dialog.exec();
+    }
+    if (const auto key = dialog.Restored()) ShowPageAt(c, *key);
 }
 
 void FrmOndrel::ClearHeader() {

@@ -30,6 +30,7 @@ class DateListGrid;
 struct DateListRow;
 class ChartNoValidator;
 class HistoryPanel;
+class FrmRecords;
 
 enum class DispMode { L, D, W };  // latest, by date-list row, new
 
@@ -93,6 +94,12 @@ class FrmOndrel : public QWidget {
     std::function<void(FrmOndrel&)> openSettings;
     std::function<void(FrmOndrel&)> openPrintDialog;
     std::function<void(FrmOndrel&)> printMemo;
+    // How a records dialog is run (a test replaces exec()).
+    std::function<void(FrmRecords&)> runRecords;
+
+    // The date list's context menu: 変更履歴… and 削除したメモ….
+    void OpenRevisions(int c);
+    void OpenDeletedMemos(int c);
 
     int CurrentTab() const;
     // The patient shown: KarteNo (lblInfo(0)) and the full chart number (lblInfo(1)).
@@ -156,6 +163,8 @@ class FrmOndrel : public QWidget {
     void grdDateList_RowChange(int c, int row, int previousRow);
     void ClearHeader();
     void DailyBackup();
+    void ShowRecordsMenu(int c, const QPoint& at);
+    void OpenRecords(int c, bool deleted);
     void ShowPatientState(bool shown);
     void SetMemoButtons(bool memoShown);
     void SetPageShown(int c, bool shown);
