@@ -1,15 +1,12 @@
 #include "access_log.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <QDateTime>
 #include <QSqlQuery>
-#include <QSysInfo>
 
 #include "app_context.h"
 #include "app_error.h"
 #include "db_connection.h"
+#include "revisions.h"
 #include "system_db.h"
 #include "tables.h"
 
@@ -17,18 +14,18 @@ namespace ondrel {
 
 namespace {
 
+// The login on a server, the OS account on one PC.
 QString Person(DbConnection& cn) {
     if (cn.engine() == Engine::Postgres) {
         QSqlQuery q = RunQuery(cn, QStringLiteral("Select current_user"));
         return q.next() ? ValueAt(q, 0).toString() : QString();
     }
-    if (const passwd* pw = getpwuid(getuid())) return QString::fromLocal8Bit(pw->pw_name);
-    return qEnvironmentVariable("USER");
+    return OsAccount();
 }
 
 void WriteQueued(AppContext& ctx, DbConnection& cn) {
     if (ctx.pendingAccess.empty()) return;
-    const QString person = Person(cn), host = QSysInfo::machineHostName();
+    const QString person = Person(cn), host = Workstation();
     for (const auto& a : ctx.pendingAccess) {
         RunChange(cn,
                   QStringLiteral("Insert Into tblAccessLog (At, Person, Workstation, KarteNo, "

@@ -109,14 +109,19 @@ WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& r) {
             sql += u',' + tables::TextColumn(i) + QStringLiteral(" = ?");
             values << SqlText(r.LText[i]);
         }
-        sql += QStringLiteral(" Where (MainKey = ?) And (RowVersion = ?)");
+        // The row as written comes back with the update, for its revision.
+        sql += QStringLiteral(" Where (MainKey = ?) And (RowVersion = ?) Returning ") +
+               tables::RevisionMemoColumns().join(QStringLiteral(", "));
         values << r.MainKey << r.RowVersion;
-        const WriteOutcome outcome =
-            RunChange(cn, sql, values) == 1 ? WriteOutcome::Done : Conflict(cn, r.MainKey);
-        if (outcome == WriteOutcome::Done) {
-            const QVariantList row = *MemoRowValues(cn, r.MainKey);
-            AppendRevision(cn, r.MainKey, QStringLiteral("update"), row);
-            AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);
+        std::optional<QVariantList> row;
+        {
+            QSqlQuery q = RunQuery(cn, sql, values);
+            if (q.next()) row = MemoValuesAt(q, 0);
+        }
+        const WriteOutcome outcome = row ? WriteOutcome::Done : Conflict(cn, r.MainKey);
+        if (row) {
+            AppendRevision(cn, r.MainKey, QStringLiteral("update"), *row);
+            AppendAccess(ctx, cn, ChartOf(*row), AccessAction::Saved);
         }
         CommitTransaction(cn);
         return outcome;

@@ -55,13 +55,17 @@ QByteArray Encoded(const QVariant& v) {
 
 int DateColumn() { return int(tables::RevisionMemoColumns().indexOf(QStringLiteral("CreDate"))); }
 
-QVariantList MemoValues(const QSqlQuery& q, int first) {
+}  // namespace
+
+QVariantList MemoValuesAt(const QSqlQuery& q, int first) {
     QVariantList values;
     const int date = DateColumn();
     for (int c = 0; c < tables::RevisionMemoColumns().size(); ++c)
         values << Canonical(ValueAt(q, first + c), c == date);
     return values;
 }
+
+namespace {
 
 Revision FromQuery(const QSqlQuery& q) {
     Revision r;
@@ -71,7 +75,7 @@ Revision FromQuery(const QSqlQuery& q) {
     r.changedAt = ValueAt(q, 3).toString();
     r.changedBy = ValueAt(q, 4).toString();
     r.workstation = ValueAt(q, 5).toString();
-    r.memo = MemoValues(q, 6);
+    r.memo = MemoValuesAt(q, 6);
     const int after = 6 + int(tables::RevisionMemoColumns().size());
     r.prevDigest = q.value(after).toString();
     r.digest = q.value(after + 1).toString();
@@ -86,10 +90,22 @@ bool SameValues(const QVariantList& a, const QVariantList& b) {
     return true;
 }
 
+}  // namespace
+
 QString OsAccount() {
-    if (const passwd* pw = getpwuid(getuid())) return QString::fromLocal8Bit(pw->pw_name);
-    return qEnvironmentVariable("USER");
+    static const QString account = [] {
+        if (const passwd* pw = getpwuid(getuid())) return QString::fromLocal8Bit(pw->pw_name);
+        return qEnvironmentVariable("USER");
+    }();
+    return account;
 }
+
+QString Workstation() {
+    static const QString host = QSysInfo::machineHostName();
+    return host;
+}
+
+namespace {
 
 int Column(const QString& name) { return int(tables::RevisionMemoColumns().indexOf(name)); }
 
@@ -157,7 +173,7 @@ std::optional<QVariantList> MemoRowValues(DbConnection& cn, qint32 mainKey) {
                                QStringLiteral(" From tblDatCommon Where (MainKey = ?)"),
                            {mainKey});
     if (!q.next()) return std::nullopt;
-    return MemoValues(q, 0);
+    return MemoValuesAt(q, 0);
 }
 
 void AppendRevision(DbConnection& cn, qint32 mainKey, const QString& action,
@@ -168,20 +184,19 @@ void AppendRevision(DbConnection& cn, qint32 mainKey, const QString& action,
     r.action = action;
     r.memo = memo;
     {
+        // The clock, the last digest and (on a server) the login in one round trip.
         const bool server = cn.engine() == Engine::Postgres;
-        QSqlQuery q = RunQuery(cn, QStringLiteral("Select ") + tables::NowExpression(cn.engine()) +
-                                       (server ? QStringLiteral(", current_user") : QString()));
+        QSqlQuery q = RunQuery(
+            cn, QStringLiteral("Select ") + tables::NowExpression(cn.engine()) +
+                    QStringLiteral(", (Select Digest From tblDatRevision Order By RevisionKey "
+                                   "Desc Limit 1)") +
+                    (server ? QStringLiteral(", current_user") : QString()));
         if (!q.next()) throw AppError(err::DatabaseBase + 1, QStringLiteral("no clock"));
         r.changedAt = q.value(0).toString();
-        r.changedBy = server ? ValueAt(q, 1).toString() : OsAccount();
+        r.prevDigest = q.value(1).isNull() ? QStringLiteral("") : q.value(1).toString();
+        r.changedBy = server ? ValueAt(q, 2).toString() : OsAccount();
     }
-    r.workstation = QSysInfo::machineHostName();
-    {
-        QSqlQuery q = RunQuery(
-            cn,
-            QStringLiteral("Select Digest From tblDatRevision Order By RevisionKey Desc Limit 1"));
-        r.prevDigest = q.next() ? q.value(0).toString() : QStringLiteral("");  // the first row
-    }
+    r.workstation = Workstation();
     r.digest = RevisionDigest(r.prevDigest, r);
     QStringList marks;
     const qsizetype n = 5 + tables::RevisionMemoColumns().size() + 2;
@@ -295,7 +310,7 @@ QStringList VerifyRecords(DbConnection& cn, qint64* checked) {
             } else if (it->second.action == u"delete") {
                 findings << memo + QStringLiteral(
                                        "削除の記録があるのに残っています（プログラムの外で復元）");
-            } else if (!SameValues(MemoValues(q, 1), it->second.memo)) {
+            } else if (!SameValues(MemoValuesAt(q, 1), it->second.memo)) {
                 findings << memo + QStringLiteral(
                                        "最新の変更履歴と内容が違います（プログラムの外で変更）");
             }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -34,6 +35,8 @@ CommonRecord RevisionRecord(const Revision& r);
 // value typed and length-prefixed: no two different rows give the same bytes.
 QString RevisionDigest(const QString& prevDigest, const Revision& r);
 
+// A memo's columns read from a query, from column `first` on, as revisions keep them.
+QVariantList MemoValuesAt(const QSqlQuery& q, int first);
 // In the caller's transaction: the memo's row as it is now (nullopt: none).
 std::optional<QVariantList> MemoRowValues(DbConnection& cn, qint32 mainKey);
 // In the caller's transaction: one revision chained to the last one. The
@@ -41,6 +44,10 @@ std::optional<QVariantList> MemoRowValues(DbConnection& cn, qint32 mainKey);
 // account, the workstation the host name.
 void AppendRevision(DbConnection& cn, qint32 mainKey, const QString& action,
                     const QVariantList& memo);
+
+// Who and where, for the records on one PC: the OS account, the host name.
+QString OsAccount();
+QString Workstation();
 
 // The full chart number a memo's row values hold.
 FullChartNo ChartOf(const QVariantList& memo);
