@@ -28,6 +28,7 @@ class TstBackup : public QObject {
     void restoreChecksAndKeepsTheReplacedFile();
     void restoreRefusesWhatIsUnsound_data();
     void restoreRefusesWhatIsUnsound();
+    void serverBackupAndRestore();
 };
 
 // Copies taken at these times (days after 2026-11-30, one at noon each);
@@ -140,6 +141,29 @@ void TstBackup::restoreRefusesWhatIsUnsound() {
     const QString answer = RestoreBackup(copy, p.DbPath());
     QVERIFY2(answer.contains(told), qPrintable(answer));
     QCOMPARE(ReadBytes(p.DbPath()), original);
+}
+
+// A server's copy is pg_dump's, checked by pg_restore --list; restore puts
+// it back and is refused while another connection uses the database.
+void TstBackup::serverBackupAndRestore() {
+    if (!OnServer()) QSKIP("needs the test server");
+    TestDbProgram p;
+    p.AddMemo(0, 12345, "2024-01-01", "サーバーのメモ");
+    BackupPlan plan;
+    plan.folder = p.Root() + "/backup";
+    QString copy;
+    QCOMPARE(MakeBackup(p.DbPath(), plan, &copy), QString());
+    QVERIFY(copy.endsWith(".dump"));
+    QCOMPARE(CheckBackup(copy), QString());
+    p.AddMemo(0, 12345, "2024-01-02", "後から");
+    {
+        DbConnection other;  // a program still on the database
+        QVERIFY(OpenDbConnectionAt(p.DbPath(), other));
+        QVERIFY(RestoreBackup(copy, p.DbPath()).contains("使っているプログラムがあります"));
+    }
+    p.ctx->keptConnection.reset();
+    QCOMPARE(RestoreBackup(copy, p.DbPath()), QString());
+    QCOMPARE(Memos(p.DbPath()), 1);
 }
 
 QTEST_MAIN(TstBackup)
