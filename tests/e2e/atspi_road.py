@@ -71,6 +71,28 @@ def answer(app, message, button):
     click(wait_for(button, lambda: find(box, lambda a: a.getRoleName() == "push button" and (a.name or "").startswith(button))))
 
 
+def right_click(acc):
+    x, y, w, h = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    # Over the first row, where a memo is listed.
+    pyatspi.Registry.generateMouseEvent(x + w // 2, y + 40, pyatspi.MOUSE_ABS)
+    time.sleep(0.2)
+    pyatspi.Registry.generateMouseEvent(x + w // 2, y + 40, "b3p")
+    time.sleep(0.4)
+    pyatspi.Registry.generateMouseEvent(x + w // 2, y + 40, "b3r")
+    time.sleep(0.4)
+
+
+def menu_entry(position):
+    """The context menu's entry at this position (0: the first), as a keyboard
+    user picks it: a popup menu is not among the application's windows for
+    AT-SPI, only its focus is announced."""
+    for _ in range(position + 1):
+        pyatspi.Registry.generateKeyboardEvent(0xff54, None, pyatspi.KEY_SYM)  # Down
+        time.sleep(0.2)
+    pyatspi.Registry.generateKeyboardEvent(0xff0d, None, pyatspi.KEY_SYM)  # Return
+    time.sleep(0.5)
+
+
 def shot(name, acc):
     """The window of acc as the screen shows it."""
     x, y, w, h = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
@@ -136,6 +158,39 @@ def main():
         print("memo box:", repr(text_of(memo_box)))
         raise
     shot("main-window-memo.png", window)
+
+    # A second version, then the first one brought back from 変更履歴.
+    click(memo_box)
+    memo_box.queryEditableText().setTextContents("書き直した版")
+    click(control(app, "cmdProcess(4)"))
+    answer(app, "データを保存します。よろしいですか。", "はい")
+    wait_for("the second version", lambda: "書き直した版" in text_of(control(app, "txtPast(%d)" % page)), 10)
+    grid = control(app, "grdDateList(%d)" % page)
+    right_click(grid)
+    menu_entry(0)  # 変更履歴...
+    versions = wait_for("the versions dialog", lambda: find(app, lambda a: a.description == "frmRevisions"))
+    table = find(versions, lambda a: a.description == "grdRevisions").queryTable()
+    if table.nRows != 3:
+        fail("the versions dialog lists %d versions, not 3" % table.nRows)
+    click(table.getAccessibleAt(1, 0))
+    click(find(versions, lambda a: a.description == "cmdRestore"))
+    answer(app, "選んだ版の日付と内容を、メモの今の内容として保存します。よろしいですか。", "はい")
+    wait_for("the old version on the page", lambda: text_of(memo_box) == memo, 10)
+    wait_for("the old version in the history", lambda: "書き直した版" not in text_of(control(app, "txtPast(%d)" % page)), 10)
+
+    # The memo deleted, then brought back from 削除したメモ.
+    click(control(app, "cmdProcess(3)"))
+    answer(app, "表示中のデータを削除します。よろしいですか。", "はい")
+    wait_for("the memo gone from the history", lambda: memo not in text_of(control(app, "txtPast(%d)" % page)), 10)
+    # The category's only memo is gone with its date list: the empty page has the menu.
+    right_click(control(app, "tabMain") if not grid.getState().contains(pyatspi.STATE_SHOWING) else grid)
+    menu_entry(1)  # 削除したメモ...
+    deleted = wait_for("the deleted memos dialog", lambda: find(app, lambda a: a.description == "frmDeletedMemos"))
+    click(find(deleted, lambda a: a.description == "cmdRestore"))
+    answer(app, "選んだメモを、削除する前の内容で元に戻します。よろしいですか。", "はい")
+    wait_for("the restored memo on the page", lambda: text_of(memo_box) == memo, 10)
+    wait_for("the restored memo in the history", lambda: memo in text_of(control(app, "txtPast(%d)" % page)), 10)
+    print("version and deleted memo brought back from outside")
 
     # The settings dialog and the print dialog, for the pictures.
     click(control(app, "cmdProcess(7)"))

@@ -1,8 +1,10 @@
 // 変更履歴… and 削除したメモ… from the date list: an old version and a deleted
 // memo brought back through the window, each a new revision the chain holds.
+#include <QContextMenuEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QtTest>
 
 #include "db_connection.h"
@@ -36,6 +38,7 @@ class TstRecordsWindow : public QObject {
     void revertToAnOldVersion();
     void restoreADeletedMemo();
     void manyVersionsOpenAtTheLatest();
+    void contextMenuOnTheDateList();
 };
 
 void TstRecordsWindow::revertToAnOldVersion() {
@@ -129,6 +132,28 @@ void TstRecordsWindow::manyVersionsOpenAtTheLatest() {
         QCOMPARE(grid->model()->index(10000, 4).data().toString(), QStringLiteral("版 9999"));
     };
     f.window->OpenRevisions(0);
+}
+
+// Right click and the menu key open the same menu on the date list.
+void TstRecordsWindow::contextMenuOnTheDateList() {
+    WindowFixture f;
+    f.AddMemo(0, 12345, "2024-04-01", "メモ");
+    f.Open();
+    auto* grid = Ctl<QTableView>(*f.window, "grdDateList", 0);
+    for (const auto reason : {QContextMenuEvent::Mouse, QContextMenuEvent::Keyboard}) {
+        QStringList entries;
+        QTimer::singleShot(0, [&] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                for (QAction* a : popup->actions())
+                    entries << a->text() + (a->isEnabled() ? "" : " (off)");
+                popup->close();
+            }
+        });
+        QContextMenuEvent event(reason, QPoint(10, 10),
+                                grid->viewport()->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(grid->viewport(), &event);
+        QCOMPARE(entries, (QStringList{"変更履歴...", "削除したメモ..."}));
+    }
 }
 
 QTEST_MAIN(TstRecordsWindow)

@@ -205,11 +205,15 @@ void FrmOndrel::BuildPages() {
         grid->verticalHeader()->hide();
         grid->horizontalHeader()->setSectionsClickable(false);
         grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        // Right click and the menu key: the memo's versions, the deleted memos.
+        // Right click and the menu key: the memo's versions, the deleted memos;
+        // also on the empty page, where a category's last memo was deleted.
         grid->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(grid, &QWidget::customContextMenuRequested, this, [this, i](const QPoint& at) {
             ShowRecordsMenu(i, grdDateList[i]->viewport()->mapToGlobal(at));
         });
+        tabPage[i]->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(tabPage[i], &QWidget::customContextMenuRequested, this,
+                [this, i](const QPoint& at) { ShowRecordsMenu(i, tabPage[i]->mapToGlobal(at)); });
         grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         grid->horizontalHeader()->setHighlightSections(false);
         const int dpi = LogicalDpi(this);
