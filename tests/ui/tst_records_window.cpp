@@ -39,6 +39,7 @@ class TstRecordsWindow : public QObject {
     void restoreADeletedMemo();
     void manyVersionsOpenAtTheLatest();
     void contextMenuOnTheDateList();
+    void dailyBackupWhenClosingAfterAChange();
 };
 
 void TstRecordsWindow::revertToAnOldVersion() {
@@ -154,6 +155,27 @@ void TstRecordsWindow::contextMenuOnTheDateList() {
         QApplication::sendEvent(grid->viewport(), &event);
         QCOMPARE(entries, (QStringList{"変更履歴...", "削除したメモ..."}));
     }
+}
+
+// A file's copy when the window closes after a change, once a day; none when
+// nothing was written.
+void TstRecordsWindow::dailyBackupWhenClosingAfterAChange() {
+    if (OnServer()) QSKIP("a server is backed up by ondrel-db backup");
+    WindowFixture f;
+    f.SetIni({"MessageFlg3=1", "[Backup]", "Folder=" + f.Root() + "/copies"});
+    f.AddMemo(0, 12345, "2024-04-01", "メモ");
+    const QDir copies(f.Root() + "/copies");
+    auto closed = [&](const std::function<void()>& work) {
+        f.Open();
+        work();
+        f.window->close();
+        return copies.entryList({"ondrel-*.db"}, QDir::Files).size();
+    };
+    QCOMPARE(closed([] {}), 0);  // only looked at
+    QCOMPARE(closed([&] { Save(f, QStringLiteral("一回目")); }), 1);
+    QCOMPARE(closed([&] { Save(f, QStringLiteral("二回目")); }), 1);  // one a day
+    QVERIFY(copies.exists(copies.entryList({"ondrel-*.db"}).value(0) + ".sha256"));
+    QVERIFY(f.prompter.Texts().filter(QStringLiteral("バックアップ")).isEmpty());
 }
 
 QTEST_MAIN(TstRecordsWindow)
