@@ -14,18 +14,9 @@ namespace ondrel {
 
 namespace {
 
-// The login on a server, the OS account on one PC.
-QString Person(DbConnection& cn) {
-    if (cn.engine() == Engine::Postgres) {
-        QSqlQuery q = RunQuery(cn, QStringLiteral("Select current_user"));
-        return q.next() ? ValueAt(q, 0).toString() : QString();
-    }
-    return OsAccount();
-}
-
 void WriteQueued(AppContext& ctx, DbConnection& cn) {
     if (ctx.pendingAccess.empty()) return;
-    const QString person = Person(cn), host = Workstation();
+    const QString person = cn.Person(), host = Workstation();
     for (const auto& a : ctx.pendingAccess) {
         RunChange(cn,
                   QStringLiteral("Insert Into tblAccessLog (At, Person, Workstation, KarteNo, "

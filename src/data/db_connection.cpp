@@ -238,6 +238,7 @@ void DbConnection::Release() noexcept {
     QSqlDatabase::removeDatabase(name_);
     name_.clear();
     openedAt_.clear();
+    person_.clear();
     inTransaction_ = false;
 }
 
@@ -265,6 +266,15 @@ bool OpenDbConnectionAt(const QString& target, DbConnection& cn, bool allowEmpty
     if (!open) return false;
     cn.engine_ = server ? Engine::Postgres : Engine::SQLite;
     cn.openedAt_ = target;
+    if (server) {
+        QSqlQuery q(db);
+        q.setForwardOnly(false);
+        if (!q.exec(QStringLiteral("Select current_user")) || !q.next())
+            ThrowDbError(q.lastError(), cn.engine_);
+        cn.person_ = q.value(0).toString();
+    } else {
+        cn.person_ = OsAccount();
+    }
     if (!server && !allowEmptyFile) {
         // Once a run for each file: one made before the records existed gains them.
         static QSet<QString> upgraded;

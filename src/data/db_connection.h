@@ -27,6 +27,8 @@ class DbConnection final : public ReleasableConnection {
     // The SystemDB value (file or URI) this connection was opened on.
     const QString& OpenedAt() const { return openedAt_; }
     Engine engine() const { return engine_; }
+    // Who the records name: the server's login, or the OS account on one PC.
+    const QString& Person() const { return person_; }
     QSqlDatabase Database() const;
     void RollbackAndClose() noexcept override;
 
@@ -41,6 +43,7 @@ class DbConnection final : public ReleasableConnection {
     QString name_;
     QString openedAt_;
     Engine engine_ = Engine::SQLite;
+    QString person_;
     bool inTransaction_ = false;
 };
 

@@ -184,17 +184,15 @@ void AppendRevision(DbConnection& cn, qint32 mainKey, const QString& action,
     r.action = action;
     r.memo = memo;
     {
-        // The clock, the last digest and (on a server) the login in one round trip.
-        const bool server = cn.engine() == Engine::Postgres;
+        // The clock and the last digest in one round trip.
         QSqlQuery q = RunQuery(
             cn, QStringLiteral("Select ") + tables::NowExpression(cn.engine()) +
                     QStringLiteral(", (Select Digest From tblDatRevision Order By RevisionKey "
-                                   "Desc Limit 1)") +
-                    (server ? QStringLiteral(", current_user") : QString()));
+                                   "Desc Limit 1)"));
         if (!q.next()) throw AppError(err::DatabaseBase + 1, QStringLiteral("no clock"));
         r.changedAt = q.value(0).toString();
         r.prevDigest = q.value(1).isNull() ? QStringLiteral("") : q.value(1).toString();
-        r.changedBy = server ? ValueAt(q, 2).toString() : OsAccount();
+        r.changedBy = cn.Person();
     }
     r.workstation = Workstation();
     r.digest = RevisionDigest(r.prevDigest, r);
