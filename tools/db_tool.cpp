@@ -442,7 +442,12 @@ QString MakeDemoDatabase(const QString& file, const QDate& today) {
                     values << (k == category ? QVariant(memos[pick(memos.size())])
                                              : QVariant(QMetaType(QMetaType::QString)));
                 }
-                RunChange(cn, tables::MemoInsert(), values);
+                // Each memo with its first revision, as the program writes one.
+                QSqlQuery q = RunQuery(cn, tables::MemoInsert(), values);
+                if (!q.next()) throw AppError(err::DatabaseBase + 1, QStringLiteral("no key"));
+                const qint32 key = q.value(0).toInt();
+                q = QSqlQuery();
+                AppendRevision(cn, key, QStringLiteral("insert"), *MemoRowValues(cn, key));
             }
         }
         CommitTransaction(cn);

@@ -134,6 +134,10 @@ void TstDbTool::demo() {
     q = RunQuery(cn, "Select Count(Distinct FormCode) From tblDatCommon Where KarteNo = 1234");
     QVERIFY(q.next());
     QVERIFY(q.value(0).toInt() >= 3);
+    // Every demo memo has its first revision: the records hold from the start.
+    QString out;
+    QCOMPARE(Run("ondrel-db", {"verify", db}, nullptr, &out), 0);
+    QVERIFY2(out.contains(QStringLiteral("異常はありません")), qPrintable(out));
 }
 
 void TstDbTool::linkTool() {
