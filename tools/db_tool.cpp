@@ -240,24 +240,12 @@ std::vector<QVariantList> ReadRows(DbConnection& cn, const TableCopy& t) {
     return rows;
 }
 
-// SHA-256 over every memo's columns in key order, each value typed and
-// length-prefixed so no two different tables give the same bytes.
+// SHA-256 over every memo's columns in key order, each value as the chain
+// encodes it.
 QString MemoDigest(const std::vector<QVariantList>& memos) {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     for (const QVariantList& row : memos) {
-        for (const QVariant& v : row) {
-            QByteArray bytes;
-            if (v.isNull()) {
-                bytes = "N";
-            } else if (v.typeId() == QMetaType::QDate) {
-                bytes = "D" + v.toDate().toString(Qt::ISODate).toUtf8();
-            } else if (v.typeId() == QMetaType::QString) {
-                bytes = "T" + v.toString().toUtf8();
-            } else {
-                bytes = "I" + QByteArray::number(v.toLongLong());
-            }
-            hash.addData(QByteArray::number(bytes.size()) + ':' + bytes);
-        }
+        for (const QVariant& v : row) hash.addData(DigestBytes(v));
         hash.addData("\n");
     }
     return QString::fromLatin1(hash.result().toHex());

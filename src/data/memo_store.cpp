@@ -102,22 +102,7 @@ WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& r) {
     WaitCursorGuard wait(ctx.waitCursor);
     return WithSystemDb(ctx, [&](DbConnection& cn) {
         BeginTransaction(cn);
-        QString sql =
-            QStringLiteral("Update tblDatCommon Set RowVersion = RowVersion + 1, CreDate = ?");
-        QVariantList values{SqlDate(r.CreDate)};
-        for (int i = 0; i < kCategoryCount; ++i) {
-            sql += u',' + tables::TextColumn(i) + QStringLiteral(" = ?");
-            values << SqlText(r.LText[i]);
-        }
-        // The row as written comes back with the update, for its revision.
-        sql += QStringLiteral(" Where (MainKey = ?) And (RowVersion = ?) Returning ") +
-               tables::RevisionMemoColumns().join(QStringLiteral(", "));
-        values << r.MainKey << r.RowVersion;
-        std::optional<QVariantList> row;
-        {
-            QSqlQuery q = RunQuery(cn, sql, values);
-            if (q.next()) row = MemoValuesAt(q, 0);
-        }
+        const auto row = UpdateMemoRow(cn, r);
         const WriteOutcome outcome = row ? WriteOutcome::Done : Conflict(cn, r.MainKey);
         if (row) {
             AppendRevision(cn, r.MainKey, QStringLiteral("update"), *row);

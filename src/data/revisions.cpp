@@ -39,7 +39,9 @@ QVariant Canonical(const QVariant& v, bool isDate) {
     return v.toLongLong();
 }
 
-QByteArray Encoded(const QVariant& v) {
+}  // namespace
+
+QByteArray DigestBytes(const QVariant& v) {
     QByteArray bytes;
     if (v.isNull()) {
         bytes = "N";
@@ -52,6 +54,8 @@ QByteArray Encoded(const QVariant& v) {
     }
     return QByteArray::number(bytes.size()) + ':' + bytes;
 }
+
+namespace {
 
 int DateColumn() { return int(tables::RevisionMemoColumns().indexOf(QStringLiteral("CreDate"))); }
 
@@ -85,7 +89,7 @@ Revision FromQuery(const QSqlQuery& q) {
 bool SameValues(const QVariantList& a, const QVariantList& b) {
     if (a.size() != b.size()) return false;
     for (qsizetype i = 0; i < a.size(); ++i) {
-        if (Encoded(a[i]) != Encoded(b[i])) return false;
+        if (DigestBytes(a[i]) != DigestBytes(b[i])) return false;
     }
     return true;
 }
@@ -158,12 +162,29 @@ QString RevisionText(const Revision& r) {
 
 QString RevisionDigest(const QString& prevDigest, const Revision& r) {
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(Encoded(prevDigest));
-    hash.addData(Encoded(qlonglong(r.mainKey)));
+    hash.addData(DigestBytes(prevDigest));
+    hash.addData(DigestBytes(qlonglong(r.mainKey)));
     for (const QString* s : {&r.action, &r.changedAt, &r.changedBy, &r.workstation})
-        hash.addData(Encoded(*s));
-    for (const QVariant& v : r.memo) hash.addData(Encoded(v));
+        hash.addData(DigestBytes(*s));
+    for (const QVariant& v : r.memo) hash.addData(DigestBytes(v));
     return QString::fromLatin1(hash.result().toHex());
+}
+
+std::optional<QVariantList> UpdateMemoRow(DbConnection& cn, const CommonRecord& memo) {
+    QString sql =
+        QStringLiteral("Update tblDatCommon Set RowVersion = RowVersion + 1, CreDate = ?");
+    QVariantList values{SqlDate(memo.CreDate)};
+    for (int i = 0; i < kCategoryCount; ++i) {
+        sql += u',' + tables::TextColumn(i) + QStringLiteral(" = ?");
+        values << SqlText(memo.LText[i]);
+    }
+    // The row as written comes back with the update, for its revision.
+    sql += QStringLiteral(" Where (MainKey = ?) And (RowVersion = ?) Returning ") +
+           tables::RevisionMemoColumns().join(QStringLiteral(", "));
+    values << memo.MainKey << memo.RowVersion;
+    QSqlQuery q = RunQuery(cn, sql, values);
+    if (!q.next()) return std::nullopt;
+    return MemoValuesAt(q, 0);
 }
 
 std::optional<QVariantList> MemoRowValues(DbConnection& cn, qint32 mainKey) {
@@ -229,22 +250,15 @@ RestoreOutcome RevertToRevision(AppContext& ctx, const Revision& revision, qint3
     const CommonRecord old = RevisionRecord(revision);
     return WithSystemDb(ctx, [&](DbConnection& cn) {
         BeginTransaction(cn);
-        QString sql =
-            QStringLiteral("Update tblDatCommon Set RowVersion = RowVersion + 1, CreDate = ?");
-        QVariantList values{SqlDate(old.CreDate)};
-        for (int i = 0; i < kCategoryCount; ++i) {
-            sql += u',' + tables::TextColumn(i) + QStringLiteral(" = ?");
-            values << SqlText(old.LText[i]);
-        }
-        sql += QStringLiteral(" Where (MainKey = ?) And (RowVersion = ?)");
-        values << revision.mainKey << rowVersion;
-        if (RunChange(cn, sql, values) != 1) {
+        CommonRecord memo = old;
+        memo.RowVersion = rowVersion;
+        const auto now = UpdateMemoRow(cn, memo);
+        if (!now) {
             CommitTransaction(cn);
             return RestoreOutcome::ChangedElsewhere;
         }
-        const QVariantList now = *MemoRowValues(cn, revision.mainKey);
-        AppendRevision(cn, revision.mainKey, QStringLiteral("revert"), now);
-        AppendAccess(ctx, cn, ChartOf(now), AccessAction::Restored);
+        AppendRevision(cn, revision.mainKey, QStringLiteral("revert"), *now);
+        AppendAccess(ctx, cn, ChartOf(*now), AccessAction::Restored);
         CommitTransaction(cn);
         return RestoreOutcome::Done;
     });

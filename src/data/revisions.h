@@ -37,6 +37,13 @@ QString RevisionDigest(const QString& prevDigest, const Revision& r);
 
 // A memo's columns read from a query, from column `first` on, as revisions keep them.
 QVariantList MemoValuesAt(const QSqlQuery& q, int first);
+// In the caller's transaction: the memo's date and seven texts written while
+// the row is still at memo.RowVersion (raised by one); the row as written,
+// or nullopt when another workstation changed or deleted it first.
+std::optional<QVariantList> UpdateMemoRow(DbConnection& cn, const CommonRecord& memo);
+// The bytes a value adds to a digest: typed and length-prefixed, so no two
+// different rows give the same bytes.
+QByteArray DigestBytes(const QVariant& value);
 // In the caller's transaction: the memo's row as it is now (nullopt: none).
 std::optional<QVariantList> MemoRowValues(DbConnection& cn, qint32 mainKey);
 // In the caller's transaction: one revision chained to the last one. The
