@@ -225,6 +225,18 @@ void TstServer::serverStoppedDuringSave() {
         QString::fromUtf8(start.readAllStandardOutput()).trimmed().split(u' ');
     QCOMPARE(started.size(), 2);
     const QString folder = started[0];
+    const QByteArray shared = qgetenv("ONDREL_TEST_PG");
+    // Stopped and removed on every way out of the test, a failed check too.
+    struct Cleanup {
+        QString script, folder;
+        QByteArray shared;
+        ~Cleanup() {
+            qputenv("ONDREL_TEST_PG", shared);
+            QProcess stop;
+            stop.start(script, {QStringLiteral("stop"), folder});
+            stop.waitForFinished(60000);
+        }
+    } cleanup{script, folder, shared};
     auto cluster = [&](const QString& action) {
         QProcess pgctl;
         const QStringList args{QStringLiteral("-D"),   folder + QStringLiteral("/data"),
@@ -242,7 +254,6 @@ void TstServer::serverStoppedDuringSave() {
         }
         return pgctl.waitForFinished(60000) && pgctl.exitCode() == 0;
     };
-    const QByteArray shared = qgetenv("ONDREL_TEST_PG");
     {
         qputenv("ONDREL_TEST_PG", started[1].toUtf8());
         WindowFixture f;
@@ -277,10 +288,6 @@ void TstServer::serverStoppedDuringSave() {
         QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
                  typed);
     }
-    qputenv("ONDREL_TEST_PG", shared);
-    QProcess stop;
-    stop.start(script, {QStringLiteral("stop"), folder});
-    stop.waitForFinished(60000);
 }
 
 QTEST_MAIN(TstServer)
