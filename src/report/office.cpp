@@ -239,11 +239,19 @@ void Office::StartProcess() {
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attr, 0);
+    // The office may outlive the program: it must not hold the program's
+    // standard streams (a terminal, or the pipe a caller waits on to close).
+    posix_spawn_file_actions_t streams;
+    posix_spawn_file_actions_init(&streams);
+    posix_spawn_file_actions_addopen(&streams, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&streams, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&streams, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     // Reports hold patient data: whatever the office writes is the user's alone.
     const mode_t mask = ::umask(077);
-    const int rc = posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, argv[0], &streams, &attr, argv.data(), environ);
     ::umask(mask);
+    posix_spawn_file_actions_destroy(&streams);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) throw AppError(kCannotStart, QStringLiteral("cannot spawn soffice"));
     startedPid_ = pid;

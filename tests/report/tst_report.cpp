@@ -64,6 +64,13 @@ class TstReport : public QObject {
         t.start();
         office_->Connect();
         qInfo("office started in %lld ms", t.elapsed());
+        // An office that outlives us must not hold our streams: a caller
+        // waiting for them to close (a terminal, the test runner) would wait for it.
+        for (const char* fd : {"0", "1", "2"}) {
+            const QString target = QFile::symLinkTarget(
+                QStringLiteral("/proc/%1/fd/%2").arg(office_->ProcessGroup()).arg(fd));
+            QCOMPARE(target, QStringLiteral("/dev/null"));
+        }
     }
     void cleanupTestCase() { office_->Terminate(); }
 
