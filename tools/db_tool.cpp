@@ -4,8 +4,10 @@
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlQuery>
+#include <algorithm>
 #include <random>
 
 #include "access_log.h"
@@ -363,6 +365,169 @@ QString AccessLogCsv(const QString& file, const QDate& from, const QDate& to,
         return e.UserMessage();
     } catch (const AppError& e) {
         return QStringLiteral("読めませんでした: ") + Describe(e) + u' ' + e.detail();
+    }
+    return {};
+}
+
+namespace {
+
+// The CSV's columns matched to the table's (names compared without regard
+// to case); empty `error` when every column is known and none twice.
+std::vector<int> MatchColumns(const QStringList& header, const QStringList& known, QString* error) {
+    std::vector<int> at;
+    QStringList seen;
+    for (const QString& h : header) {
+        int found = -1;
+        for (int k = 0; k < known.size(); ++k) {
+            if (known[k].compare(h, Qt::CaseInsensitive) == 0) found = k;
+        }
+        if (found < 0) {
+            *error = QStringLiteral("1 行目: 知らない列名です: ") + h +
+                     QStringLiteral("（使える列名: ") + known.join(QStringLiteral(", ")) + u'）';
+            return {};
+        }
+        if (seen.contains(known[found])) {
+            *error = QStringLiteral("1 行目: 同じ列名が二度あります: ") + h;
+            return {};
+        }
+        seen << known[found];
+        at.push_back(found);
+    }
+    return at;
+}
+
+// "2024/04/01 0:00:00", "2024-04-01 00:00:00" or the day alone.
+QDate ExportedDate(const QString& text) {
+    static const QRegularExpression form(QStringLiteral(
+        "^(\\d{4})[/-](\\d{1,2})[/-](\\d{1,2})(?:[ T]\\d{1,2}:\\d{2}(?::\\d{2}(?:\\.\\d+)?)?)?$"));
+    const auto m = form.match(text.trimmed());
+    if (!m.hasMatch()) return {};
+    return QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+}
+
+CsvTable ReadCsv(const QString& csvPath, QString* error) {
+    QFile f(csvPath);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("CSV ファイルを読めません: ") + csvPath;
+        return {};
+    }
+    return ParseCsv(f.readAll(), error);
+}
+
+}  // namespace
+
+QString ImportMemos(const QString& file, const QString& csvPath, int* rows) {
+    QString error;
+    const CsvTable csv = ReadCsv(csvPath, &error);
+    if (!error.isEmpty()) return error;
+    const QStringList known = QStringList{QStringLiteral("MainKey")} + tables::MemoValueColumns();
+    const std::vector<int> at = MatchColumns(csv.header, known, &error);
+    if (!error.isEmpty()) return error;
+    for (const char* needed : {"MainKey", "FormCode", "KarteNo", "KarteNoBranch", "CreDate"}) {
+        if (std::find(at.begin(), at.end(), known.indexOf(QLatin1String(needed))) == at.end())
+            return QStringLiteral("1 行目: %1 の列がありません。").arg(QLatin1String(needed));
+    }
+    // Every value checked before anything is written.
+    std::vector<QVariantList> memos;
+    for (size_t r = 0; r < csv.rows.size(); ++r) {
+        QVariantList values(known.size() + 1);  // known columns, then RowVersion 0
+        for (int k = 0; k < known.size(); ++k)
+            values[k] = k >= known.indexOf(QStringLiteral("LText000"))
+                            ? QVariant(QMetaType(QMetaType::QString))
+                            : QVariant();
+        values.back() = 0;
+        for (size_t c = 0; c < at.size(); ++c) {
+            const QString& name = known[at[c]];
+            const QString& v = csv.rows[r][qsizetype(c)];
+            if (name == u"CreDate") {
+                const QDate d = ExportedDate(v);
+                if (!d.isValid()) {
+                    return QStringLiteral("%1 行目: CreDate が日付ではありません: %2")
+                        .arg(csv.lineOfRow[r])
+                        .arg(v);
+                }
+                values[at[c]] = d;
+            } else if (name.startsWith(u"LText")) {
+                values[at[c]] = SqlText(v);
+            } else {
+                bool ok = false;
+                const int n = v.trimmed().toInt(&ok);
+                if (!ok) {
+                    return QStringLiteral("%1 行目: %2 が数字ではありません: %3")
+                        .arg(csv.lineOfRow[r])
+                        .arg(name, v);
+                }
+                values[at[c]] = n;
+            }
+        }
+        memos.push_back(values);
+    }
+    DbConnection cn;
+    if (error = OpenTarget(file, cn); !error.isEmpty()) return error;
+    try {
+        BeginTransaction(cn);
+        for (size_t r = 0; r < memos.size(); ++r) {
+            const qint32 key = memos[r][0].toInt();
+            if (MemoRowValues(cn, key)) {
+                cn.RollbackAndClose();
+                return QStringLiteral(
+                           "%1 行目: MainKey %2 のメモは既にあります。何も取り込んでいません。")
+                    .arg(csv.lineOfRow[r])
+                    .arg(key);
+            }
+            RunChange(cn, tables::MemoInsertKeyed(), memos[r]);
+            AppendRevision(cn, key, QStringLiteral("import"), *MemoRowValues(cn, key));
+        }
+        for (const QString& sql : tables::AfterKeyedInsert(cn.engine())) RunQuery(cn, sql);
+        CommitTransaction(cn);
+    } catch (const DatabaseBusy& e) {
+        cn.RollbackAndClose();
+        return QStringLiteral("取り込めませんでした（何も変更していません）: ") + e.UserMessage();
+    } catch (const AppError& e) {
+        cn.RollbackAndClose();
+        return QStringLiteral("取り込めませんでした（何も変更していません）: ") + Describe(e) +
+               u' ' + e.detail();
+    }
+    if (rows) *rows = int(memos.size());
+    return {};
+}
+
+QString ImportMaster(const QString& file, const QString& csvPath) {
+    QString error;
+    const CsvTable csv = ReadCsv(csvPath, &error);
+    if (!error.isEmpty()) return error;
+    QStringList known;
+    for (int k = 0; k < tables::kTextColumns; ++k) known << tables::NameColumn(k);
+    for (int k = 1; k < tables::kTextColumns; ++k) known << tables::CheckColumn(k);
+    const std::vector<int> at = MatchColumns(csv.header, known, &error);
+    if (!error.isEmpty()) return error;
+    if (csv.rows.size() != 1) {
+        return QStringLiteral("tblMasSystemA は 1 行です（CSV には %1 行あります）。")
+            .arg(csv.rows.size());
+    }
+    DbConnection cn;
+    if (error = OpenTarget(file, cn); !error.isEmpty()) return error;
+    try {
+        BeginTransaction(cn);
+        QStringList columns, marks;
+        QVariantList values;
+        for (size_t c = 0; c < at.size(); ++c) {
+            columns << known[at[c]];
+            marks << QStringLiteral("?");
+            values << SqlText(csv.rows[0][qsizetype(c)]);
+        }
+        RunChange(cn, QStringLiteral("Delete From tblMasSystemA"));
+        RunChange(cn,
+                  QStringLiteral("Insert Into tblMasSystemA (") + columns.join(u',') +
+                      QStringLiteral(") Values (") + marks.join(u',') + u')',
+                  values);
+        CommitTransaction(cn);
+    } catch (const DatabaseBusy& e) {
+        cn.RollbackAndClose();
+        return QStringLiteral("取り込めませんでした（何も変更していません）: ") + e.UserMessage();
+    } catch (const AppError& e) {
+        cn.RollbackAndClose();
+        return QStringLiteral("取り込めませんでした（何も変更していません）: ") + Describe(e);
     }
     return {};
 }

@@ -13,6 +13,12 @@ QString InitDatabase(const QString& file);
 QString ImportCsv(const QString& file, const QString& csvPath, const QString& table,
                   int* rows = nullptr);
 QString MakeDemoDatabase(const QString& file, const QDate& today);
+// The old system's memos (tblDatCommon exported as CSV, by the Windows
+// database's text export or mdb-export), keys kept, each with its first
+// revision; all or nothing: a key already there refuses the whole file.
+QString ImportMemos(const QString& file, const QString& csvPath, int* rows = nullptr);
+// The old system's category names and use flags (tblMasSystemA, one row).
+QString ImportMaster(const QString& file, const QString& csvPath);
 // Moves a whole system database to another (a file or a server's database,
 // made when it does not exist yet), keys kept, in one transaction on the
 // target, refused when the target already holds memos, and checked before

@@ -19,6 +19,8 @@ constexpr const char* kUsage =
     "  ondrel-db demo FILE                  デモ用のシステムデータベース\n"
     "  ondrel-db import-patients FILE CSV   患者マスターへ取り込み\n"
     "  ondrel-db import-clinic FILE CSV     医院情報へ取り込み\n"
+    "  ondrel-db import-memos FILE CSV      旧システムのメモ（tblDatCommon）を番号ごと取り込み\n"
+    "  ondrel-db import-master FILE CSV     旧システムの分類名と使用区分（tblMasSystemA）\n"
     "  ondrel-db copy FROM TO               システムデータベースを丸ごと移す\n"
     "  ondrel-db verify FILE                変更履歴の連鎖とメモを照合する\n"
     "  ondrel-db backup FILE [FOLDER]       バックアップを取って確かめ、古いものを整理する\n"
@@ -102,6 +104,12 @@ int main(int argc, char* argv[]) {
     } else if (command == u"import-clinic" && args.size() == 3) {
         error = ondrel::tool::ImportCsv(args[1], args[2], QStringLiteral("医院情報"), &rows);
         done = QStringLiteral("医院情報へ %1 行を取り込みました。").arg(rows);
+    } else if (command == u"import-memos" && args.size() == 3) {
+        error = ondrel::tool::ImportMemos(args[1], args[2], &rows);
+        done = QStringLiteral("メモを %1 件、番号はそのままで取り込みました。").arg(rows);
+    } else if (command == u"import-master" && args.size() == 3) {
+        error = ondrel::tool::ImportMaster(args[1], args[2]);
+        done = QStringLiteral("分類名と使用区分を取り込みました。");
     } else if (command == u"verify" && args.size() == 2) {
         QStringList findings;
         qint64 checked = 0;

@@ -137,6 +137,7 @@ QString ActionText(const QString& action) {
         {QStringLiteral("restore"), QStringLiteral("復元")},
         {QStringLiteral("revert"), QStringLiteral("版戻し")},
         {QStringLiteral("baseline"), QStringLiteral("移行")},
+        {QStringLiteral("import"), QStringLiteral("取込")},
     };
     const auto it = texts.find(action);
     return it == texts.end() ? action : it->second;

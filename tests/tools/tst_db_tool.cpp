@@ -6,6 +6,7 @@
 #include "ini_file.h"
 #include "memo_store.h"
 #include "patient_lookup.h"
+#include "tables.h"
 #include "test_db.h"
 
 using namespace ondrel;
@@ -35,6 +36,11 @@ class TstDbTool : public QObject {
     void commandLines();
     void programWithoutDisplay();
     void copyBetweenEngines();
+    void importMemos_data();
+    void importMemos();
+    void importMemosRefusedWhole_data();
+    void importMemosRefusedWhole();
+    void importMaster();
     void serverInit();
 };
 
@@ -309,6 +315,130 @@ void TstDbTool::serverInit() {
     }
     cn.RollbackAndClose();
     DropServerDatabase(db);
+}
+
+namespace {
+
+// A memo with a quote, a line break and characters only code page 932's
+// Windows form has.
+const QString kOldMemo = QStringLiteral("\"至急\"と伝えた\r\n髙①～の件");
+
+QByteArray Dialect(const QString& dialect) {
+    const QString text = QStringLiteral("\"\"至急\"\"と伝えた\r\n髙①～の件");
+    if (dialect == u"windows export") {  // code page 932, CR LF, everything quoted
+        return ToCp932(
+            "\"MainKey\",\"FormCode\",\"KarteNo\",\"KarteNoBranch\",\"CreDate\",\"LText000\","
+            "\"LText002\"\r\n"
+            "101,0,1234,12345,2019/04/01 0:00:00,\"" +
+            text +
+            "\",\"\"\r\n"
+            "205,2,1234,12345,2020/12/31 0:00:00,\"\",\"二番目\"\r\n");
+    }
+    if (dialect == u"mdb-export") {  // UTF-8, LF, header bare, dates ISO with time
+        return ("MainKey,FormCode,KarteNo,KarteNoBranch,CreDate,LText000,LText002\n"
+                "101,0,1234,12345,\"2019-04-01 00:00:00\",\"" +
+                text +
+                "\",\n"
+                "205,2,1234,12345,\"2020-12-31 00:00:00\",,\"二番目\"\n")
+            .toUtf8();
+    }
+    // UTF-8 with a BOM, days alone, names in another case
+    return "\xEF\xBB\xBF" +
+           (QStringLiteral("mainkey,formcode,karteno,kartenobranch,credate,ltext000,ltext002\r\n"
+                           "101,0,1234,12345,2019/4/1,\"") +
+            text + QStringLiteral("\",\r\n205,2,1234,12345,2020-12-31,,二番目\r\n"))
+               .toUtf8();
+}
+
+}  // namespace
+
+// The old system's exports land with their keys; texts exact; the chain holds.
+void TstDbTool::importMemos_data() {
+    QTest::addColumn<QString>("dialect");
+    for (const char* d : {"windows export", "mdb-export", "utf-8 with BOM"}) QTest::newRow(d) << d;
+}
+
+void TstDbTool::importMemos() {
+    QFETCH(QString, dialect);
+    TestDbProgram p;
+    const QString csv = p.Root() + "/memos.csv";
+    WriteBytes(csv, Dialect(dialect));
+    QString err, out;
+    QCOMPARE(Run("ondrel-db", {"import-memos", p.DbPath(), csv}, &err, &out), 0);
+    QVERIFY2(out.contains(QStringLiteral("メモを 2 件")), qPrintable(out + err));
+    const auto a = ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, 101);
+    QVERIFY(a);
+    QCOMPARE(a->LText[0], kOldMemo);
+    QCOMPARE(a->CreDate, QStringLiteral("2019/04/01"));
+    QCOMPARE(a->KarteNoBranch, FullChartNo(12345));
+    const auto b = ReadCommon(*p.ctx, 2, BaseChartNo(1234), FetchMode::ByKey, 205);
+    QVERIFY(b);
+    QCOMPARE(b->LText[2], QStringLiteral("二番目"));
+    QVERIFY(p.Scalar("Select LText000 From tblDatCommon Where MainKey = 205").isNull());
+    // The next memo the program writes follows the imported keys.
+    const CommonRecord next{0, 1, BaseChartNo(1234), FullChartNo(12345), "2026/12/10", {}};
+    QCOMPARE(InsertCommon(*p.ctx, next), 206);
+    QCOMPARE(Run("ondrel-db", {"verify", p.DbPath()}, nullptr, &out), 0);
+}
+
+// A malformed line is named by its number; a key already there refuses the
+// whole file: nothing of it is written.
+void TstDbTool::importMemosRefusedWhole_data() {
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QString>("told");
+    const QByteArray head = "MainKey,FormCode,KarteNo,KarteNoBranch,CreDate,LText000\n";
+    QTest::newRow("key already there")
+        << head + "300,0,1234,12345,2024-01-01,a\n301,0,1234,12345,2024-01-02,b\n"
+        << QStringLiteral("3 行目: MainKey 301 のメモは既にあります");
+    QTest::newRow("key twice in the file")
+        << head + "300,0,1234,12345,2024-01-01,a\n300,0,1234,12345,2024-01-02,b\n"
+        << QStringLiteral("3 行目: MainKey 300 のメモは既にあります");
+    QTest::newRow("not a date")
+        << head + "300,0,1234,12345,2024-01-01,a\n302,0,1234,12345,01/02/24,b\n"
+        << QStringLiteral("3 行目: CreDate が日付ではありません");
+    QTest::newRow("not a number")
+        << head + "300,0,1234,12345,2024-01-01,a\n\"30x\",0,1234,12345,2024-01-02,\"b\nc\"\n"
+        << QStringLiteral("3 行目: MainKey が数字ではありません");
+    QTest::newRow("a quote left open")
+        << head + "300,0,1234,12345,2024-01-01,a\n302,0,1234,12345,2024-01-02,\"b\n"
+        << QStringLiteral("3 行目: 引用符が閉じられていません");
+    QTest::newRow("a column too many") << head + "300,0,1234,12345,2024-01-01,a,x\n"
+                                       << QStringLiteral("2 行目: 列の数が見出し行と違います");
+    QTest::newRow("no CreDate column")
+        << QByteArray("MainKey,FormCode,KarteNo,KarteNoBranch\n1,0,1,10\n")
+        << QStringLiteral("CreDate の列がありません");
+}
+
+void TstDbTool::importMemosRefusedWhole() {
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, told);
+    TestDbProgram p;
+    p.Exec(tables::MemoInsertKeyed(),
+           {301, 0, 1234, 12345, "2023-01-01", "前からある", QVariant(), QVariant(), QVariant(),
+            QVariant(), QVariant(), QVariant(), 0});
+    WriteBytes(p.Root() + "/memos.csv", csv);
+    QString err;
+    QCOMPARE(Run("ondrel-db", {"import-memos", p.DbPath(), p.Root() + "/memos.csv"}, &err), 1);
+    QVERIFY2(err.contains(told), qPrintable(err));
+    QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon").toInt(), 1);
+}
+
+void TstDbTool::importMaster() {
+    TestDbProgram p;
+    const QString csv = p.Root() + "/master.csv";
+    WriteBytes(csv, ToCp932("\"Name01\",\"Name02\",\"Name03\",\"Check02\",\"Check03\"\r\n"
+                            "\"食事指導\",\"運動指導\",\"服薬「髙」①\",\"1\",\"0\"\r\n"));
+    QString out, err;
+    QCOMPARE(Run("ondrel-db", {"import-master", p.DbPath(), csv}, &err, &out), 0);
+    QCOMPARE(p.Scalar("Select Name03 From tblMasSystemA").toString(),
+             QStringLiteral("服薬「髙」①"));
+    QCOMPARE(p.Scalar("Select Check03 From tblMasSystemA").toString(), QStringLiteral("0"));
+    QCOMPARE(p.Scalar("Select Count(*) From tblMasSystemA").toInt(), 1);
+    WriteBytes(csv, "Name01,Colour\nx,y\n");
+    QCOMPARE(Run("ondrel-db", {"import-master", p.DbPath(), csv}, &err), 1);
+    QVERIFY2(err.contains(QStringLiteral("知らない列名です: Colour")), qPrintable(err));
+    QCOMPARE(p.Scalar("Select Name03 From tblMasSystemA").toString(),
+             QStringLiteral("服薬「髙」①"));
 }
 
 QTEST_GUILESS_MAIN(TstDbTool)
