@@ -16,6 +16,7 @@
 
 #include "app_context.h"
 #include "app_settings.h"
+#include "bench_window.h"
 #include "console_prompter.h"
 #include "db_connection.h"
 #include "db_tool.h"
@@ -27,7 +28,6 @@
 #include "server_uri.h"
 
 using namespace ondrel;
-using ondrel::test::Ctl;
 
 namespace {
 
@@ -109,25 +109,9 @@ int main(int argc, char* argv[]) {
     PGconn* floor = Connect(uri);
     PQclear(PQexec(floor, "ANALYZE"));
 
-    QTemporaryDir dir;
-    ConsolePrompter prompter("bench");
-    SystemClock clock;
-    NoWaitCursor wait;
-    ProcessExit end;
-    AppContext ctx(dir.path(), prompter, clock, wait, end);
-    WriteIniString(SettingsFilePath(ctx), "System", "SystemDB", uri);
-    WriteIniString(SettingsFilePath(ctx), "System", "MessageFlg3", "1");
-    LoadSettings(ctx);
-    ctx.settings.StartKarteNo = QStringLiteral("10001");
-    FrmOndrel w(ctx);
-    w.Form_Load();
-    w.show();
-    QCoreApplication::processEvents();
-    auto switchTo = [&](const char* chart) {
-        Ctl<QLineEdit>(w, "txtPersonalID")->setText(QString::fromLatin1(chart));
-        w.Rtn_DataDispMain();
-        QCoreApplication::processEvents();
-    };
+    bench::BenchWindow b(uri);
+    FrmOndrel& w = *b.w;
+    auto switchTo = [&](const char* chart) { b.SwitchTo(chart); };
     switchTo("20002");
     switchTo("10001");
     const auto s1k =
@@ -141,12 +125,9 @@ int main(int argc, char* argv[]) {
     const int floorKey = 1;
     Q_UNUSED(key);
     int n = 0;
-    const auto save = bench::MedianPairs(
-        [&] { w.Rtn_DataSave(false); }, [&] { FloorSave(floor, floorKey); }, 31,
-        [&] {
-            Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(QStringLiteral("保存 %1").arg(++n));
-            QCoreApplication::processEvents();
-        });
+    const auto save =
+        bench::MedianPairs([&] { w.Rtn_DataSave(false); }, [&] { FloorSave(floor, floorKey); }, 31,
+                           [&] { b.Type(QStringLiteral("保存 %1").arg(++n)); });
     const double connect = bench::Median([&] { PQfinish(Connect(uri)); }, 15);
     PQfinish(floor);
 

@@ -1,5 +1,7 @@
 // Patient switch and save on the main window offscreen, beside the floor of
 // the same statements through the sqlite3 C API (open and close per statement).
+#include "bench_window.h"
+
 #include <sqlite3.h>
 
 #include <QApplication>
@@ -151,26 +153,10 @@ int main(int argc, char* argv[]) {
     SetUpApplication(app);
     const QString dbPath = QDir(QCoreApplication::applicationDirPath()).filePath("bench-window.db");
     if (!QFile::exists(dbPath)) Generate(dbPath);
-    QTemporaryDir dir;
-    ConsolePrompter prompter("bench");
-    SystemClock clock;
-    NoWaitCursor wait;
-    ProcessExit end;
-    AppContext ctx(dir.path(), prompter, clock, wait, end);
-    WriteIniString(SettingsFilePath(ctx), "System", "SystemDB", dbPath);
-    WriteIniString(SettingsFilePath(ctx), "System", "MessageFlg3", "1");
-    LoadSettings(ctx);
-    ctx.settings.StartKarteNo = QStringLiteral("10001");
-    FrmOndrel w(ctx);
-    w.Form_Load();
-    w.show();
-    QCoreApplication::processEvents();
-
-    auto switchTo = [&](const char* chart) {
-        Ctl<QLineEdit>(w, "txtPersonalID")->setText(QString::fromLatin1(chart));
-        w.Rtn_DataDispMain();
-        QCoreApplication::processEvents();  // the paint the user waits for
-    };
+    bench::BenchWindow b(dbPath);
+    AppContext& ctx = b.ctx;
+    FrmOndrel& w = *b.w;
+    auto switchTo = [&](const char* chart) { b.SwitchTo(chart); };
     const QByteArray p8 = dbPath.toUtf8();
     switchTo("20002");
     switchTo("10001");
@@ -181,40 +167,27 @@ int main(int argc, char* argv[]) {
     switchTo("10001");
     const int key = *w.MainKeyShown(0);
     int n = 0;
-    // The typed text has been painted long before the user saves.
-    const auto save = bench::MedianPairs(
-        [&] { w.Rtn_DataSave(false); }, [&] { FloorDurableUpdate(p8, key); }, 31,
-        [&] {
-            Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(QStringLiteral("保存 %1").arg(++n));
-            QCoreApplication::processEvents();
-        });
+    const auto save =
+        bench::MedianPairs([&] { w.Rtn_DataSave(false); }, [&] { FloorDurableUpdate(p8, key); }, 31,
+                           [&] { b.Type(QStringLiteral("保存 %1").arg(++n)); });
     // What the records add to a save: the same update with and without its
     // revision and access record, alternated.
-    const auto records = bench::MedianPairs(
-        [&] {
-            WithSystemDb(ctx, [&](DbConnection& cn) {
-                BeginTransaction(cn);
-                RunChange(cn,
-                          "Update tblDatCommon Set RowVersion = RowVersion + 1, LText000 = 'r' "
-                          "Where MainKey = ?",
-                          {key});
+    auto update = [&](bool withRecords) {
+        WithSystemDb(ctx, [&](DbConnection& cn) {
+            BeginTransaction(cn);
+            RunChange(cn,
+                      "Update tblDatCommon Set RowVersion = RowVersion + 1, LText000 = 'r' "
+                      "Where MainKey = ?",
+                      {key});
+            if (withRecords) {
                 const QVariantList row = *MemoRowValues(cn, key);
                 AppendRevision(cn, key, QStringLiteral("update"), row);
                 AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);
-                CommitTransaction(cn);
-            });
-        },
-        [&] {
-            WithSystemDb(ctx, [&](DbConnection& cn) {
-                BeginTransaction(cn);
-                RunChange(cn,
-                          "Update tblDatCommon Set RowVersion = RowVersion + 1, LText000 = 'r' "
-                          "Where MainKey = ?",
-                          {key});
-                CommitTransaction(cn);
-            });
-        },
-        31);
+            }
+            CommitTransaction(cn);
+        });
+    };
+    const auto records = bench::MedianPairs([&] { update(true); }, [&] { update(false); }, 31);
     if (qEnvironmentVariableIsSet("ONDREL_BENCH_PARTS")) {
         std::printf(
             "  save parts: update %.2f ms, history %.2f ms (text %.2f ms), events %.2f ms\n",

@@ -1,0 +1,52 @@
+#pragma once
+
+// The main window on a system database (a file or a server), as the window
+// benches drive it.
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app_context.h"
+#include "app_settings.h"
+#include "console_prompter.h"
+#include "find_control.h"
+#include "frm_ondrel.h"
+#include "ini_file.h"
+
+namespace ondrel::bench {
+
+struct BenchWindow {
+    explicit BenchWindow(const QString& systemDb) {
+        WriteIniString(SettingsFilePath(ctx), "System", "SystemDB", systemDb);
+        WriteIniString(SettingsFilePath(ctx), "System", "MessageFlg3", "1");
+        LoadSettings(ctx);
+        ctx.settings.StartKarteNo = QStringLiteral("10001");
+        w = std::make_unique<FrmOndrel>(ctx);
+        w->Form_Load();
+        w->show();
+        QCoreApplication::processEvents();
+    }
+    // Ends with the paint the user waits for.
+    void SwitchTo(const char* chart) {
+        test::Ctl<QLineEdit>(*w, "txtPersonalID")->setText(QString::fromLatin1(chart));
+        w->Rtn_DataDispMain();
+        QCoreApplication::processEvents();
+    }
+    // The typed text has been painted long before the user saves.
+    void Type(const QString& text) {
+        test::Ctl<QPlainTextEdit>(*w, "txtLData", 0)->setPlainText(text);
+        QCoreApplication::processEvents();
+    }
+
+    QTemporaryDir dir;
+    ConsolePrompter prompter{"bench"};
+    SystemClock clock;
+    NoWaitCursor wait;
+    ProcessExit end;
+    AppContext ctx{dir.path(), prompter, clock, wait, end};
+    std::unique_ptr<FrmOndrel> w;
+};
+
+}  // namespace ondrel::bench
