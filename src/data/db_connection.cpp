@@ -411,11 +411,14 @@ QString ServerStartProblem(AppContext& ctx) {
                why;
     }
     const QString server = QStringLiteral("データベースサーバー（") + target->shown + u'）';
-    DbConnection cn;
+    // Opened as the program keeps it: the first command finds it open.
+    DbConnection own;
+    DbConnection* cn = &own;
     try {
-        if (!OpenDbConnection(ctx, cn)) return server + QStringLiteral("に接続できません。");
+        if (!detail::ConnectionFor(ctx, own, cn))
+            return server + QStringLiteral("に接続できません。");
         QSqlQuery q =
-            RunQuery(cn, QStringLiteral("SELECT to_regclass('tbldatcommon') IS NOT NULL"));
+            RunQuery(*cn, QStringLiteral("SELECT to_regclass('tbldatcommon') IS NOT NULL"));
         if (q.next() && q.value(0).toBool()) return {};
         return server + QStringLiteral(
                             "にシステムデータベースがありません。\r\n"
