@@ -33,8 +33,10 @@ QString Describe(const AppError& e) {
 // table is made or changed through it).
 const QStringList& ServerRoleStatements() {
     static const QStringList statements{
+        // The role is the cluster's: an init of another database may make it meanwhile.
         QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
-                       "'ondrel_users') THEN CREATE ROLE ondrel_users NOLOGIN; END IF; END $$"),
+                       "'ondrel_users') THEN CREATE ROLE ondrel_users NOLOGIN; END IF; "
+                       "EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END $$"),
         QStringLiteral("GRANT USAGE ON SCHEMA public TO ondrel_users"),
         QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON tblDatCommon TO ondrel_users"),
         QStringLiteral("GRANT USAGE ON SEQUENCE tbldatcommon_mainkey_seq TO ondrel_users"),
@@ -56,6 +58,14 @@ QString OpenTarget(const QString& target, DbConnection& cn) {
         return e.UserMessage();
     }
     return QStringLiteral("データベースを開けません: ") + target;
+}
+
+// After a failed transaction: rolled back, and what the user is told.
+QString RolledBack(DbConnection& cn, const QString& what, const AppError& e,
+                   bool withDetail = false) {
+    cn.RollbackAndClose();
+    if (const auto* busy = dynamic_cast<const DatabaseBusy*>(&e)) return what + busy->UserMessage();
+    return what + Describe(e) + (withDetail ? u' ' + e.detail() : QString());
 }
 
 // Whether the server's database already holds the program's tables.
@@ -98,13 +108,10 @@ QString CreateDatabase(const QString& file, DbConnection& cn) {
             for (const QString& sql : ServerRoleStatements()) RunChange(cn, sql);
         }
         CommitTransaction(cn);
-    } catch (const DatabaseBusy& e) {
-        cn.RollbackAndClose();
-        return QStringLiteral("データベースを作成できません: ") + e.UserMessage();
     } catch (const AppError& e) {
-        cn.RollbackAndClose();
+        const QString told = RolledBack(cn, QStringLiteral("データベースを作成できません: "), e);
         if (!server) QFile::remove(file);
-        return QStringLiteral("データベースを作成できません: ") + Describe(e);
+        return told;
     }
     return {};
 }
@@ -182,8 +189,7 @@ QString ImportCsv(const QString& file, const QString& csvPath, const QString& ta
         }
         CommitTransaction(cn);
     } catch (const AppError& e) {
-        cn.RollbackAndClose();
-        return QStringLiteral("取り込めませんでした（何も変更していません）: ") + Describe(e);
+        return RolledBack(cn, QStringLiteral("取り込めませんでした（何も変更していません）: "), e);
     }
     if (rows) *rows = int(csv.rows.size());
     return {};
@@ -313,15 +319,11 @@ QString CopyDatabase(const QString& from, const QString& to, QString* report) {
             throw AppError(err::DatabaseBase + 1, QStringLiteral("memo digest differs"));
         }
         CommitTransaction(target);
-    } catch (const DatabaseBusy& e) {
-        target.RollbackAndClose();
-        if (created && !IsServerUri(to)) QFile::remove(to);
-        return QStringLiteral("コピーできませんでした（何も変更していません）: ") + e.UserMessage();
     } catch (const AppError& e) {
-        target.RollbackAndClose();
+        const QString told = RolledBack(
+            target, QStringLiteral("コピーできませんでした（何も変更していません）: "), e, true);
         if (created && !IsServerUri(to)) QFile::remove(to);
-        return QStringLiteral("コピーできませんでした（何も変更していません）: ") + Describe(e) +
-               u' ' + e.detail();
+        return told;
     }
     if (report) {
         *report = counts.join(QStringLiteral("、")) +
@@ -480,13 +482,9 @@ QString ImportMemos(const QString& file, const QString& csvPath, int* rows) {
         }
         for (const QString& sql : tables::AfterKeyedInsert(cn.engine())) RunQuery(cn, sql);
         CommitTransaction(cn);
-    } catch (const DatabaseBusy& e) {
-        cn.RollbackAndClose();
-        return QStringLiteral("取り込めませんでした（何も変更していません）: ") + e.UserMessage();
     } catch (const AppError& e) {
-        cn.RollbackAndClose();
-        return QStringLiteral("取り込めませんでした（何も変更していません）: ") + Describe(e) +
-               u' ' + e.detail();
+        return RolledBack(cn, QStringLiteral("取り込めませんでした（何も変更していません）: "), e,
+                          true);
     }
     if (rows) *rows = int(memos.size());
     return {};
@@ -522,12 +520,8 @@ QString ImportMaster(const QString& file, const QString& csvPath) {
                       QStringLiteral(") Values (") + marks.join(u',') + u')',
                   values);
         CommitTransaction(cn);
-    } catch (const DatabaseBusy& e) {
-        cn.RollbackAndClose();
-        return QStringLiteral("取り込めませんでした（何も変更していません）: ") + e.UserMessage();
     } catch (const AppError& e) {
-        cn.RollbackAndClose();
-        return QStringLiteral("取り込めませんでした（何も変更していません）: ") + Describe(e);
+        return RolledBack(cn, QStringLiteral("取り込めませんでした（何も変更していません）: "), e);
     }
     return {};
 }
