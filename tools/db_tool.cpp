@@ -1,5 +1,7 @@
 #include "db_tool.h"
 
+#include <sqlite3.h>
+
 #include <QCryptographicHash>
 #include <QDate>
 #include <QFile>
@@ -136,6 +138,28 @@ void ImportPatientRow(DbConnection& cn, const QStringList& header, const QString
 QString InitDatabase(const QString& file) {
     DbConnection cn;
     return CreateDatabase(file, cn);
+}
+
+QString SystemDatabaseFileProblem(const QString& file) {
+    if (!QFileInfo(file).isFile()) return QStringLiteral("ファイルがありません: ") + file;
+    sqlite3* db = nullptr;
+    const QByteArray path = QFile::encodeName(file);
+    int rc = sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    int tables = 0;
+    if (rc == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        rc = sqlite3_prepare_v2(db,
+                                "Select Count(*) From sqlite_master Where type = 'table' And "
+                                "lower(name) In ('tbldatcommon', 'tblmassystema')",
+                                -1, &st, nullptr);
+        if (rc == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) tables = sqlite3_column_int(st, 0);
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    if (rc != SQLITE_OK || tables != 2) {
+        return QStringLiteral("指導指示管理のシステムデータベースではありません: ") + file;
+    }
+    return {};
 }
 
 QString ImportCsv(const QString& file, const QString& csvPath, const QString& table, int* rows) {

@@ -9,6 +9,9 @@ namespace ondrel::tool {
 
 // Each returns an empty text on success, else the message for the user.
 QString InitDatabase(const QString& file);
+// Why the file is not a system database this program can use (empty: it is).
+// Only read; a wrong file picked by mistake is never changed.
+QString SystemDatabaseFileProblem(const QString& file);
 // rows, when given, receives the number of rows taken in.
 QString ImportCsv(const QString& file, const QString& csvPath, const QString& table,
                   int* rows = nullptr);

@@ -1,12 +1,14 @@
 // Writes the link file as the clinic's link bar does, for tests and for other
 // programs of the clinic: ondrel-link [--folder DIR | --file PATH] [--status S] KARTENO
-// DIR is the link folder (default: 1-99リンクバーZEV beside this program's folder).
+// DIR is the link folder (default: 1-99リンクバーZEV beside the program folder
+// the window uses).
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cstdio>
 
 #include "ini_file.h"
+#include "program_folder.h"
 
 namespace {
 
@@ -28,8 +30,10 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
     QString status = QStringLiteral("1");
-    QString file = QCoreApplication::applicationDirPath() +
-                   QStringLiteral("/../1-99リンクバーZEV/カルテ番号.ini");
+    // The same program folder the window takes, so both agree without options.
+    QString file =
+        ondrel::LinkFolderFor(ondrel::ProgramFolderFor(QCoreApplication::applicationDirPath())) +
+        QStringLiteral("/カルテ番号.ini");
     QString karteNo;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];

@@ -4,9 +4,11 @@
 
 #include "app_context.h"
 #include "frm_ondrel.h"
+#include "frm_setup.h"
 #include "gui_setup.h"
 #include "message_box_prompter.h"
 #include "override_wait_cursor.h"
+#include "program_folder.h"
 #include "start_program.h"
 #include "startup.h"
 
@@ -42,11 +44,16 @@ int main(int argc, char* argv[]) {
     ondrel::SystemClock clock;
     ondrel::OverrideWaitCursor waitCursor;
     ondrel::ProcessExit end;
-    ondrel::AppContext ctx(QCoreApplication::applicationDirPath(), prompter, clock, waitCursor,
-                           end);
+    ondrel::AppContext ctx(ondrel::ProgramFolderFor(QCoreApplication::applicationDirPath()),
+                           prompter, clock, waitCursor, end);
 
     ondrel::SingleInstance instance(QCoreApplication::applicationFilePath());
-    auto window = ondrel::StartProgram(ctx, QCoreApplication::arguments().mid(1), instance);
+    const auto firstStart = [&ctx] {
+        return ondrel::FrmSetup::Run(
+            ctx, ondrel::ShippedTemplateFolder(QCoreApplication::applicationDirPath()));
+    };
+    auto window = ondrel::StartProgram(ctx, QCoreApplication::arguments().mid(1), instance,
+                                       std::nullopt, firstStart);
     if (!window) return 1;
     return app.exec();
 }

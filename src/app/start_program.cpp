@@ -20,8 +20,10 @@ PrintSubject PrintSubjectOf(const FrmOndrel& main) {
 
 std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments,
                                         SingleInstance& instance,
-                                        const std::optional<OfficeConfig>& officeConfig) {
-    if (RunStartupSteps(ctx, arguments, instance) != StartupOutcome::Continue) return nullptr;
+                                        const std::optional<OfficeConfig>& officeConfig,
+                                        const std::function<bool()>& firstStart) {
+    if (RunStartupSteps(ctx, arguments, instance, firstStart) != StartupOutcome::Continue)
+        return nullptr;
     // A server is asked now, so the start ends as for a missing file.
     if (IsServerUri(ctx.settings.SystemDB)) {
         if (const QString problem = ServerStartProblem(ctx); !problem.isEmpty()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -21,6 +22,7 @@ PrintSubject PrintSubjectOf(const FrmOndrel& main);
 // nullptr when the start ended before the window (the user has been told).
 std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments,
                                         SingleInstance& instance,
-                                        const std::optional<OfficeConfig>& office = std::nullopt);
+                                        const std::optional<OfficeConfig>& office = std::nullopt,
+                                        const std::function<bool()>& firstStart = {});
 
 }  // namespace ondrel

@@ -41,13 +41,15 @@ QString JoinStartKarteNo(const QStringList& arguments) {
 }
 
 StartupOutcome RunStartupSteps(AppContext& ctx, const QStringList& arguments,
-                               SingleInstance& instance) {
+                               SingleInstance& instance, const std::function<bool()>& firstStart) {
     if (!instance.TryAcquire()) {
         ctx.prompter.Beep();
         ctx.prompter.Warning(ctx.settings.Title,
                              QStringLiteral("当システムは既に起動されています。"));
         return StartupOutcome::AlreadyRunning;
     }
+    if (firstStart && !QFileInfo::exists(SettingsFilePath(ctx)) && !firstStart())
+        return StartupOutcome::SetUpCancelled;
     LoadSettings(ctx);
     if (!SystemDbExists(ctx)) {
         ctx.prompter.Warning(ctx.settings.Title,

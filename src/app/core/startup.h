@@ -3,6 +3,7 @@
 #include <QLockFile>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 namespace ondrel {
@@ -27,11 +28,15 @@ bool SystemDbExists(const AppContext& ctx);
 
 QString JoinStartKarteNo(const QStringList& arguments);
 
-enum class StartupOutcome { Continue, AlreadyRunning, NoSystemDb };
+enum class StartupOutcome { Continue, AlreadyRunning, NoSystemDb, SetUpCancelled };
 
 // Single instance, settings, system database check and the start chart
 // number. On any outcome but Continue the caller ends the program.
+// firstStart, when given, runs when the program folder holds no Ondrel.ini
+// at all (an installed program's first start); false means the user
+// cancelled and nothing was written.
 StartupOutcome RunStartupSteps(AppContext& ctx, const QStringList& arguments,
-                               SingleInstance& instance);
+                               SingleInstance& instance,
+                               const std::function<bool()>& firstStart = {});
 
 }  // namespace ondrel
