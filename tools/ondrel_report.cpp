@@ -1,6 +1,6 @@
 // The guidance report without the window, for a patient's records in bulk
 // and for checks:
-//   ondrel-report --folder PROGRAM_FOLDER --chart N --category K [--date D | --from D --to D]
+//   ondrel-report [--folder PROGRAM_FOLDER] --chart N --category K [--date D | --from D --to D]
 // Without --date the latest memo of the category is reported. Never shows a
 // window; ends the office it started, not one that was already running.
 #include <QCoreApplication>
@@ -16,6 +16,7 @@
 #include "memo_store.h"
 #include "office.h"
 #include "patient_lookup.h"
+#include "program_folder.h"
 #include "system_master.h"
 #include "trap.h"
 
@@ -40,14 +41,16 @@ int Fail(const char* message) {
 }  // namespace
 
 constexpr const char* kUsage =
-    "使い方: ondrel-report --folder PROGRAM_FOLDER --chart N --category K "
+    "使い方: ondrel-report [--folder PROGRAM_FOLDER] --chart N --category K "
     "[--date D | --from D --to D]\n"
     "  指導指示の帳票を PROGRAM_FOLDER/帳票 に保存し、そのパスを表示します。\n"
+    "  PROGRAM_FOLDER の既定は、画面のプログラムが使うのと同じフォルダです。\n"
     "  N は患者のカルテ番号 (数字)、K は分類 0～6、日付は yyyy/mm/dd。\n";
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QString folder, chart, category, date, from, to;
+    bool unknown = false;
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         std::fputs(kUsage, stdout);
@@ -69,12 +72,13 @@ int main(int argc, char* argv[]) {
         else if (key == u"--to")
             to = value;
         else
-            folder.clear();
+            unknown = true;
     }
+    if (folder.isEmpty()) folder = ProgramFolderFor(QCoreApplication::applicationDirPath());
     bool chartOk = false, categoryOk = false;
     const qint32 n = chart.toInt(&chartOk);
     const int k = category.toInt(&categoryOk);
-    if (args.size() % 2 != 0 || folder.isEmpty() || !chartOk || !categoryOk || k < 0 || k > 6 ||
+    if (args.size() % 2 != 0 || unknown || !chartOk || !categoryOk || k < 0 || k > 6 ||
         (!date.isEmpty() && !from.isEmpty()) || from.isEmpty() != to.isEmpty()) {
         std::fputs(kUsage, stderr);
         return 2;

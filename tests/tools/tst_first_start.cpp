@@ -35,9 +35,10 @@ QStringList Listing(const QString& root) {
 
 // Where the window and ondrel-link look for Ondrel.ini, for the layouts a
 // clinic has: a program folder as always, an unpacked folder without
-// settings yet, and a system installation (bin/ beside share/ondrel/).
+// settings yet, and a system installation (bin/ or lib/ondrel/ under the
+// prefix that holds share/ondrel/).
 void TstFirstStart::programFolder_data() {
-    QTest::addColumn<QString>("layout");  // folder | unpacked | installed
+    QTest::addColumn<QString>("layout");  // folder | unpacked | installed | private
     QTest::addColumn<QString>("ondrelHome");
     QTest::addColumn<QString>("xdg");
     QTest::addColumn<QString>("expected");  // relative to the temporary root
@@ -74,14 +75,14 @@ void TstFirstStart::programFolder() {
     QFETCH(QString, expected);
     QTemporaryDir tmp;
     const QString root = tmp.path();
-    QDir(root).mkpath(QStringLiteral("bin"));
+    const QString bin = root + (layout == u"private" ? "/lib/ondrel" : "/bin");
+    QDir().mkpath(bin);
     // Settings beside the program win even in an installed layout.
     if (layout != u"unpacked") QDir(root).mkpath(QStringLiteral("share/ondrel/Template"));
     if (layout == u"folder") WriteBytes(root + QStringLiteral("/bin/Ondrel.ini"), "[System]\r\n");
     FolderEnvironment env{ondrelHome.isEmpty() ? QString() : root + ondrelHome,
                           xdg.isEmpty() || !xdg.startsWith(u'/') ? xdg : root + xdg,
                           root + QStringLiteral("/home")};
-    const QString bin = root + QStringLiteral("/bin");
     QCOMPARE(ProgramFolderFor(bin, env), root + expected);
     QCOMPARE(ShippedTemplateFolder(bin), layout == u"unpacked"
                                              ? bin + QStringLiteral("/Template")

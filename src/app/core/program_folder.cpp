@@ -7,8 +7,14 @@ namespace ondrel {
 
 namespace {
 
+// An installed program's shared files: share/ondrel beside bin/, or above
+// lib/ondrel/ where the programs that need the office's libraries live.
 QString SharedFolder(const QString& executableFolder) {
-    return QDir::cleanPath(executableFolder + QStringLiteral("/../share/ondrel"));
+    for (const char* up : {"/../share/ondrel", "/../../share/ondrel"}) {
+        const QString candidate = QDir::cleanPath(executableFolder + QLatin1String(up));
+        if (QFileInfo(candidate).isDir()) return candidate;
+    }
+    return {};
 }
 
 }  // namespace
@@ -21,7 +27,7 @@ FolderEnvironment FolderEnvironment::FromProcess() {
 QString ProgramFolderFor(const QString& executableFolder, const FolderEnvironment& env) {
     if (QFileInfo::exists(executableFolder + QStringLiteral("/Ondrel.ini")))
         return executableFolder;
-    const bool installed = QFileInfo(SharedFolder(executableFolder)).isDir();
+    const bool installed = !SharedFolder(executableFolder).isEmpty();
     if (!installed && QFileInfo(executableFolder).isWritable()) return executableFolder;
     if (!env.ondrelHome.isEmpty()) return QDir(env.ondrelHome).absolutePath();
     // The XDG rule: a relative XDG_DATA_HOME is ignored.
@@ -32,8 +38,8 @@ QString ProgramFolderFor(const QString& executableFolder, const FolderEnvironmen
 }
 
 QString ShippedTemplateFolder(const QString& executableFolder) {
-    const QString shared = SharedFolder(executableFolder) + QStringLiteral("/Template");
-    if (QFileInfo(shared).isDir()) return shared;
+    if (const QString shared = SharedFolder(executableFolder); !shared.isEmpty())
+        return shared + QStringLiteral("/Template");
     return executableFolder + QStringLiteral("/Template");
 }
 
