@@ -1,11 +1,16 @@
+#include <fontconfig/fontconfig.h>
+
 #include <QApplication>
+#include <QDate>
 #include <QFileInfo>
 #include <cstdio>
+#include <thread>
 
 #include "app_context.h"
 #include "frm_ondrel.h"
 #include "frm_setup.h"
 #include "gui_setup.h"
+#include "japanese_date.h"
 #include "message_box_prompter.h"
 #include "override_wait_cursor.h"
 #include "program_folder.h"
@@ -37,6 +42,14 @@ int main(int argc, char* argv[]) {
             stderr);
         return 1;
     }
+    // Reading the font configuration is the largest single cost before the
+    // first window, the era table from ICU's data the next: both are read
+    // while Qt connects to the display and the settings and database are
+    // read. Each is safe to race with the window's own first use.
+    std::jthread warmUp([] {
+        FcInit();
+        [[maybe_unused]] const QString era = ondrel::FormatEraShort(QDate(2019, 5, 1));
+    });
     QApplication app(argc, argv);
     ondrel::SetUpApplication(app);
 

@@ -1,5 +1,6 @@
 #include "db_connection.h"
 
+#include <dlfcn.h>
 #include <libpq-fe.h>
 
 #include <QDate>
@@ -101,6 +102,18 @@ void RequireOpen(const DbConnection& cn) {
     if (!cn.IsOpen()) throw AppError(err::DatabaseNotOpen, QStringLiteral("connection not open"));
 }
 
+// libpq's PQstatus, from the copy the server driver loaded. The program does
+// not link libpq itself: it and the libraries it needs would be loaded at
+// every start, also on a PC that never talks to a server.
+ConnStatusType (*LoadedPQstatus())(const PGconn*) {
+    static const auto status = [] {
+        void* pq = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
+        return pq ? reinterpret_cast<ConnStatusType (*)(const PGconn*)>(::dlsym(pq, "PQstatus"))
+                  : nullptr;
+    }();
+    return status;
+}
+
 // Whether the server is gone from under this connection (a restart, a
 // network fault): libpq marks the connection bad after the failed call.
 bool ServerLost(const QSqlDatabase& db) {
@@ -108,7 +121,8 @@ bool ServerLost(const QSqlDatabase& db) {
     const QVariant handle = db.driver()->handle();
     if (qstrcmp(handle.typeName(), "PGconn*") != 0) return false;
     PGconn* conn = *static_cast<PGconn* const*>(handle.constData());
-    return conn == nullptr || PQstatus(conn) == CONNECTION_BAD;
+    const auto status = LoadedPQstatus();
+    return conn == nullptr || (status && status(conn) == CONNECTION_BAD);
 }
 
 QString ServerShown(const QString& uri) {

@@ -223,10 +223,6 @@ void FrmOndrel::BuildPages() {
         grid->setColumnWidth(0, TwipsToPixels(2130, dpi));
         grid->setColumnHidden(1, true);
         grid->setColumnHidden(2, true);
-        grid->setStyleSheet(
-            QStringLiteral("QTableView { gridline-color: rgb(128,128,128); }"
-                           "QHeaderView::section { background-color: rgb(192,192,255); border: 1px "
-                           "solid rgb(128,128,128); }"));
         // The current row stays light red also when the list has no focus.
         QPalette gp = grid->palette();
         for (auto group : {QPalette::Active, QPalette::Inactive}) {
@@ -330,6 +326,9 @@ int FrmOndrel::CurrentTab() const { return tabMain->currentIndex(); }
 
 void FrmOndrel::Form_Load() {
     loading_ = true;
+    // The window's opening is one command: its reads share one connection
+    // (a new SQLite connection reads the whole schema again).
+    CommandConnection opening(ctx_);
     const auto& s = ctx_.settings;
     if (s.WindowTop == 1) SetTopmost(*this);
     RestoreWindowPlacement(ctx_, *this);
