@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QSqlQuery>
+#include <algorithm>
 
 #include "app_context.h"
 #include "app_error.h"
@@ -17,11 +18,20 @@ namespace {
 void WriteQueued(AppContext& ctx, DbConnection& cn) {
     if (ctx.pendingAccess.empty()) return;
     const QString person = cn.Person(), host = Workstation();
-    for (const auto& a : ctx.pendingAccess) {
-        RunChange(cn,
-                  QStringLiteral("Insert Into tblAccessLog (At, Person, Workstation, KarteNo, "
-                                 "Action) Values (?,?,?,?,?)"),
-                  {a.at, person, host, a.chart, a.action});
+    // Several rows to a statement: a save writes its record with the views
+    // queued since the last change, and each statement is parsed anew.
+    constexpr size_t kRowsPerStatement = 100;
+    const auto& all = ctx.pendingAccess;
+    for (size_t from = 0; from < all.size(); from += kRowsPerStatement) {
+        const size_t to = std::min(all.size(), from + kRowsPerStatement);
+        QString sql = QStringLiteral(
+            "Insert Into tblAccessLog (At, Person, Workstation, KarteNo, Action) Values ");
+        QVariantList values;
+        for (size_t i = from; i < to; ++i) {
+            sql += i == from ? QStringLiteral("(?,?,?,?,?)") : QStringLiteral(",(?,?,?,?,?)");
+            values << all[i].at << person << host << all[i].chart << all[i].action;
+        }
+        RunChange(cn, sql, values);
     }
 }
 

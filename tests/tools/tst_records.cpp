@@ -221,6 +221,15 @@ void TstRecords::accessLog() {
     QVERIFY(cp.waitForFinished(60000));
     QCOMPARE(cp.readAllStandardOutput().left(ToCp932("日時").size()), ToCp932("日時"));
     QCOMPARE(Tool({"log", p.DbPath(), "--from", "yesterday"}), 2);
+    // A long queue (a morning of views without a change) goes in several
+    // statements, every record in its order.
+    for (int i = 0; i < 250; ++i) QueueAccess(*p.ctx, FullChartNo(1000 + i), AccessAction::Shown);
+    FlushAccessLog(*p.ctx);
+    QCOMPARE(Tool({"log", p.DbPath()}, &out), 0);
+    lines = out.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1 + 8 + 250);
+    QCOMPARE(lines[9].section(u',', 3, 4), QStringLiteral("1000,表示"));
+    QCOMPARE(lines.last().section(u',', 3, 4), QStringLiteral("1249,表示"));
 }
 
 QTEST_MAIN(TstRecords)

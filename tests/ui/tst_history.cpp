@@ -55,7 +55,7 @@ void TstHistory::switchFillsTheRestInTheBackground() {
 // A table of edits: text, date moved, the first, a middle and the last memo
 // of the list, saved right after a switch (the fill still pending) or later.
 void TstHistory::saveUpdatesInPlace_data() {
-    QTest::addColumn<int>("row");       // of the date list, 0 = newest
+    QTest::addColumn<int>("row");       // of the date list, 0 = newest; -1: a new memo
     QTest::addColumn<QString>("text");  // empty: unchanged
     QTest::addColumn<int>("days");      // the date moved by
     QTest::addColumn<bool>("settled");  // the background fill done before the edit
@@ -69,6 +69,9 @@ void TstHistory::saveUpdatesInPlace_data() {
     QTest::newRow("last, text, fill pending") << 299 << "まだ途中" << 0 << false;
     QTest::newRow("middle, date, fill pending") << 120 << "" << 33 << false;
     QTest::newRow("surrogates") << 10 << "𠮷野家 😀" << 0 << true;
+    QTest::newRow("new memo, newest") << -1 << "新しいメモ" << 0 << true;
+    QTest::newRow("new memo, dated among the others") << -1 << "途中の日付" << -3000 << true;
+    QTest::newRow("new memo, oldest, fill pending") << -1 << "一番古い" << -20000 << false;
 }
 
 void TstHistory::saveUpdatesInPlace() {
@@ -81,9 +84,10 @@ void TstHistory::saveUpdatesInPlace() {
     f.SetIni({"MessageFlg1=1", "MessageFlg3=1"});
     f.Open();
     auto* box = Ctl<QPlainTextEdit>(*f.window, "txtPast", 0);
-    Ctl<DateListGrid>(*f.window, "grdDateList", 0)->SetCurrentRow(row);
+    Ctl<DateListGrid>(*f.window, "grdDateList", 0)->SetCurrentRow(std::max(row, 0));
     f.window->Rtn_PastDisp(0);
     if (settled) QTRY_COMPARE(box->toPlainText(), FullRebuild(f));
+    if (row < 0) f.window->cmdProcess_Click(0);  // 新規作成
     if (!text.isEmpty()) Ctl<QPlainTextEdit>(*f.window, "txtLData", 0)->setPlainText(text);
     auto* date = Ctl<QDateEdit>(*f.window, "dtpCreData", 0);
     date->setDate(date->date().addDays(days));

@@ -141,8 +141,14 @@ void HistoryPanel::Update(qint32 mainKey, const QDate& date, const QString& text
     // the neighbour's last character changes when the memo was or becomes last.
     const auto it = std::find_if(entries_.begin(), entries_.end(),
                                  [&](const HistoryEntry& e) { return e.mainKey == mainKey; });
-    if (it != entries_.end()) {
+    // Where the old and the new stretch lie bounds what can differ: the
+    // search for it need not walk the whole history.
+    const bool found = it != entries_.end();
+    qsizetype firstTouched = before.size(), tailBefore = 0;
+    if (found) {
         const size_t o = size_t(it - entries_.begin());
+        firstTouched = startOf(o);
+        tailBefore = before.size() - firstTouched - lengths_[o];
         text_.remove(startOf(o), lengths_[o]);
         entries_.erase(it);
         lengths_.erase(lengths_.begin() + qsizetype(o));
@@ -155,13 +161,20 @@ void HistoryPanel::Update(qint32 mainKey, const QDate& date, const QString& text
     const bool last = k == entries_.size();
     if (last && k > 0) text_.back() = u'\n';
     const QString piece = Piece(entry, last);
-    text_.insert(startOf(k), piece);
+    const qsizetype newStart = startOf(k);
+    text_.insert(newStart, piece);
     entries_.insert(entries_.begin() + qsizetype(k), entry);
     lengths_.insert(lengths_.begin() + qsizetype(k), piece.size());
     // Only the stretch that differs is replaced in the document: the rest,
     // and its layout, stay as they are.
     const QString& updated = text_;
-    const auto [prefix, suffix] = ChangedStretch(before, updated);
+    // A new memo leaves what follows its place as it was.
+    if (!found) tailBefore = before.size() - newStart;
+    // The character before either stretch may change (a neighbour that
+    // was or becomes the last entry).
+    const Stretch known{std::max(qsizetype(0), std::min(firstTouched, newStart) - 1),
+                        std::min(tailBefore, updated.size() - newStart - piece.size())};
+    const auto [prefix, suffix] = ChangedStretch(before, updated, known);
     QTextCursor cursor(box_->document());
     cursor.setPosition(int(prefix));
     cursor.setPosition(int(before.size() - suffix), QTextCursor::KeepAnchor);
