@@ -1,6 +1,9 @@
 #include "db_connection.h"
 
 #include <dlfcn.h>
+#include <sqlite3.h>
+
+#include <memory>
 #include <libpq-fe.h>
 
 #include <QDate>
@@ -367,6 +370,98 @@ QVariant ValueAt(const QSqlQuery& q, int column) {
         v = FromServerText(v.toString());
     }
     return v;
+}
+
+namespace {
+
+class QueryRow final : public RowReader {
+  public:
+    explicit QueryRow(const QSqlQuery& q) : q_(q) {}
+    QVariant Value(int column) const override { return ValueAt(q_, column); }
+    QString Text(int column) const override { return ValueAt(q_, column).toString(); }
+
+  private:
+    const QSqlQuery& q_;
+};
+
+class SqliteRow final : public RowReader {
+  public:
+    explicit SqliteRow(sqlite3_stmt* st) : st_(st) {}
+    QVariant Value(int column) const override {
+        switch (sqlite3_column_type(st_, column)) {
+            case SQLITE_NULL:
+                return {};
+            case SQLITE_INTEGER:
+                return QVariant(qlonglong(sqlite3_column_int64(st_, column)));
+            case SQLITE_FLOAT:
+                return QVariant(sqlite3_column_double(st_, column));
+            case SQLITE_BLOB:
+                return QByteArray(static_cast<const char*>(sqlite3_column_blob(st_, column)),
+                                  sqlite3_column_bytes(st_, column));
+            default:
+                return Text(column);
+        }
+    }
+    QString Text(int column) const override {
+        const void* text = sqlite3_column_text16(st_, column);
+        if (!text) return {};
+        return QString(static_cast<const QChar*>(text), sqlite3_column_bytes16(st_, column) / 2);
+    }
+
+  private:
+    sqlite3_stmt* st_;
+};
+
+}  // namespace
+
+void ForEachRow(DbConnection& cn, const QString& sql, const QVariantList& values,
+                const std::function<void(const RowReader&)>& row) {
+    RequireOpen(cn);
+    const QVariant handle = cn.Database().driver()->handle();
+    if (cn.engine() != Engine::SQLite || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
+        QSqlQuery q = Execute(cn, sql, values);
+        const QueryRow reader(q);
+        while (q.next()) row(reader);
+        return;
+    }
+    sqlite3* db = *static_cast<sqlite3* const*>(handle.constData());
+    sqlite3_stmt* raw = nullptr;
+    const auto fail = [&](int rc) {
+        ThrowDbError(QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(db)),
+                               QSqlError::StatementError, QString::number(rc)),
+                     Engine::SQLite);
+    };
+    int rc = sqlite3_prepare16_v2(db, sql.utf16(), int(sql.size() * 2), &raw, nullptr);
+    // Finalized also when a row's reader throws.
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> st(raw, sqlite3_finalize);
+    if (rc != SQLITE_OK) fail(rc);
+    // Bound as the driver binds them: numbers as numbers, the rest as text.
+    for (int i = 0; i < int(values.size()); ++i) {
+        const QVariant& v = values[i];
+        switch (v.isNull() ? QMetaType::UnknownType : v.typeId()) {
+            case QMetaType::UnknownType:
+                rc = sqlite3_bind_null(raw, i + 1);
+                break;
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::LongLong:
+            case QMetaType::Bool:
+                rc = sqlite3_bind_int64(raw, i + 1, v.toLongLong());
+                break;
+            case QMetaType::Double:
+                rc = sqlite3_bind_double(raw, i + 1, v.toDouble());
+                break;
+            default: {
+                const QString text = v.toString();
+                rc = sqlite3_bind_text16(raw, i + 1, text.utf16(), int(text.size() * 2),
+                                         SQLITE_TRANSIENT);
+            }
+        }
+        if (rc != SQLITE_OK) fail(rc);
+    }
+    const SqliteRow reader(raw);
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) row(reader);
+    if (rc != SQLITE_DONE) fail(rc);
 }
 
 QVariant Field(const QSqlQuery& q, const QString& name) {

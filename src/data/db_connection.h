@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <functional>
 #include <QVariant>
 #include <QVariantList>
 
@@ -71,6 +72,21 @@ QSqlQuery RunQuery(DbConnection& cn, const QString& sql, const QVariantList& val
 int RunChange(DbConnection& cn, const QString& sql, const QVariantList& values = {});
 // A column's value by position, as the program stored it.
 QVariant ValueAt(const QSqlQuery& q, int column);
+
+// One row of a result read by ForEachRow, by column position.
+class RowReader {
+  public:
+    virtual ~RowReader() = default;
+    // As ValueAt gives it (a file's dates are the text it stored).
+    virtual QVariant Value(int column) const = 0;
+    // Empty for NULL.
+    virtual QString Text(int column) const = 0;
+};
+// Runs a query and hands each row to `row`, as RunQuery would. On a file the
+// rows come straight from SQLite: QtSql's caching and per-value conversion
+// was most of the cost of reading a long history.
+void ForEachRow(DbConnection& cn, const QString& sql, const QVariantList& values,
+                const std::function<void(const RowReader&)>& row);
 // Reads a column by name; a missing column is a failure, as it was for the chart tables.
 QVariant Field(const QSqlQuery& q, const QString& name);
 

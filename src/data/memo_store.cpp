@@ -185,13 +185,11 @@ void ForEachHistoryRow(AppContext& ctx, int formCode, BaseChartNo karteNo, Histo
         sql += QStringLiteral(" Order By ") + (order == HistoryOrder::NewestFirst
                                                    ? tables::MemoOrderNewestFirst()
                                                    : tables::MemoOrderOldestFirst());
-        QSqlQuery q = RunQuery(cn, sql, values);
         const QString date = QStringLiteral("CreDate"), key = QStringLiteral("MainKey");
-        while (q.next()) {
-            // A NULL slot is an empty text; toString() of a null value is empty.
-            row(DateValue(q.value(0), date), withKey ? IntValue(q.value(2), key) : 0,
-                ValueAt(q, 1).toString());
-        }
+        ForEachRow(cn, sql, values, [&](const RowReader& r) {
+            // A NULL slot is an empty text.
+            row(DateValue(r.Value(0), date), withKey ? IntValue(r.Value(2), key) : 0, r.Text(1));
+        });
     });
 }
 
