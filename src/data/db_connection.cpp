@@ -1,10 +1,8 @@
 #include "db_connection.h"
 
 #include <dlfcn.h>
-#include <sqlite3.h>
-
-#include <memory>
 #include <libpq-fe.h>
+#include <sqlite3.h>
 
 #include <QDate>
 #include <QFileInfo>
@@ -15,6 +13,7 @@
 #include <QSqlRecord>
 #include <QUrl>
 #include <QUuid>
+#include <memory>
 #include <new>
 
 #include "app_context.h"
@@ -359,10 +358,6 @@ QSqlQuery RunQuery(DbConnection& cn, const QString& sql, const QVariantList& val
     return Execute(cn, sql, values);
 }
 
-int RunChange(DbConnection& cn, const QString& sql, const QVariantList& values) {
-    return Execute(cn, sql, values).numRowsAffected();
-}
-
 QVariant ValueAt(const QSqlQuery& q, int column) {
     QVariant v = q.value(column);
     if (v.typeId() == QMetaType::QString && !v.isNull() && q.driver() &&
@@ -390,7 +385,7 @@ class SqliteRow final : public RowReader {
     QVariant Value(int column) const override {
         switch (sqlite3_column_type(st_, column)) {
             case SQLITE_NULL:
-                return {};
+                return QVariant(QMetaType::fromType<QString>());  // as the driver gives it
             case SQLITE_INTEGER:
                 return QVariant(qlonglong(sqlite3_column_int64(st_, column)));
             case SQLITE_FLOAT:
@@ -414,54 +409,95 @@ class SqliteRow final : public RowReader {
 
 }  // namespace
 
+namespace {
+
+// A file's own SQLite handle behind the QtSql connection; null on a server.
+sqlite3* SqliteHandle(DbConnection& cn) {
+    if (cn.engine() != Engine::SQLite) return nullptr;
+    const QVariant handle = cn.Database().driver()->handle();
+    if (qstrcmp(handle.typeName(), "sqlite3*") != 0) return nullptr;
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+// One statement on that handle, its values bound as the driver binds them
+// (numbers as numbers, the rest as text); finalized also when a reader throws.
+class SqliteStatement {
+  public:
+    SqliteStatement(sqlite3* db, const QString& sql, const QVariantList& values) : db_(db) {
+        Check(sqlite3_prepare16_v2(db, sql.utf16(), int(sql.size() * 2), &st_, nullptr));
+        for (int i = 0; i < int(values.size()); ++i) Check(Bind(i + 1, values[i]));
+    }
+    ~SqliteStatement() { sqlite3_finalize(st_); }
+    SqliteStatement(const SqliteStatement&) = delete;
+    SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+    // True while there is a row.
+    bool Step() {
+        const int rc = sqlite3_step(st_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc != SQLITE_DONE) Check(rc);
+        return false;
+    }
+    sqlite3_stmt* get() const { return st_; }
+
+  private:
+    int Bind(int at, const QVariant& v) {
+        switch (v.isNull() ? QMetaType::UnknownType : v.typeId()) {
+            case QMetaType::UnknownType:
+                return sqlite3_bind_null(st_, at);
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::LongLong:
+            case QMetaType::Bool:
+                return sqlite3_bind_int64(st_, at, v.toLongLong());
+            case QMetaType::Double:
+                return sqlite3_bind_double(st_, at, v.toDouble());
+            default: {
+                const QString text = v.toString();
+                return sqlite3_bind_text16(st_, at, text.utf16(), int(text.size() * 2),
+                                           SQLITE_TRANSIENT);
+            }
+        }
+    }
+    // The same failure a QtSql statement would have raised.
+    void Check(int rc) {
+        if (rc == SQLITE_OK) return;
+        ThrowDbError(QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(db_)),
+                               QSqlError::StatementError, QString::number(rc)),
+                     Engine::SQLite);
+    }
+
+    sqlite3* db_;
+    sqlite3_stmt* st_ = nullptr;
+};
+
+}  // namespace
+
 void ForEachRow(DbConnection& cn, const QString& sql, const QVariantList& values,
                 const std::function<void(const RowReader&)>& row) {
     RequireOpen(cn);
-    const QVariant handle = cn.Database().driver()->handle();
-    if (cn.engine() != Engine::SQLite || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
+    sqlite3* db = SqliteHandle(cn);
+    if (!db) {
         QSqlQuery q = Execute(cn, sql, values);
         const QueryRow reader(q);
         while (q.next()) row(reader);
         return;
     }
-    sqlite3* db = *static_cast<sqlite3* const*>(handle.constData());
-    sqlite3_stmt* raw = nullptr;
-    const auto fail = [&](int rc) {
-        ThrowDbError(QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(db)),
-                               QSqlError::StatementError, QString::number(rc)),
-                     Engine::SQLite);
-    };
-    int rc = sqlite3_prepare16_v2(db, sql.utf16(), int(sql.size() * 2), &raw, nullptr);
-    // Finalized also when a row's reader throws.
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> st(raw, sqlite3_finalize);
-    if (rc != SQLITE_OK) fail(rc);
-    // Bound as the driver binds them: numbers as numbers, the rest as text.
-    for (int i = 0; i < int(values.size()); ++i) {
-        const QVariant& v = values[i];
-        switch (v.isNull() ? QMetaType::UnknownType : v.typeId()) {
-            case QMetaType::UnknownType:
-                rc = sqlite3_bind_null(raw, i + 1);
-                break;
-            case QMetaType::Int:
-            case QMetaType::UInt:
-            case QMetaType::LongLong:
-            case QMetaType::Bool:
-                rc = sqlite3_bind_int64(raw, i + 1, v.toLongLong());
-                break;
-            case QMetaType::Double:
-                rc = sqlite3_bind_double(raw, i + 1, v.toDouble());
-                break;
-            default: {
-                const QString text = v.toString();
-                rc = sqlite3_bind_text16(raw, i + 1, text.utf16(), int(text.size() * 2),
-                                         SQLITE_TRANSIENT);
-            }
+    SqliteStatement st(db, sql, values);
+    const SqliteRow reader(st.get());
+    while (st.Step()) row(reader);
+}
+
+int RunChange(DbConnection& cn, const QString& sql, const QVariantList& values) {
+    RequireOpen(cn);
+    // A save's several statements each skip QtSql's parsing and conversions.
+    if (sqlite3* db = SqliteHandle(cn)) {
+        SqliteStatement st(db, sql, values);
+        while (st.Step()) {
         }
-        if (rc != SQLITE_OK) fail(rc);
+        return sqlite3_changes(db);
     }
-    const SqliteRow reader(raw);
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) row(reader);
-    if (rc != SQLITE_DONE) fail(rc);
+    return Execute(cn, sql, values).numRowsAffected();
 }
 
 QVariant Field(const QSqlQuery& q, const QString& name) {

@@ -3,9 +3,9 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
-#include <functional>
 #include <QVariant>
 #include <QVariantList>
+#include <functional>
 
 #include "error_report.h"
 #include "tables.h"

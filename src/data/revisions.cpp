@@ -61,6 +61,14 @@ int DateColumn() { return int(tables::RevisionMemoColumns().indexOf(QStringLiter
 
 }  // namespace
 
+QVariantList MemoValuesAt(const RowReader& r, int first) {
+    QVariantList values;
+    const int date = DateColumn();
+    for (int c = 0; c < tables::RevisionMemoColumns().size(); ++c)
+        values << Canonical(r.Value(first + c), c == date);
+    return values;
+}
+
 QVariantList MemoValuesAt(const QSqlQuery& q, int first) {
     QVariantList values;
     const int date = DateColumn();
@@ -183,19 +191,19 @@ std::optional<QVariantList> UpdateMemoRow(DbConnection& cn, const CommonRecord& 
     sql += QStringLiteral(" Where (MainKey = ?) And (RowVersion = ?) Returning ") +
            tables::RevisionMemoColumns().join(QStringLiteral(", "));
     values << memo.MainKey << memo.RowVersion;
-    QSqlQuery q = RunQuery(cn, sql, values);
-    if (!q.next()) return std::nullopt;
-    return MemoValuesAt(q, 0);
+    std::optional<QVariantList> row;
+    ForEachRow(cn, sql, values, [&](const RowReader& r) { row = MemoValuesAt(r, 0); });
+    return row;
 }
 
 std::optional<QVariantList> MemoRowValues(DbConnection& cn, qint32 mainKey) {
-    QSqlQuery q = RunQuery(cn,
-                           QStringLiteral("Select ") +
-                               tables::RevisionMemoColumns().join(QStringLiteral(", ")) +
-                               QStringLiteral(" From tblDatCommon Where (MainKey = ?)"),
-                           {mainKey});
-    if (!q.next()) return std::nullopt;
-    return MemoValuesAt(q, 0);
+    std::optional<QVariantList> row;
+    ForEachRow(cn,
+               QStringLiteral("Select ") +
+                   tables::RevisionMemoColumns().join(QStringLiteral(", ")) +
+                   QStringLiteral(" From tblDatCommon Where (MainKey = ?)"),
+               {mainKey}, [&](const RowReader& r) { row = MemoValuesAt(r, 0); });
+    return row;
 }
 
 void AppendRevision(DbConnection& cn, qint32 mainKey, const QString& action,
@@ -207,13 +215,18 @@ void AppendRevision(DbConnection& cn, qint32 mainKey, const QString& action,
     r.memo = memo;
     {
         // The clock and the last digest in one round trip.
-        QSqlQuery q = RunQuery(
-            cn, QStringLiteral("Select ") + tables::NowExpression(cn.engine()) +
-                    QStringLiteral(", (Select Digest From tblDatRevision Order By RevisionKey "
-                                   "Desc Limit 1)"));
-        if (!q.next()) throw AppError(err::DatabaseBase + 1, QStringLiteral("no clock"));
-        r.changedAt = q.value(0).toString();
-        r.prevDigest = q.value(1).isNull() ? QStringLiteral("") : q.value(1).toString();
+        bool read = false;
+        ForEachRow(cn,
+                   QStringLiteral("Select ") + tables::NowExpression(cn.engine()) +
+                       QStringLiteral(", (Select Digest From tblDatRevision Order By RevisionKey "
+                                      "Desc Limit 1)"),
+                   {}, [&](const RowReader& row) {
+                       read = true;
+                       r.changedAt = row.Value(0).toString();
+                       const QVariant last = row.Value(1);
+                       r.prevDigest = last.isNull() ? QStringLiteral("") : last.toString();
+                   });
+        if (!read) throw AppError(err::DatabaseBase + 1, QStringLiteral("no clock"));
         r.changedBy = cn.Person();
     }
     r.workstation = Workstation();

@@ -13,6 +13,7 @@ namespace ondrel {
 
 struct AppContext;
 class DbConnection;
+class RowReader;
 
 // One change of a memo as tblDatRevision keeps it: the memo's columns after
 // an insert, update, restore or revert, and as they were before a delete.
@@ -37,6 +38,7 @@ QString RevisionDigest(const QString& prevDigest, const Revision& r);
 
 // A memo's columns read from a query, from column `first` on, as revisions keep them.
 QVariantList MemoValuesAt(const QSqlQuery& q, int first);
+QVariantList MemoValuesAt(const RowReader& r, int first);
 // In the caller's transaction: the memo's date and seven texts written while
 // the row is still at memo.RowVersion (raised by one); the row as written,
 // or nullopt when another workstation changed or deleted it first.
