@@ -398,9 +398,11 @@ class SqliteRow final : public RowReader {
         }
     }
     QString Text(int column) const override {
-        const void* text = sqlite3_column_text16(st_, column);
+        // A file keeps its texts as UTF-8; Qt's decoder is several times
+        // faster than SQLite's own conversion to UTF-16.
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st_, column));
         if (!text) return {};
-        return QString(static_cast<const QChar*>(text), sqlite3_column_bytes16(st_, column) / 2);
+        return QString::fromUtf8(text, sqlite3_column_bytes(st_, column));
     }
 
   private:
