@@ -19,14 +19,11 @@ qsizetype LineEndsIn(const QString& s, qsizetype from, qsizetype to) {
 
 }  // namespace
 
-Stretch ChangedStretch(const QString& before, const QString& after, Stretch known) {
+Stretch ChangedStretch(const QString& before, const QString& after) {
     const qsizetype shorter = std::min(before.size(), after.size());
     Stretch s;
-    s.prefix = std::clamp(known.prefix, qsizetype(0), shorter);
     while (s.prefix < shorter && before[s.prefix] == after[s.prefix]) ++s.prefix;
     if (s.prefix > 0 && before[s.prefix - 1].isHighSurrogate()) --s.prefix;
-    // The common end never reaches into the common start.
-    s.suffix = std::clamp(known.suffix, qsizetype(0), shorter - s.prefix);
     while (s.suffix < shorter - s.prefix &&
            before[before.size() - 1 - s.suffix] == after[after.size() - 1 - s.suffix])
         ++s.suffix;

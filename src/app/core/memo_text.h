@@ -16,9 +16,7 @@ struct Stretch {
     qsizetype prefix = 0;
     qsizetype suffix = 0;
 };
-// `known`: a start and an end already known to be common (the search starts
-// there, so a long text with a small change costs little).
-Stretch ChangedStretch(const QString& before, const QString& after, Stretch known = {});
+Stretch ChangedStretch(const QString& before, const QString& after);
 
 // The stored text behind a memo box. The box's document turns every line end
 // (CR LF, a lone CR or LF, U+2029) into one paragraph separator, so its text

@@ -133,7 +133,7 @@ void HistoryPanel::Finish() {
 
 void HistoryPanel::Update(qint32 mainKey, const QDate& date, const QString& text) {
     Finish();
-    const QString before = text_;
+    const qsizetype beforeSize = text_.size();
     auto startOf = [this](size_t i) {
         return std::accumulate(lengths_.begin(), lengths_.begin() + qsizetype(i), qsizetype(0));
     };
@@ -141,14 +141,16 @@ void HistoryPanel::Update(qint32 mainKey, const QDate& date, const QString& text
     // the neighbour's last character changes when the memo was or becomes last.
     const auto it = std::find_if(entries_.begin(), entries_.end(),
                                  [&](const HistoryEntry& e) { return e.mainKey == mainKey; });
-    // Where the old and the new stretch lie bounds what can differ: the
-    // search for it need not walk the whole history.
+    // Where the old and the new stretch lie bounds what changes: nothing
+    // walks or copies the whole history.
     const bool found = it != entries_.end();
-    qsizetype firstTouched = before.size(), tailBefore = 0;
+    qsizetype firstTouched = beforeSize, tailBefore = 0;
+    QString oldPiece;
     if (found) {
         const size_t o = size_t(it - entries_.begin());
         firstTouched = startOf(o);
-        tailBefore = before.size() - firstTouched - lengths_[o];
+        tailBefore = beforeSize - firstTouched - lengths_[o];
+        oldPiece = text_.mid(firstTouched, lengths_[o]);
         text_.remove(startOf(o), lengths_[o]);
         entries_.erase(it);
         lengths_.erase(lengths_.begin() + qsizetype(o));
@@ -165,20 +167,23 @@ void HistoryPanel::Update(qint32 mainKey, const QDate& date, const QString& text
     text_.insert(newStart, piece);
     entries_.insert(entries_.begin() + qsizetype(k), entry);
     lengths_.insert(lengths_.begin() + qsizetype(k), piece.size());
-    // Only the stretch that differs is replaced in the document: the rest,
-    // and its layout, stay as they are.
-    const QString& updated = text_;
-    // A new memo leaves what follows its place as it was.
-    if (!found) tailBefore = before.size() - newStart;
-    // The character before either stretch may change (a neighbour that
-    // was or becomes the last entry).
-    const Stretch known{std::max(qsizetype(0), std::min(firstTouched, newStart) - 1),
-                        std::min(tailBefore, updated.size() - newStart - piece.size())};
-    const auto [prefix, suffix] = ChangedStretch(before, updated, known);
+    // Only the stretch between the memo's old and new place is replaced in
+    // the document (with the character before it, a neighbour that was or
+    // becomes the last entry): the rest, and its layout, stay as they are.
+    if (!found) tailBefore = beforeSize - newStart;
+    qsizetype prefix = std::max(qsizetype(0), std::min(firstTouched, newStart) - 1);
+    qsizetype suffix = std::min(tailBefore, text_.size() - newStart - piece.size());
+    if (found && firstTouched == newStart) {
+        // Kept its place (the usual save): only the characters that differ,
+        // so the memo's lines keep their blocks.
+        const auto [same, sameEnd] = ChangedStretch(oldPiece, piece);
+        prefix = newStart + same;
+        suffix = tailBefore + sameEnd;
+    }
     QTextCursor cursor(box_->document());
     cursor.setPosition(int(prefix));
-    cursor.setPosition(int(before.size() - suffix), QTextCursor::KeepAnchor);
-    cursor.insertText(updated.mid(prefix, updated.size() - prefix - suffix));
+    cursor.setPosition(int(beforeSize - suffix), QTextCursor::KeepAnchor);
+    cursor.insertText(text_.mid(prefix, text_.size() - prefix - suffix));
     shown_ = text_.size();
 }
 
