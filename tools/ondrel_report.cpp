@@ -121,7 +121,7 @@ int main(int argc, char* argv[]) {
                 if (!d.isValid()) return Fail("日付が正しくありません。");
                 found.reset();
                 for (const auto& row : ReadDateList(ctx, k, karteNo)) {
-                    if (row.creDate == ShortDate(d)) {
+                    if (row.date == d) {
                         found = ReadCommon(ctx, k, karteNo, FetchMode::ByKey, row.mainKey);
                         break;
                     }

@@ -151,9 +151,7 @@ std::vector<DateListRow> ReadDateList(AppContext& ctx, int formCode, BaseChartNo
     });
 }
 
-DateListRow DateListRowOf(const QDate& date, qint32 mainKey) {
-    return {DateWithWeekday(date), ShortDate(date), mainKey};
-}
+DateListRow DateListRowOf(const QDate& date, qint32 mainKey) { return {date, mainKey}; }
 
 std::vector<DateListRow> DateListOf(const std::vector<HistoryEntry>& entries) {
     std::vector<DateListRow> rows;

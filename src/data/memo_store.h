@@ -31,9 +31,10 @@ WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& memo);
 // Deletes the memo only while it is still at the version read.
 WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion);
 
+// The list shows the date as "yyyy/MM/dd (aaa)" (DateWithWeekday) and keeps
+// it as "yyyy/MM/dd" (ShortDate), formatted only for the rows drawn.
 struct DateListRow {
-    QString dateText;  // "yyyy/MM/dd (aaa)"
-    QString creDate;   // "yyyy/MM/dd"
+    QDate date;
     qint32 mainKey = 0;
 };
 

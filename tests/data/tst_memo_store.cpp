@@ -182,8 +182,7 @@ void TstMemoStore::dateListOrder() {
     QCOMPARE(rows[1].mainKey, b);
     QCOMPARE(rows[2].mainKey, a);
     QCOMPARE(rows[3].mainKey, d);
-    QCOMPARE(rows[0].dateText, QStringLiteral("2024/03/12 (火)"));
-    QCOMPARE(rows[0].creDate, QStringLiteral("2024/03/12"));
+    QCOMPARE(rows[0].date, QDate(2024, 3, 12));
     QVERIFY(ReadDateList(*p.ctx, 4, BaseChartNo(1234)).empty());
 }
 

@@ -7,6 +7,8 @@
 #include <QProxyStyle>
 #include <QStyleOptionHeader>
 
+#include "japanese_date.h"
+
 namespace ondrel {
 
 namespace {
@@ -68,9 +70,9 @@ QVariant DateListModel::data(const QModelIndex& index, int role) const {
     const DateListRow& r = rows_[size_t(index.row())];
     switch (index.column()) {
         case 0:
-            return r.dateText;
+            return DateWithWeekday(r.date);
         case 1:
-            return r.creDate;
+            return ShortDate(r.date);
         default:
             return QString::number(r.mainKey);
     }
@@ -97,9 +99,8 @@ void DateListModel::InsertTop(DateListRow row) {
     endInsertRows();
 }
 
-void DateListModel::SetDate(int row, const QString& dateText, const QString& creDate) {
-    rows_[size_t(row)].dateText = dateText;
-    rows_[size_t(row)].creDate = creDate;
+void DateListModel::SetDate(int row, const QDate& date) {
+    rows_[size_t(row)].date = date;
     emit dataChanged(index(row, 0), index(row, 1));
 }
 

@@ -21,7 +21,7 @@ class DateListModel : public QAbstractTableModel {
 
     void Reset(std::vector<DateListRow> rows);
     void InsertTop(DateListRow row);
-    void SetDate(int row, const QString& dateText, const QString& creDate);
+    void SetDate(int row, const QDate& date);
     const DateListRow& Row(int row) const { return rows_[size_t(row)]; }
 
   private:

@@ -96,8 +96,7 @@ std::optional<CommonRecord> FrmOndrel::CreateMemo(int c) {
     r.RowVersion = 0;
     txtRow[c] = 1;
     FlagScope skip(SkipEventFlg);
-    grdDateList[c]->Model().InsertTop(
-        {DateWithWeekday(ParseShortDate(r.CreDate)), r.CreDate, r.MainKey});
+    grdDateList[c]->Model().InsertTop({ParseShortDate(r.CreDate), r.MainKey});
     grdDateList[c]->SetCurrentRow(0);
     return r;
 }
@@ -289,7 +288,7 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
         const int row = grid->CurrentRow();
         const QDate picked = dtpCreData[t]->date();
         if (row >= 0 && grid->Text(row, 1) != ShortDate(picked)) {
-            grid->Model().SetDate(row, DateWithWeekday(picked), ShortDate(picked));
+            grid->Model().SetDate(row, picked);
         }
         // The history as a full rebuild would show it, from the values just written.
         past_[t]->Update(memo.MainKey, ParseShortDate(memo.CreDate), memo.LText[t]);
