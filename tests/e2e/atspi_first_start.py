@@ -7,20 +7,14 @@ import time
 
 import pyatspi
 
-from atspi_helpers import answer, app_of, click, control, fail, find, text_of, wait_for
+from atspi_helpers import answer, click, control, fail, find, start, text_of, wait_for
 
 MEMO = "初回起動の試験で保存したメモ"
 
 
 def main():
     # As the menu entry starts it: no chart number.
-    program = subprocess.Popen(["ondrel"])
-
-    def registered():
-        if program.poll() is not None:
-            fail("the program ended at start with status %d" % program.returncode)
-        return app_of(program.pid)
-    app = wait_for("the program on the accessibility bus", registered, 30)
+    program, app = start(["ondrel"])
     setup = control(app, "frmSetup")
     click(control(app, "optKind(3)"))  # デモデータで試す
     title = control(app, "txtTitle")

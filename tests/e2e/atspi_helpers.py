@@ -1,5 +1,6 @@
 """What the outside tests share: finding and driving the program's controls
 through AT-SPI, as a screen reader would."""
+import subprocess
 import sys
 import time
 
@@ -86,3 +87,14 @@ def menu_entry(position):
         time.sleep(0.2)
     pyatspi.Registry.generateKeyboardEvent(0xff0d, None, pyatspi.KEY_SYM)  # Return
     time.sleep(0.5)
+
+
+def start(argv):
+    """Starts the program; returns it and its application on the accessibility bus."""
+    program = subprocess.Popen(argv)
+
+    def registered():
+        if program.poll() is not None:
+            fail("the program ended at start with status %d" % program.returncode)
+        return app_of(program.pid)
+    return program, wait_for("the program on the accessibility bus", registered, 30)

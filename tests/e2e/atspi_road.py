@@ -5,7 +5,7 @@ import time
 
 import pyatspi
 
-from atspi_helpers import answer, app_of, click, control, fail, find, menu_entry, right_click, text_of, wait_for
+from atspi_helpers import answer, app_of, click, control, fail, find, menu_entry, right_click, start, text_of, wait_for
 
 PROG = os.environ["ONDREL_PROG"]
 SHOTS = os.environ["ONDREL_SHOTS"]
@@ -20,13 +20,7 @@ def shot(name, acc):
 
 
 def main():
-    first = subprocess.Popen([os.path.join(PROG, "ondrel"), "12345"])
-
-    def registered():
-        if first.poll() is not None:
-            fail("the program ended at start with status %d" % first.returncode)
-        return app_of(first.pid)
-    app = wait_for("the program on the accessibility bus", registered, 30)
+    first, app = start([os.path.join(PROG, "ondrel"), "12345"])
     window = control(app, "frmOndrel")
     if window.name != "指導指示管理":
         fail("main window title is %r" % window.name)

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QStringEncoder>
 
@@ -58,6 +59,15 @@ QByteArray ReadBytes(const QString& path) {
 void WriteBytes(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
+}
+
+QStringList TreeListing(const QString& root) {
+    QStringList all;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) all << it.next().mid(root.size());
+    all.sort();
+    return all;
 }
 
 QByteArray ToCp932(const QString& text) {

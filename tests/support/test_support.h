@@ -87,5 +87,8 @@ class TestProgram {
 QByteArray ReadBytes(const QString& path);
 void WriteBytes(const QString& path, const QByteArray& bytes);
 QByteArray ToCp932(const QString& text);
+// Every path under root (relative, sorted, hidden ones too): "nothing was
+// written" compares two of these.
+QStringList TreeListing(const QString& root);
 
 }  // namespace ondrel::test

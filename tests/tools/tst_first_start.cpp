@@ -1,4 +1,3 @@
-#include <QDirIterator>
 #include <QtTest>
 
 #include "db_tool.h"
@@ -18,20 +17,6 @@ class TstFirstStart : public QObject {
     void setUp_data();
     void setUp();
 };
-
-namespace {
-
-// Every path under root, so "nothing written" can be compared.
-QStringList Listing(const QString& root) {
-    QStringList all;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) all << it.next().mid(root.size());
-    all.sort();
-    return all;
-}
-
-}  // namespace
 
 // Where the window and ondrel-link look for Ondrel.ini, for the layouts a
 // clinic has: a program folder as always, an unpacked folder without
@@ -139,13 +124,13 @@ void TstFirstStart::setUp() {
     if (withTemplate) WriteBytes(shipped + QStringLiteral("/指導指示管理.xls"), "template bytes");
     QVERIFY(tool::InitDatabase(root + QStringLiteral("/old.db")).isEmpty());
     WriteBytes(root + QStringLiteral("/other.db"), "not a database");
-    const QStringList before = Listing(root);
+    const QStringList before = TreeListing(root);
 
     SetupChoice choice{SetupChoice::Kind(kind), database.arg(root), title};
     const QString error = ApplyFirstSetup(folder, shipped, choice, QDate(2026, 12, 10));
     if (!refusal.isEmpty()) {
         QVERIFY2(error.contains(refusal), qPrintable(error));
-        QCOMPARE(Listing(root), before);
+        QCOMPARE(TreeListing(root), before);
         return;
     }
     QVERIFY2(error.isEmpty(), qPrintable(error));

@@ -1,6 +1,5 @@
 // The first start of an installed program: the set-up dialog in front of the
 // described start, on a program folder that holds no Ondrel.ini.
-#include <QDirIterator>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,19 +29,7 @@ class TstSetupWindow : public QObject {
 
 namespace {
 
-QStringList Listing(const QString& root) {
-    QStringList all;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) all << it.next().mid(root.size());
-    all.sort();
-    return all;
-}
-
-QString Template() {
-    const QString folder = QFileInfo(QStringLiteral(ONDREL_TEMPLATE)).absolutePath();
-    return folder;
-}
+QString Template() { return QFileInfo(QStringLiteral(ONDREL_TEMPLATE)).absolutePath(); }
 
 // Starts the program as main does, the set-up dialog answered by `answer`.
 std::unique_ptr<FrmOndrel> Start(TestProgram& p, const std::function<bool(FrmSetup&)>& answer,
@@ -59,7 +46,7 @@ std::unique_ptr<FrmOndrel> Start(TestProgram& p, const std::function<bool(FrmSet
 
 void TstSetupWindow::cancelWritesNothing() {
     TestProgram p;
-    const QStringList before = Listing(p.Root());
+    const QStringList before = TreeListing(p.Root());
     auto w = Start(p, [](FrmSetup& d) {
         d.optKind[3]->click();
         d.txtTitle->setText(QStringLiteral("山田医院"));
@@ -68,7 +55,7 @@ void TstSetupWindow::cancelWritesNothing() {
     });
     QVERIFY(!w);
     QVERIFY(p.prompter.shown.empty());
-    QCOMPARE(Listing(p.Root()), before);
+    QCOMPARE(TreeListing(p.Root()), before);
 }
 
 void TstSetupWindow::demonstrationStartsTheWindow() {
@@ -126,7 +113,7 @@ void TstSetupWindow::serverIsTestedBeforeItIsTaken() {
     const QString empty = NewServerDatabase();
     const QString ready = NewServerDatabase();
     QVERIFY(tool::InitDatabase(ready).isEmpty());
-    const QStringList before = Listing(p.Root());
+    const QStringList before = TreeListing(p.Root());
     QStringList warnings;
     bool untouched = true;
     auto w = Start(p, [&](FrmSetup& d) {
@@ -137,7 +124,7 @@ void TstSetupWindow::serverIsTestedBeforeItIsTaken() {
             d.cmdOK->click();
             if (d.result() == QDialog::Accepted) return true;
             warnings << p.prompter.shown.back().text;
-            untouched = untouched && Listing(p.Root()) == before;
+            untouched = untouched && TreeListing(p.Root()) == before;
         }
         d.txtServer->setText(ready);
         d.cmdOK->click();
