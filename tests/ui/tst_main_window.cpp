@@ -27,6 +27,8 @@ class TstMainWindow : public QObject {
     void opening_data();
     void opening();
     void unregisteredStartLoadsNothing();
+    void pageOrder_data();
+    void pageOrder();
     void tabSetup_data();
     void tabSetup();
     void geometryAt96Dpi();
@@ -85,6 +87,57 @@ void TstMainWindow::opening() {
                 .startsWith(QStringLiteral("●2024/04/0")));
     QVERIFY(Ctl<QTimer>(w, "timTimer")->isActive());
     QVERIFY(f.prompter.shown.empty());
+}
+
+// The date lists and histories of the pages not on show are built after the
+// first paint: each page still reads, draws and tabs as designed.
+void TstMainWindow::pageOrder_data() {
+    QTest::addColumn<int>("defaultTab");
+    QTest::addColumn<int>("page");
+    QTest::newRow("page shown at the start") << 0 << 0;
+    QTest::newRow("page switched to while opening") << 3 << 3;
+    QTest::newRow("page built after the first paint") << 0 << 3;
+}
+
+void TstMainWindow::pageOrder() {
+    QFETCH(int, defaultTab);
+    QFETCH(int, page);
+    WindowFixture f;
+    f.SetIni({QStringLiteral("DefaultTab=%1").arg(defaultTab)});
+    f.AddMemo(page, 12345, "2024-04-01", "older");
+    f.AddMemo(page, 12345, "2024-04-02", "newer");
+    f.Open();
+    auto& w = *f.window;
+    const QStringList designed{"grdDateList", "txtPast",  "lblTitle",
+                               "dtpCreData",  "lblTitle", "txtLData"};
+    for (int c = 0; c < 7; ++c) {
+        QStringList names;
+        for (QObject* o : Ctl<QWidget>(w, "picGroup", c)->children()) {
+            if (o->isWidgetType()) names << o->objectName();
+        }
+        QCOMPARE(names, designed);
+    }
+    Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(page);
+    auto* grid = Ctl<DateListGrid>(w, "grdDateList", page);
+    auto* past = Ctl<QPlainTextEdit>(w, "txtPast", page);
+    QVERIFY(grid->isVisible());
+    QVERIFY(past->isVisible());
+    QCOMPARE(grid->RowCount(), 2);
+    QVERIFY(past->toPlainText().startsWith(QStringLiteral("●2024/04/02")));
+
+    w.activateWindow();
+    QApplication::setActiveWindow(&w);
+    // Tab inside the date box moves between its fields; the steps around it.
+    auto* date = Ctl<QDateEdit>(w, "dtpCreData", page);
+    auto* memo = Ctl<QPlainTextEdit>(w, "txtLData", page);
+    const std::vector<std::tuple<QWidget*, Qt::Key, QWidget*>> steps{
+        {grid, Qt::Key_Tab, past}, {past, Qt::Key_Tab, date}, {memo, Qt::Key_Backtab, date}};
+    for (const auto& [from, key, to] : steps) {
+        from->setFocus();
+        QVERIFY(from->hasFocus());
+        QTest::keyClick(from, key);
+        QVERIFY2(to->hasFocus(), qPrintable(from->objectName() + " → " + to->objectName()));
+    }
 }
 
 void TstMainWindow::unregisteredStartLoadsNothing() {

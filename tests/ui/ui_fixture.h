@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QString>
 #include <memory>
 
@@ -23,6 +24,11 @@ struct WindowFixture : TestDbProgram {
         window->Form_Load();
         window->show();
         QCoreApplication::processEvents();
+        // The pages not on show get their lists right after the first paint.
+        QDeadlineTimer deadline(5000);
+        while (window->findChildren<QWidget*>(QStringLiteral("grdDateList")).size() < 7 &&
+               !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     void SetIni(const QStringList& systemKeys) {
         QStringList lines{QStringLiteral("[System]"), QStringLiteral("Title=指導指示管理"),

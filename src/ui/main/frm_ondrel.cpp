@@ -20,6 +20,8 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <QValidator>
+#include <QWindow>
+#include <algorithm>
 #include <utility>
 
 #include "access_log.h"
@@ -193,59 +195,9 @@ void FrmOndrel::BuildPages() {
         PlaceTwips(picGroup[i], 315, 765, 15270, 9015);
         picGroup[i]->hide();
 
-        auto* grid = new DateListGrid(picGroup[i]);
-        grdDateList[i] = grid;
-        NameControl(grid, QStringLiteral("grdDateList"), i);
-        grid->setAccessibleName(QStringLiteral("日付一覧"));
-        PlaceTwips(grid, 0, 0, 2445, 9015);
-        grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        grid->setSelectionMode(QAbstractItemView::SingleSelection);
-        grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-        grid->setTabKeyNavigation(false);
-        grid->verticalHeader()->hide();
-        grid->horizontalHeader()->setSectionsClickable(false);
-        grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        // Right click and the menu key: the memo's versions, the deleted memos;
-        // also on the empty page, where a category's last memo was deleted.
-        grid->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(grid, &QWidget::customContextMenuRequested, this, [this, i](const QPoint& at) {
-            ShowRecordsMenu(i, grdDateList[i]->viewport()->mapToGlobal(at));
-        });
         tabPage[i]->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(tabPage[i], &QWidget::customContextMenuRequested, this,
                 [this, i](const QPoint& at) { ShowRecordsMenu(i, tabPage[i]->mapToGlobal(at)); });
-        grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        grid->horizontalHeader()->setHighlightSections(false);
-        const int dpi = LogicalDpi(this);
-        grid->horizontalHeader()->setFixedHeight(TwipsToPixels(567, dpi));
-        grid->verticalHeader()->setDefaultSectionSize(TwipsToPixels(454, dpi));
-        grid->verticalHeader()->setMinimumSectionSize(1);
-        grid->setColumnWidth(0, TwipsToPixels(2130, dpi));
-        grid->setColumnHidden(1, true);
-        grid->setColumnHidden(2, true);
-        // The current row stays light red also when the list has no focus.
-        QPalette gp = grid->palette();
-        for (auto group : {QPalette::Active, QPalette::Inactive}) {
-            gp.setColor(group, QPalette::Highlight, QColor(255, 192, 192));
-            gp.setColor(group, QPalette::HighlightedText, Qt::black);
-        }
-        grid->setPalette(gp);
-        connect(grid, &DateListGrid::CurrentRowChanged, this, [this, i](int row, int previousRow) {
-            grdDateList_RowChange(i, row, previousRow);
-        });
-
-        txtPast[i] = new QPlainTextEdit(picGroup[i]);
-        NameControl(txtPast[i], QStringLiteral("txtPast"), i);
-        txtPast[i]->setAccessibleName(QStringLiteral("履歴"));
-        PlaceTwips(txtPast[i], 2700, 0, 6135, 9015);
-        txtPast[i]->setTabChangesFocus(true);
-        txtPast[i]->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        txtPast[i]->setAttribute(Qt::WA_InputMethodEnabled, false);
-        past_[i] = new HistoryPanel(txtPast[i]);
-        QPalette pp = txtPast[i]->palette();
-        pp.setColor(QPalette::Base, QColor(224, 224, 224));
-        txtPast[i]->setPalette(pp);
-
         lblTitle[i + 7] = TwipsLabel(picGroup[i], QStringLiteral("日付"),
                                      QStringLiteral("lblTitle"), i + 7, {9180, 1125, 510, 240});
         dtpCreData[i] = DatePicker(picGroup[i], QStringLiteral("dtpCreData"), i,
@@ -268,6 +220,90 @@ void FrmOndrel::BuildPages() {
     }
     for (QWidget* page : tabPage) page->installEventFilter(this);
     connect(tabMain, &QTabWidget::currentChanged, this, [this](int c) { tabMain_Click(c); });
+}
+
+// A page's date list and history are the costliest controls of the window;
+// those of the pages not on show are built after the first paint (or when
+// first used), in their place among the page's controls.
+void FrmOndrel::BuildLists(int c) {
+    if (grdDateList[c]) return;
+    auto* grid = new DateListGrid(picGroup[c]);
+    grdDateList[c] = grid;
+    NameControl(grid, QStringLiteral("grdDateList"), c);
+    grid->setAccessibleName(QStringLiteral("日付一覧"));
+    PlaceTwips(grid, 0, 0, 2445, 9015);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->setTabKeyNavigation(false);
+    grid->verticalHeader()->hide();
+    grid->horizontalHeader()->setSectionsClickable(false);
+    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // Right click and the menu key: the memo's versions, the deleted memos;
+    // also on the empty page, where a category's last memo was deleted.
+    grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(grid, &QWidget::customContextMenuRequested, this, [this, c](const QPoint& at) {
+        ShowRecordsMenu(c, grdDateList[c]->viewport()->mapToGlobal(at));
+    });
+    grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid->horizontalHeader()->setHighlightSections(false);
+    const int dpi = LogicalDpi(this);
+    grid->horizontalHeader()->setFixedHeight(TwipsToPixels(567, dpi));
+    grid->verticalHeader()->setDefaultSectionSize(TwipsToPixels(454, dpi));
+    grid->verticalHeader()->setMinimumSectionSize(1);
+    grid->setColumnWidth(0, TwipsToPixels(2130, dpi));
+    grid->setColumnHidden(1, true);
+    grid->setColumnHidden(2, true);
+    // The current row stays light red also when the list has no focus.
+    QPalette gp = grid->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        gp.setColor(group, QPalette::Highlight, QColor(255, 192, 192));
+        gp.setColor(group, QPalette::HighlightedText, Qt::black);
+    }
+    grid->setPalette(gp);
+    connect(grid, &DateListGrid::CurrentRowChanged, this,
+            [this, c](int row, int previousRow) { grdDateList_RowChange(c, row, previousRow); });
+
+    txtPast[c] = new QPlainTextEdit(picGroup[c]);
+    NameControl(txtPast[c], QStringLiteral("txtPast"), c);
+    txtPast[c]->setAccessibleName(QStringLiteral("履歴"));
+    PlaceTwips(txtPast[c], 2700, 0, 6135, 9015);
+    txtPast[c]->setTabChangesFocus(true);
+    txtPast[c]->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtPast[c]->setAttribute(Qt::WA_InputMethodEnabled, false);
+    past_[c] = new HistoryPanel(txtPast[c]);
+    QPalette pp = txtPast[c]->palette();
+    pp.setColor(QPalette::Base, QColor(224, 224, 224));
+    txtPast[c]->setPalette(pp);
+
+    // Back in the order they were designed in: under the page's other
+    // controls, and first in the Tab order of the page.
+    grid->stackUnder(lblTitle[c + 7]);
+    txtPast[c]->stackUnder(lblTitle[c + 7]);
+    QWidget* before = dtpCreData[c]->previousInFocusChain();
+    while (before != this && !(before->focusPolicy() & Qt::TabFocus))
+        before = before->previousInFocusChain();
+    setTabOrder(before, grid);
+    setTabOrder(grid, txtPast[c]);
+    // A child made in a shown parent is shown by hand.
+    if (picGroup[c]->isVisible()) {
+        grid->show();
+        txtPast[c]->show();
+    }
+}
+
+DateListGrid& FrmOndrel::Grid(int c) {
+    BuildLists(c);
+    return *grdDateList[c];
+}
+
+HistoryPanel& FrmOndrel::Past(int c) {
+    BuildLists(c);
+    return *past_[c];
+}
+
+void FrmOndrel::FinishPages() {
+    for (int c = 0; c < kCategories; ++c) BuildLists(c);
 }
 
 void FrmOndrel::BuildButtons() {
@@ -314,6 +350,12 @@ void FrmOndrel::LayoutPages() {
 }
 
 bool FrmOndrel::eventFilter(QObject* watched, QEvent* event) {
+    // The first paint happens while the first expose is handled; the rest of
+    // the pages are built right after it.
+    if (watched == windowHandle() && event->type() == QEvent::Expose) {
+        windowHandle()->removeEventFilter(this);
+        QTimer::singleShot(0, this, [this] { FinishPages(); });
+    }
     if (watched == tabMain->currentWidget() &&
         (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
          event->type() == QEvent::Show)) {
@@ -418,6 +460,9 @@ void FrmOndrel::tabMain_Click(int c) {
 
 void FrmOndrel::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    const bool pending =
+        std::any_of(grdDateList.begin(), grdDateList.end(), [](auto* g) { return !g; });
+    if (pending && windowHandle()) windowHandle()->installEventFilter(this);
     // The frame is known only now (or a moment later under some window managers).
     FitOuterSize(*this);
     QTimer::singleShot(0, this, [this] { FitOuterSize(*this); });

@@ -97,6 +97,10 @@ class FrmOndrel : public QWidget {
     // How a records dialog is run (a test replaces exec()).
     std::function<void(FrmRecords&)> runRecords;
 
+    // Builds the date lists and histories not built yet; the program does it
+    // right after the window's first paint.
+    void FinishPages();
+
     // The date list's context menu: 変更履歴… and 削除したメモ….
     void OpenRevisions(int c);
     void OpenDeletedMemos(int c);
@@ -158,6 +162,10 @@ class FrmOndrel : public QWidget {
     void BuildHeader();
     void BuildPages();
     void BuildButtons();
+    void BuildLists(int c);
+    // Page c's date list and history, built on first use.
+    DateListGrid& Grid(int c);
+    HistoryPanel& Past(int c);
     void LayoutPages();
     void tabMain_Click(int c);
     void grdDateList_RowChange(int c, int row, int previousRow);

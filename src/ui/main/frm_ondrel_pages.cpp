@@ -68,7 +68,7 @@ bool FrmOndrel::AskToDiscard(int c) {
     if (picGroup[c]->isHidden() || s.MessageFlg[3] != 0) return true;
     if (!ctx_.prompter.Question(s.Title, kDiscardQuestion)) {
         FlagScope skip(SkipEventFlg);
-        grdDateList[c]->SetCurrentRow(txtRow[c] - 1);
+        Grid(c).SetCurrentRow(txtRow[c] - 1);
         return false;
     }
     LetEventsRun();
@@ -76,7 +76,7 @@ bool FrmOndrel::AskToDiscard(int c) {
 }
 
 std::optional<CommonRecord> FrmOndrel::ReadAtRow(int c) {
-    DateListGrid* grid = grdDateList[c];
+    DateListGrid* grid = &Grid(c);
     const int r = grid->CurrentRow() + 1;
     if (r < 1) throw AppError(err::InvalidProcedureCall, QStringLiteral("no date-list row"));
     auto found =
@@ -96,8 +96,8 @@ std::optional<CommonRecord> FrmOndrel::CreateMemo(int c) {
     r.RowVersion = 0;
     txtRow[c] = 1;
     FlagScope skip(SkipEventFlg);
-    grdDateList[c]->Model().InsertTop({ParseShortDate(r.CreDate), r.MainKey});
-    grdDateList[c]->SetCurrentRow(0);
+    Grid(c).Model().InsertTop({ParseShortDate(r.CreDate), r.MainKey});
+    Grid(c).SetCurrentRow(0);
     return r;
 }
 
@@ -133,7 +133,7 @@ void FrmOndrel::Rtn_PageDisp(int c) {
         if (lblInfo0_) entries = ReadHistory(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst);
         FillDateList(c, DateListOf(entries));
         Rtn_DataDispTab(DispMode::L, c);
-        past_[c]->Show(std::move(entries));
+        Past(c).Show(std::move(entries));
     });
 }
 
@@ -150,12 +150,12 @@ void FrmOndrel::ShowPageAt(int c, qint32 mainKey) {
             const int row = int(at - entries.begin());
             {
                 FlagScope skip(SkipEventFlg);
-                grdDateList[c]->SetCurrentRow(row);
+                Grid(c).SetCurrentRow(row);
             }
             txtRow[c] = row + 1;
             ShowMemo(c, ReadCommon(ctx_, c, *lblInfo0_, FetchMode::ByKey, mainKey));
         }
-        past_[c]->Show(std::move(entries));
+        Past(c).Show(std::move(entries));
     });
 }
 
@@ -176,7 +176,7 @@ void FrmOndrel::SaveAsNewMemo(int c, CommonRecord memo, bool deletedElsewhere) {
 }
 
 void FrmOndrel::FillDateList(int c, std::vector<DateListRow> rows) {
-    DateListGrid* grid = grdDateList[c];
+    DateListGrid* grid = &Grid(c);
     grid->setUpdatesEnabled(false);
     {
         FlagScope skip(SkipEventFlg);
@@ -200,7 +200,7 @@ void FrmOndrel::grdDateList_RowChange(int c, int row, int previousRow) {
     if (busy_ > 0) {
         // A pick while a command waits for its work: put the row back.
         FlagScope skip(SkipEventFlg);
-        grdDateList[c]->SetCurrentRow(previousRow);
+        Grid(c).SetCurrentRow(previousRow);
         return;
     }
     if (row >= 0 && c == CurrentTab()) Rtn_DataDispTab(DispMode::D, c);
@@ -208,8 +208,8 @@ void FrmOndrel::grdDateList_RowChange(int c, int row, int previousRow) {
 
 void FrmOndrel::Rtn_PastDisp(int c) {
     Trap([&] {
-        past_[c]->Show(lblInfo0_ ? ReadHistory(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst)
-                                 : std::vector<HistoryEntry>{});
+        Past(c).Show(lblInfo0_ ? ReadHistory(ctx_, c, *lblInfo0_, HistoryOrder::NewestFirst)
+                               : std::vector<HistoryEntry>{});
     });
 }
 
@@ -284,14 +284,14 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
         }
         rowVersion_[t] = memo.RowVersion + 1;
         KeepLoadedTexts(t, memo.LText);
-        DateListGrid* grid = grdDateList[t];
+        DateListGrid* grid = &Grid(t);
         const int row = grid->CurrentRow();
         const QDate picked = dtpCreData[t]->date();
         if (row >= 0 && grid->Text(row, 1) != ShortDate(picked)) {
             grid->Model().SetDate(row, picked);
         }
         // The history as a full rebuild would show it, from the values just written.
-        past_[t]->Update(memo.MainKey, ParseShortDate(memo.CreDate), memo.LText[t]);
+        Past(t).Update(memo.MainKey, ParseShortDate(memo.CreDate), memo.LText[t]);
     });
 }
 
