@@ -51,6 +51,14 @@ qsizetype LinesAtMost(const QString& piece, qsizetype perLine) {
     return lines + (run > 0 ? 1 + run / perLine : 0);
 }
 
+// Inside an edit block the cursor does not measure where it ends up on its
+// line (a layout of that line, for a cursor nobody shows).
+void InsertText(QTextCursor& cursor, const QString& text) {
+    cursor.beginEditBlock();
+    cursor.insertText(text);
+    cursor.endEditBlock();
+}
+
 }  // namespace
 
 QString ForHistoryBox(QString text) {
@@ -112,7 +120,7 @@ void HistoryPanel::AddMore() {
     const qsizetype end = SliceEnd(text_, shown_ + kSlice);
     QTextCursor cursor(box_->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text_.mid(shown_, end - shown_));
+    InsertText(cursor, text_.mid(shown_, end - shown_));
     shown_ = end;
     if (shown_ < text_.size()) {
         QTimer::singleShot(0, this, [this, g = generation_] {
@@ -127,7 +135,7 @@ void HistoryPanel::Finish() {
     ++generation_;  // the pending slices have nothing left to do
     QTextCursor cursor(box_->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text_.mid(shown_));
+    InsertText(cursor, text_.mid(shown_));
     shown_ = text_.size();
 }
 
@@ -183,7 +191,7 @@ void HistoryPanel::Update(qint32 mainKey, const QDate& date, const QString& text
     QTextCursor cursor(box_->document());
     cursor.setPosition(int(prefix));
     cursor.setPosition(int(beforeSize - suffix), QTextCursor::KeepAnchor);
-    cursor.insertText(text_.mid(prefix, text_.size() - prefix - suffix));
+    InsertText(cursor, text_.mid(prefix, text_.size() - prefix - suffix));
     shown_ = text_.size();
 }
 
