@@ -31,7 +31,7 @@ void WriteQueued(AppContext& ctx, DbConnection& cn) {
             sql += i == from ? QStringLiteral("(?,?,?,?,?)") : QStringLiteral(",(?,?,?,?,?)");
             values << all[i].at << person << host << all[i].chart << all[i].action;
         }
-        RunChange(cn, sql, values);
+        RunLater(cn, sql, values);
     }
 }
 

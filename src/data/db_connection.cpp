@@ -15,6 +15,8 @@
 #include <QUuid>
 #include <memory>
 #include <new>
+#include <optional>
+#include <type_traits>
 
 #include "app_context.h"
 #include "app_error.h"
@@ -116,15 +118,72 @@ ConnStatusType (*LoadedPQstatus())(const PGconn*) {
     return status;
 }
 
+// The rest of libpq the program calls itself, from the same copy: a
+// statement sent with those waiting for it, its answer read as it came.
+struct Pq {
+    PGresult* (*exec)(PGconn*, const char*);
+    ExecStatusType (*resultStatus)(const PGresult*);
+    char* (*errorField)(const PGresult*, int);
+    char* (*errorMessage)(const PGconn*);
+    int (*ntuples)(const PGresult*);
+    char* (*getvalue)(const PGresult*, int, int);
+    int (*getlength)(const PGresult*, int, int);
+    int (*getisnull)(const PGresult*, int, int);
+    Oid (*ftype)(const PGresult*, int);
+    char* (*cmdTuples)(PGresult*);
+    void (*clear)(PGresult*);
+};
+
+const Pq* LoadedPq() {
+    static const std::optional<Pq> loaded = []() -> std::optional<Pq> {
+        void* lib = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
+        if (!lib) return std::nullopt;
+        Pq pq{};
+        bool all = true;
+        auto get = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(lib, name));
+            all = all && fn;
+        };
+        get(pq.exec, "PQexec");
+        get(pq.resultStatus, "PQresultStatus");
+        get(pq.errorField, "PQresultErrorField");
+        get(pq.errorMessage, "PQerrorMessage");
+        get(pq.ntuples, "PQntuples");
+        get(pq.getvalue, "PQgetvalue");
+        get(pq.getlength, "PQgetlength");
+        get(pq.getisnull, "PQgetisnull");
+        get(pq.ftype, "PQftype");
+        get(pq.cmdTuples, "PQcmdTuples");
+        get(pq.clear, "PQclear");
+        if (!all) return std::nullopt;
+        return pq;
+    }();
+    return loaded ? &*loaded : nullptr;
+}
+
+struct PgResultFree {
+    void operator()(PGresult* r) const {
+        if (r) LoadedPq()->clear(r);
+    }
+};
+using PgResult = std::unique_ptr<PGresult, PgResultFree>;
+
+// The server driver's libpq connection; null on a file. Qt names the type
+// by libpq's struct tag.
+PGconn* ServerHandle(const QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    const char* type = handle.typeName();
+    if (qstrcmp(type, "pg_conn*") != 0 && qstrcmp(type, "PGconn*") != 0) return nullptr;
+    return *static_cast<PGconn* const*>(handle.constData());
+}
+
 // Whether the server is gone from under this connection (a restart, a
 // network fault): libpq marks the connection bad after the failed call.
 bool ServerLost(const QSqlDatabase& db) {
     if (!db.isOpen()) return true;
-    const QVariant handle = db.driver()->handle();
-    if (qstrcmp(handle.typeName(), "PGconn*") != 0) return false;
-    PGconn* conn = *static_cast<PGconn* const*>(handle.constData());
+    PGconn* conn = ServerHandle(db);
     const auto status = LoadedPQstatus();
-    return conn == nullptr || (status && status(conn) == CONNECTION_BAD);
+    return !conn || (status && status(conn) == CONNECTION_BAD);
 }
 
 QString ServerShown(const QString& uri) {
@@ -256,10 +315,13 @@ void DbConnection::Release() noexcept {
     openedAt_.clear();
     person_.clear();
     inTransaction_ = false;
+    deferred_.clear();
+    serverTransaction_ = false;
 }
 
 void DbConnection::RollbackAndClose() noexcept {
-    if (IsOpen() && inTransaction_) {
+    // A server's transaction whose BEGIN still waits was never begun there.
+    if (IsOpen() && inTransaction_ && (engine_ == Engine::SQLite || serverTransaction_)) {
         QSqlQuery q(Database());
         q.exec(QStringLiteral("ROLLBACK"));  // failure ignored: nothing more can be done
     }
@@ -308,15 +370,94 @@ void CloseDbConnection(DbConnection& cn) {
     cn.Release();
 }
 
+// A server's statements with those waiting for them, in one round trip.
+struct ServerBatch {
+    static PgResult Run(DbConnection& cn, const QString& statement, bool commits = false);
+    static void Later(DbConnection& cn, const QString& sql, const QVariantList& values) {
+        RequireOpen(cn);
+        if (cn.engine_ != Engine::Postgres || !cn.inTransaction_) {
+            RunChange(cn, sql, values);
+            return;
+        }
+        cn.deferred_ << WithValues(cn.Database().driver(), sql, values);
+    }
+    static void Flush(DbConnection& cn) {
+        if (!cn.deferred_.isEmpty()) Run(cn, {});
+    }
+};
+
+// The waiting statements and then `statement` as one text; the answer is the
+// last statement's, and a failure of any of them is the failure. A kept
+// connection the server dropped gets one new connection, unless our
+// transaction had begun there or the text commits it (it may have been done).
+PgResult ServerBatch::Run(DbConnection& cn, const QString& statement, bool commits) {
+    const Pq* pq = LoadedPq();
+    if (!pq) throw AppError(err::CannotCreateObject, QStringLiteral("libpq not loaded"));
+    for (int attempt = 0;; ++attempt) {
+        QStringList parts = cn.deferred_;
+        if (!statement.isEmpty()) parts << statement;
+        PGconn* conn = ServerHandle(cn.Database());
+        PgResult r(conn ? pq->exec(conn, parts.join(QStringLiteral(";\n")).toUtf8().constData())
+                        : nullptr);
+        const ExecStatusType status = r ? pq->resultStatus(r.get()) : PGRES_FATAL_ERROR;
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            cn.deferred_.clear();
+            if (cn.inTransaction_) cn.serverTransaction_ = true;
+            return r;
+        }
+        // As the Qt driver words it, so a report reads the same either way.
+        QString message = conn ? QString::fromUtf8(pq->errorMessage(conn)) : QString();
+        QString state;
+        if (r) {
+            const char* code = pq->errorField(r.get(), PG_DIAG_SQLSTATE);
+            state = QString::fromLatin1(code ? code : "");
+            message += u'(' + state + u')';
+        }
+        const QSqlError error(QStringLiteral("QPSQL: Unable to create query"), message,
+                              QSqlError::StatementError, state);
+        if (!ServerLost(cn.Database())) {
+            cn.deferred_.clear();
+            ThrowDbError(error, Engine::Postgres);
+        }
+        const QString target = cn.openedAt_;
+        const bool retry = attempt == 0 && !cn.serverTransaction_ && !commits;
+        const QStringList waiting = cn.deferred_;
+        const bool inTransaction = cn.inTransaction_;
+        cn.Release();
+        if (!retry || !OpenDbConnectionAt(target, cn)) {
+            throw DatabaseBusy(error.text(),
+                               ServerUnreachableMessage(ServerShown(target), error.databaseText()));
+        }
+        cn.deferred_ = waiting;
+        cn.inTransaction_ = inTransaction;
+    }
+}
+
 void BeginTransaction(DbConnection& cn) {
-    RunChange(cn, cn.engine() == Engine::SQLite ? QStringLiteral("BEGIN IMMEDIATE")
-                                                : QStringLiteral("BEGIN"));
+    if (cn.engine() == Engine::Postgres) {
+        // Sent with the transaction's first statement.
+        RequireOpen(cn);
+        cn.deferred_ << QStringLiteral("BEGIN");
+        cn.inTransaction_ = true;
+        return;
+    }
+    RunChange(cn, QStringLiteral("BEGIN IMMEDIATE"));
     cn.inTransaction_ = true;
 }
 
 void CommitTransaction(DbConnection& cn) {
-    RunChange(cn, QStringLiteral("COMMIT"));
+    if (cn.engine() == Engine::Postgres) {
+        RequireOpen(cn);
+        ServerBatch::Run(cn, QStringLiteral("COMMIT"), true);
+        cn.serverTransaction_ = false;
+    } else {
+        RunChange(cn, QStringLiteral("COMMIT"));
+    }
     cn.inTransaction_ = false;
+}
+
+void RunLater(DbConnection& cn, const QString& sql, const QVariantList& values) {
+    ServerBatch::Later(cn, sql, values);
 }
 
 QSqlQuery Execute(DbConnection& cn, const QString& sql, const QVariantList& values) {
@@ -329,6 +470,7 @@ QSqlQuery Execute(DbConnection& cn, const QString& sql, const QVariantList& valu
         if (!q.exec()) ThrowDbError(q.lastError(), cn.engine_);
         return q;
     }
+    ServerBatch::Flush(cn);
     const QString text = WithValues(cn.Database().driver(), sql, values);
     for (int attempt = 0;; ++attempt) {
         QSqlError error;
@@ -377,6 +519,69 @@ class QueryRow final : public RowReader {
 
   private:
     const QSqlQuery& q_;
+};
+
+// A server's row as the Qt driver decodes it: the type from the column's
+// type (these are the schema's types), a text unescaped as ValueAt does.
+class PgRow final : public RowReader {
+  public:
+    PgRow(const Pq& pq, const PGresult* r) : pq_(pq), r_(r) {}
+    int row = 0;
+
+    QVariant Value(int column) const override {
+        const Oid oid = pq_.ftype(r_, column);
+        const QMetaType type = TypeOf(oid);
+        if (pq_.getisnull(r_, row, column)) return QVariant(type);
+        const char* v = pq_.getvalue(r_, row, column);
+        const QByteArray raw = QByteArray::fromRawData(v, pq_.getlength(r_, row, column));
+        switch (type.id()) {
+            case QMetaType::Bool:
+                return QVariant(v[0] == 't');
+            case QMetaType::LongLong:
+                // Unsigned when not negative, as the driver gives it.
+                return v[0] == '-' ? QVariant(raw.toLongLong()) : QVariant(raw.toULongLong());
+            case QMetaType::Int:
+                return QVariant(raw.toInt());
+            case QMetaType::Double:
+                return QVariant(raw.toDouble());
+            case QMetaType::QDate:
+                return QVariant(QDate::fromString(QString::fromLatin1(raw), Qt::ISODate));
+            default:
+                return FromServerText(QString::fromUtf8(raw));
+        }
+    }
+    QString Text(int column) const override {
+        if (TypeOf(pq_.ftype(r_, column)).id() != QMetaType::QString)
+            return Value(column).toString();
+        if (pq_.getisnull(r_, row, column)) return {};
+        return FromServerText(
+            QString::fromUtf8(pq_.getvalue(r_, row, column), pq_.getlength(r_, row, column)));
+    }
+
+  private:
+    static QMetaType TypeOf(Oid oid) {
+        switch (oid) {
+            case 16:  // bool
+                return QMetaType::fromType<bool>();
+            case 20:  // int8
+                return QMetaType::fromType<qlonglong>();
+            case 21:  // int2
+            case 23:  // int4
+            case 26:  // oid
+                return QMetaType::fromType<int>();
+            case 700:   // float4
+            case 701:   // float8
+            case 1700:  // numeric
+                return QMetaType::fromType<double>();
+            case 1082:  // date
+                return QMetaType::fromType<QDate>();
+            default:
+                return QMetaType::fromType<QString>();
+        }
+    }
+
+    const Pq& pq_;
+    const PGresult* r_;
 };
 
 class SqliteRow final : public RowReader {
@@ -478,6 +683,13 @@ class SqliteStatement {
 void ForEachRow(DbConnection& cn, const QString& sql, const QVariantList& values,
                 const std::function<void(const RowReader&)>& row) {
     RequireOpen(cn);
+    if (cn.engine() == Engine::Postgres) {
+        // The rows straight from libpq, the statements waiting sent with it.
+        const PgResult r = ServerBatch::Run(cn, WithValues(cn.Database().driver(), sql, values));
+        PgRow reader(*LoadedPq(), r.get());
+        for (const int n = LoadedPq()->ntuples(r.get()); reader.row < n; ++reader.row) row(reader);
+        return;
+    }
     sqlite3* db = SqliteHandle(cn);
     if (!db) {
         QSqlQuery q = Execute(cn, sql, values);
@@ -498,6 +710,10 @@ int RunChange(DbConnection& cn, const QString& sql, const QVariantList& values) 
         while (st.Step()) {
         }
         return sqlite3_changes(db);
+    }
+    if (cn.engine() == Engine::Postgres) {
+        const PgResult r = ServerBatch::Run(cn, WithValues(cn.Database().driver(), sql, values));
+        return QByteArray(LoadedPq()->cmdTuples(r.get())).toInt();
     }
     return Execute(cn, sql, values).numRowsAffected();
 }

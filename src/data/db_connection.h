@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantList>
 #include <functional>
@@ -39,6 +40,7 @@ class DbConnection final : public ReleasableConnection {
     friend void CloseDbConnection(DbConnection&);
     friend void BeginTransaction(DbConnection&);
     friend void CommitTransaction(DbConnection&);
+    friend struct ServerBatch;
     void Release() noexcept;
 
     QString name_;
@@ -46,6 +48,10 @@ class DbConnection final : public ReleasableConnection {
     Engine engine_ = Engine::SQLite;
     QString person_;
     bool inTransaction_ = false;
+    // On a server: statements whose answer nobody reads, sent with the next
+    // one; whether the server has begun our transaction.
+    QStringList deferred_;
+    bool serverTransaction_ = false;
 };
 
 // Opens AppSettings.SystemDB read-write. A file is never created: false when
@@ -70,6 +76,10 @@ void CommitTransaction(DbConnection& cn);
 QSqlQuery RunQuery(DbConnection& cn, const QString& sql, const QVariantList& values = {});
 // The number of rows the change touched.
 int RunChange(DbConnection& cn, const QString& sql, const QVariantList& values = {});
+// A change inside a transaction whose count nobody reads: on a server it goes
+// with the transaction's next statement, in the same round trip (a failure is
+// raised there, or at the commit); on a file it runs at once.
+void RunLater(DbConnection& cn, const QString& sql, const QVariantList& values = {});
 // A column's value by position, as the program stored it.
 QVariant ValueAt(const QSqlQuery& q, int column);
 

@@ -72,13 +72,13 @@ qint32 InsertCommon(AppContext& ctx, const CommonRecord& r) {
         BeginTransaction(cn);
         QVariantList values{r.FormCode, r.KarteNo.value, r.KarteNoBranch.value, SqlDate(r.CreDate)};
         for (const QString& t : r.LText) values << SqlText(t);
-        qint32 key = 0;
-        {
-            QSqlQuery q = RunQuery(cn, tables::MemoInsert(), values);
-            // The key the engine gave this very row, not the table's highest.
-            if (!q.next()) throw AppError(err::DatabaseBase + 1, QStringLiteral("no key returned"));
-            key = IntValue(q.value(0), QStringLiteral("MainKey"));
-        }
+        // The key the engine gave this very row, not the table's highest.
+        std::optional<qint32> returned;
+        ForEachRow(cn, tables::MemoInsert(), values, [&](const RowReader& row) {
+            returned = IntValue(row.Value(0), QStringLiteral("MainKey"));
+        });
+        if (!returned) throw AppError(err::DatabaseBase + 1, QStringLiteral("no key returned"));
+        const qint32 key = *returned;
         const QVariantList row = *MemoRowValues(cn, key);
         AppendRevision(cn, key, QStringLiteral("insert"), row);
         AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);

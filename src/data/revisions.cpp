@@ -208,7 +208,7 @@ std::optional<QVariantList> MemoRowValues(DbConnection& cn, qint32 mainKey) {
 
 void AppendRevision(DbConnection& cn, qint32 mainKey, const QString& action,
                     const QVariantList& memo) {
-    for (const QString& sql : tables::LockRevisions(cn.engine())) RunChange(cn, sql);
+    for (const QString& sql : tables::LockRevisions(cn.engine())) RunLater(cn, sql);
     Revision r;
     r.mainKey = mainKey;
     r.action = action;
@@ -237,12 +237,12 @@ void AppendRevision(DbConnection& cn, qint32 mainKey, const QString& action,
     QVariantList values{mainKey, r.action, r.changedAt, r.changedBy, r.workstation};
     values += r.memo;
     values << r.prevDigest << r.digest;
-    RunChange(cn,
-              QStringLiteral("Insert Into tblDatRevision (MainKey, Action, ChangedAt, ChangedBy, "
-                             "Workstation, ") +
-                  tables::RevisionMemoColumns().join(QStringLiteral(", ")) +
-                  QStringLiteral(", PrevDigest, Digest) Values (") + marks.join(u',') + u')',
-              values);
+    RunLater(cn,
+             QStringLiteral("Insert Into tblDatRevision (MainKey, Action, ChangedAt, ChangedBy, "
+                            "Workstation, ") +
+                 tables::RevisionMemoColumns().join(QStringLiteral(", ")) +
+                 QStringLiteral(", PrevDigest, Digest) Values (") + marks.join(u',') + u')',
+             values);
 }
 
 std::vector<Revision> ReadRevisions(AppContext& ctx, qint32 mainKey) {

@@ -15,6 +15,7 @@ class TstMemoStore : public QObject {
     void hostileTextsRoundTrip_data();
     void hostileTextsRoundTrip();
     void failedInsertLeavesNoRow();
+    void failedRecordLeavesMemoUnchanged();
     void dateListOrder();
     void historyText();
 };
@@ -167,6 +168,51 @@ void TstMemoStore::failedInsertLeavesNoRow() {
     // The connection was closed and the lock released: the next write goes through.
     r.LText[0] = QStringLiteral("fine");
     QVERIFY(InsertCommon(*p.ctx, r) > 0);
+}
+
+// A save's records go last, on a server in one round trip with the commit: a
+// record that cannot be written fails the save, and the memo keeps its text.
+void TstMemoStore::failedRecordLeavesMemoUnchanged() {
+    TestDbProgram p;
+    const qint32 key = p.AddMemo(0, 12345, "2024-04-01", "before");
+    p.Exec("Create Table audit (k INTEGER NOT NULL)");
+    if (OnServer()) {
+        p.Exec(
+            "Create Function boom() Returns trigger As $$ Begin If NEW.LText000 = 'boom' Then "
+            "Insert Into audit Values (NULL); End If; Return NEW; End $$ Language plpgsql");
+        p.Exec(
+            "Create Trigger t After Insert On tblDatRevision For Each Row Execute Function "
+            "boom()");
+    } else {
+        p.Exec(
+            "Create Trigger t After Insert On tblDatRevision When NEW.LText000 = 'boom' "
+            "Begin Insert Into audit Values (NULL); End");
+    }
+    const auto records = [&] {
+        return std::pair(p.Scalar("Select Count(*) From tblDatRevision").toInt(),
+                         p.Scalar("Select Count(*) From tblAccessLog").toInt());
+    };
+    const auto recordsBefore = records();
+    auto memo = ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, key);
+    QVERIFY(memo);
+    memo->LText[0] = QStringLiteral("boom");
+    try {
+        (void)UpdateCommon(*p.ctx, *memo);
+        QFAIL("the failure did not reach the error report");
+    } catch (const ProgramEnded&) {
+    }
+    QCOMPARE(p.prompter.shown.size(), size_t(1));
+    QVERIFY(p.prompter.shown[0].text.contains(QStringLiteral("(3019) ")));
+    const auto stored = ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, key);
+    QCOMPARE(stored->LText[0], QStringLiteral("before"));
+    QCOMPARE(stored->RowVersion, memo->RowVersion);
+    QCOMPARE(records(), recordsBefore);
+    // Nothing of the failed save waits on the connection: the next one goes through.
+    memo->LText[0] = QStringLiteral("after");
+    QCOMPARE(UpdateCommon(*p.ctx, *memo), WriteOutcome::Done);
+    QCOMPARE(ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, key)->LText[0],
+             QStringLiteral("after"));
+    QCOMPARE(records().first, recordsBefore.first + 1);
 }
 
 void TstMemoStore::dateListOrder() {

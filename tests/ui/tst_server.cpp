@@ -287,6 +287,19 @@ void TstServer::serverStoppedDuringSave() {
         QCOMPARE(w.ShownChartNo()->value, 12346);
         QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
                  typed);
+
+        // A restart while the window waits: the save that comes next finds
+        // its kept connection gone and opens a new one, without a word.
+        QCOMPARE(w.MainKeyShown(0), std::optional<qint32>(key));  // 12346 shares the chart
+        const QString after = QStringLiteral("再起動の後に入力した内容");
+        Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(after);
+        QVERIFY(cluster(QStringLiteral("restart")));
+        f.WriteLink("1", "12345");
+        w.Rtn_LinkCheck();
+        QVERIFY2(f.prompter.shown.empty(), qPrintable(f.prompter.Texts().join(u'|')));
+        QCOMPARE(w.ShownChartNo()->value, 12345);
+        QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+                 after);
     }
 }
 
