@@ -255,19 +255,24 @@ bool OpenFile(const QString& file, QSqlDatabase& db, bool allowEmptyFile) {
                          QString::number(kBusyTimeoutMs));
     if (!db.open()) return false;
     // The first read of the header tells a database from any other file; a
-    // database locked by another program is in use, not missing.
+    // database locked by another program is in use, not missing. Both on
+    // SQLite's own handle: QtSql's statement objects cost more than the pragmas.
     const bool isDatabase = [&] {
-        QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("PRAGMA schema_version")) || !q.next()) {
-            if (IsBusy(q.lastError(), Engine::SQLite)) {
-                q = QSqlQuery();
+        const QVariant handle = db.driver()->handle();
+        if (qstrcmp(handle.typeName(), "sqlite3*") != 0) return false;
+        sqlite3* h = *static_cast<sqlite3* const*>(handle.constData());
+        sqlite3_stmt* st = nullptr;
+        int rc = sqlite3_prepare_v2(h, "PRAGMA schema_version", -1, &st, nullptr);
+        if (rc == SQLITE_OK) rc = sqlite3_step(st);
+        sqlite3_finalize(st);
+        if (rc != SQLITE_ROW) {
+            if ((rc & 0xff) == kSqliteBusy || (rc & 0xff) == kSqliteLocked) {
                 db.close();
                 throw DatabaseBusy(QStringLiteral("locked at open"));
             }
             return false;
         }
-        q.finish();
-        return q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+        return sqlite3_exec(h, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) == SQLITE_OK;
     }();
     if (!isDatabase) {
         db.close();
