@@ -129,6 +129,14 @@ int main(int argc, char* argv[]) {
         bench::MedianPairs([&] { w.Rtn_DataSave(false); }, [&] { FloorSave(floor, floorKey); }, 31,
                            [&] { b.Type(QStringLiteral("保存 %1").arg(++n)); });
     const double connect = bench::Median([&] { PQfinish(Connect(uri)); }, 15);
+    // What of a switch is the window's own layout and paint of the new
+    // patient, after the reads: the floor has no window.
+    const auto drawn = bench::MedianPairs(
+        [&] { QCoreApplication::processEvents(); }, [&] { FloorSwitch(floor, 10001); }, 31,
+        [&] {
+            test::Ctl<QLineEdit>(w, "txtPersonalID")->setText(QStringLiteral("10001"));
+            w.Rtn_DataDispMain();
+        });
     PQfinish(floor);
 
     auto row = [](const char* measure, const bench::Paired& p) {
@@ -136,6 +144,8 @@ int main(int argc, char* argv[]) {
                     p.floor * 1e3, p.ratio);
     };
     row("server: patient switch, 1 000", s1k);
+    std::printf("%-34s %9.2f ms %12s %7s  (of the 1 000 switch; 2× its floor is %.2f ms)\n",
+                "  its layout and paint alone", drawn.ours * 1e3, "-", "-", 2 * s1k.floor * 1e3);
     row("server: patient switch, 10 000", s10k);
     row("server: save, 1 000 memos", save);
     std::printf("%-34s %9.2f ms %12s %7s  (kept: not paid per command)\n",
