@@ -549,8 +549,13 @@ class PgRow final : public RowReader {
                 return QVariant(raw.toInt());
             case QMetaType::Double:
                 return QVariant(raw.toDouble());
-            case QMetaType::QDate:
-                return QVariant(QDate::fromString(QString::fromLatin1(raw), Qt::ISODate));
+            case QMetaType::QDate: {
+                // The server writes ISO dates (the driver sets DateStyle ISO),
+                // the stored form a file's own parser reads fastest.
+                const QString text = QString::fromLatin1(raw);
+                if (text.size() == 10 && text[4] == u'-') return QVariant(ParseShortDate(text));
+                return QVariant(QDate::fromString(text, Qt::ISODate));
+            }
             default:
                 return FromServerText(QString::fromUtf8(raw));
         }
