@@ -1,7 +1,12 @@
 #include "startup.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -20,12 +25,23 @@ SingleInstance::SingleInstance(const QString& executablePath) {
             QStringLiteral(".lock");
 }
 
+SingleInstance::~SingleInstance() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+// The kernel's lock on the file: held however long the program runs, gone
+// with its process however that ends, and nothing written to the disk (a
+// lock file's contents were flushed to disk at every start).
 bool SingleInstance::TryAcquire() {
-    lock_ = std::make_unique<QLockFile>(path_);
-    // Never stale by age: a program that has run for hours still holds it.
-    // A lock whose process is gone counts as stale all the same.
-    lock_->setStaleLockTime(0);
-    return lock_->tryLock(0);
+    if (fd_ >= 0) return true;
+    const int fd = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
 }
 
 bool SystemDbExists(const AppContext& ctx) {

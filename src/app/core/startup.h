@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QLockFile>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -15,12 +14,15 @@ struct AppContext;
 class SingleInstance {
   public:
     explicit SingleInstance(const QString& executablePath);
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
     bool TryAcquire();
     QString LockFilePath() const { return path_; }
 
   private:
     QString path_;
-    std::unique_ptr<QLockFile> lock_;
+    int fd_ = -1;
 };
 
 // True when the settings name an existing ordinary file (not a folder or device).
