@@ -33,6 +33,9 @@ std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& argu
     }
     // A restore waits until this program has ended.
     HoldDatabaseInUse(ctx.settings.SystemDB);
+    // The start's reads, the clinic's and the window's opening, share one
+    // connection to the file.
+    CommandConnection opening(ctx);
     // Read as the Windows program read it at start; nothing shows it yet.
     WithCommandTrap(ctx, nullptr,
                     [&] { [[maybe_unused]] const auto clinic = LoadClinicInfo(ctx); });
