@@ -389,6 +389,7 @@ struct ServerBatch {
     static void Flush(DbConnection& cn) {
         if (!cn.deferred_.isEmpty()) Run(cn, {});
     }
+    static void Reconnect(DbConnection& cn, const QSqlError& error, bool retry);
 };
 
 // The waiting statements and then `statement` as one text; the answer is the
@@ -424,18 +425,24 @@ PgResult ServerBatch::Run(DbConnection& cn, const QString& statement, bool commi
             cn.deferred_.clear();
             ThrowDbError(error, Engine::Postgres);
         }
-        const QString target = cn.openedAt_;
-        const bool retry = attempt == 0 && !cn.serverTransaction_ && !commits;
-        const QStringList waiting = cn.deferred_;
-        const bool inTransaction = cn.inTransaction_;
-        cn.Release();
-        if (!retry || !OpenDbConnectionAt(target, cn)) {
-            throw DatabaseBusy(error.text(),
-                               ServerUnreachableMessage(ServerShown(target), error.databaseText()));
-        }
-        cn.deferred_ = waiting;
-        cn.inTransaction_ = inTransaction;
+        Reconnect(cn, error, attempt == 0 && !cn.serverTransaction_ && !commits);
     }
+}
+
+// A kept connection the server dropped (a restart, an idle cut) gets one new
+// connection when `retry` allows, with the statements still waiting; else,
+// or when the server does not answer, the command ends as for a busy database.
+void ServerBatch::Reconnect(DbConnection& cn, const QSqlError& error, bool retry) {
+    const QString target = cn.openedAt_;
+    const QStringList waiting = cn.deferred_;
+    const bool inTransaction = cn.inTransaction_;
+    cn.Release();
+    if (!retry || !OpenDbConnectionAt(target, cn)) {
+        throw DatabaseBusy(error.text(),
+                           ServerUnreachableMessage(ServerShown(target), error.databaseText()));
+    }
+    cn.deferred_ = waiting;
+    cn.inTransaction_ = inTransaction;
 }
 
 void BeginTransaction(DbConnection& cn) {
@@ -488,16 +495,8 @@ QSqlQuery Execute(DbConnection& cn, const QString& sql, const QVariantList& valu
             error = q.lastError();
         }
         if (!ServerLost(cn.Database())) ThrowDbError(error, cn.engine_);
-        // A kept connection the server dropped (a restart, an idle cut) gets
-        // one new connection, unless a transaction was under way: that one
-        // is gone with its connection.
-        const QString target = cn.openedAt_;
-        const bool retry = attempt == 0 && !cn.inTransaction_;
-        cn.Release();
-        if (!retry || !OpenDbConnectionAt(target, cn)) {
-            throw DatabaseBusy(error.text(),
-                               ServerUnreachableMessage(ServerShown(target), error.databaseText()));
-        }
+        // Not inside a transaction: that one is gone with its connection.
+        ServerBatch::Reconnect(cn, error, attempt == 0 && !cn.inTransaction_);
     }
 }
 
