@@ -76,10 +76,25 @@ bool HoldsTables(DbConnection& cn) {
     return q.next() && q.value(0).toBool();
 }
 
+// Gives ondrel_users its rights anew on a server database that holds the
+// tables already; nothing else is touched.
+QString RenewServerRights(DbConnection& cn) {
+    try {
+        BeginTransaction(cn);
+        for (const QString& sql : ServerRoleStatements()) RunChange(cn, sql);
+        CommitTransaction(cn);
+    } catch (const AppError& e) {
+        return RolledBack(cn, QStringLiteral("権限を設定できません: "), e);
+    }
+    return {};
+}
+
 // Lays the schema and the rows every system database starts with into a
 // new file, readable by its owner only, or into an empty database on a
-// server (with the program's group role there).
-QString CreateDatabase(const QString& file, DbConnection& cn) {
+// server (with the program's group role there). A server database that
+// holds the tables already is refused, or, with `renewed`, has its rights
+// given anew (*renewed set).
+QString CreateDatabase(const QString& file, DbConnection& cn, bool* renewed = nullptr) {
     const bool server = IsServerUri(file);
     if (!server && QFileInfo::exists(file))
         return QStringLiteral("既にファイルがあります: ") + file;
@@ -92,8 +107,11 @@ QString CreateDatabase(const QString& file, DbConnection& cn) {
     }
     try {
         if (!OpenDbConnectionAt(file, cn, true)) throw AppError(err::DatabaseNotOpen);
-        if (server && HoldsTables(cn))
-            return QStringLiteral("既にシステムデータベースがあります: ") + file;
+        if (server && HoldsTables(cn)) {
+            if (!renewed) return QStringLiteral("既にシステムデータベースがあります: ") + file;
+            *renewed = true;
+            return RenewServerRights(cn);
+        }
         CreateSchema(cn);
         BeginTransaction(cn);
         QVariantList master;
@@ -138,6 +156,12 @@ void ImportPatientRow(DbConnection& cn, const QStringList& header, const QString
 QString InitDatabase(const QString& file) {
     DbConnection cn;
     return CreateDatabase(file, cn);
+}
+
+QString InitOrRenewDatabase(const QString& file, bool* renewed) {
+    DbConnection cn;
+    *renewed = false;
+    return CreateDatabase(file, cn, renewed);
 }
 
 QString SystemDatabaseFileProblem(const QString& file) {

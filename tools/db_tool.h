@@ -9,6 +9,10 @@ namespace ondrel::tool {
 
 // Each returns an empty text on success, else the message for the user.
 QString InitDatabase(const QString& file);
+// As InitDatabase; on a server database that holds the tables already, the
+// group role's rights are given anew instead (*renewed set): what its owner
+// runs when a workstation is told it lacks a right.
+QString InitOrRenewDatabase(const QString& file, bool* renewed);
 // Why the file is not a system database this program can use (empty: it is).
 // Only read; a wrong file picked by mistake is never changed.
 QString SystemDatabaseFileProblem(const QString& file);

@@ -93,8 +93,13 @@ int main(int argc, char* argv[]) {
     QString done;
     int rows = 0;
     if (command == u"init" && args.size() == 2) {
-        error = ondrel::tool::InitDatabase(args[1]);
-        done = QStringLiteral("システムデータベースを作成しました: ") + args[1];
+        bool renewed = false;
+        error = ondrel::tool::InitOrRenewDatabase(args[1], &renewed);
+        done = renewed ? QStringLiteral(
+                             "既にシステムデータベースがあります。表とデータはそのままで、"
+                             "ondrel_users の権限を設定し直しました: ") +
+                             args[1]
+                       : QStringLiteral("システムデータベースを作成しました: ") + args[1];
     } else if (command == u"demo" && args.size() == 2) {
         error = ondrel::tool::MakeDemoDatabase(args[1], QDate::currentDate());
         done = QStringLiteral("デモ用のシステムデータベースを作成しました: ") + args[1];

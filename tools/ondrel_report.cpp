@@ -132,7 +132,7 @@ int main(int argc, char* argv[]) {
             r.MemoText = found->LText[k];
         }
         report = r;
-        Rtn_GuidanceReport(ctx, office, report);
+        Rtn_GuidanceReport(ctx, office, report, patient->ChartNo);
         if (prompter.told) status = 1;  // the template was missing
     } catch (const Ended& e) {
         status = e.status == 0 ? 1 : e.status;

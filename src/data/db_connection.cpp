@@ -6,6 +6,7 @@
 
 #include <QDate>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -93,8 +94,37 @@ int ResultCodeOf(const QString& state) {
     return 1;
 }
 
-[[noreturn]] void ThrowDbError(const QSqlError& error, Engine engine) {
+// What a refused statement lacked, where the server's message names the
+// object: the verb of the statement sent that touches it.
+QString RefusedRight(const QString& message, const QString& statements) {
+    static const QRegularExpression refused(QStringLiteral(
+        R"(permission denied for (table|relation|sequence|schema|function) "?([^\s"]+))"));
+    const QRegularExpressionMatch m = refused.match(message);
+    if (!m.hasMatch()) return {};
+    const QString kind = m.captured(1), name = m.captured(2);
+    if (kind == u"sequence" || kind == u"schema") return name + QStringLiteral(" への USAGE");
+    if (kind == u"function") return name + QStringLiteral(" への EXECUTE");
+    for (const QString& statement : statements.split(QStringLiteral(";\n"))) {
+        if (!statement.contains(name, Qt::CaseInsensitive)) continue;
+        const QString verb = statement.trimmed().section(u' ', 0, 0).toUpper();
+        for (const char* known : {"SELECT", "INSERT", "UPDATE", "DELETE"}) {
+            if (verb == QLatin1String(known)) return name + QStringLiteral(" への ") + verb;
+        }
+    }
+    return name;
+}
+
+[[noreturn]] void ThrowDbError(const QSqlError& error, Engine engine,
+                               const QString& statements = {}) {
     if (IsBusy(error, engine)) throw DatabaseBusy(error.text());
+    if (engine == Engine::Postgres && error.nativeErrorCode() == u"42501") {
+        // The server's first line without its severity ("ERROR:  ").
+        QString reason = error.databaseText().section(u'\n', 0, 0);
+        if (const qsizetype at = reason.indexOf(QStringLiteral(":  ")); at >= 0)
+            reason = reason.mid(at + 3);
+        reason = reason.trimmed();
+        throw DatabaseNoRight(error.text(), RefusedRight(reason, statements), reason);
+    }
     bool ok = false;
     const int code = engine == Engine::Postgres ? ResultCodeOf(error.nativeErrorCode())
                                                 : error.nativeErrorCode().toInt(&ok);
@@ -422,8 +452,9 @@ PgResult ServerBatch::Run(DbConnection& cn, const QString& statement, bool commi
         const QSqlError error(QStringLiteral("QPSQL: Unable to create query"), message,
                               QSqlError::StatementError, state);
         if (!ServerLost(cn.Database())) {
+            const QString sent = parts.join(QStringLiteral(";\n"));
             cn.deferred_.clear();
-            ThrowDbError(error, Engine::Postgres);
+            ThrowDbError(error, Engine::Postgres, sent);
         }
         Reconnect(cn, error, attempt == 0 && !cn.serverTransaction_ && !commits);
     }
@@ -494,7 +525,7 @@ QSqlQuery Execute(DbConnection& cn, const QString& sql, const QVariantList& valu
             if (q.exec(text)) return q;
             error = q.lastError();
         }
-        if (!ServerLost(cn.Database())) ThrowDbError(error, cn.engine_);
+        if (!ServerLost(cn.Database())) ThrowDbError(error, cn.engine_, text);
         // Not inside a transaction: that one is gone with its connection.
         ServerBatch::Reconnect(cn, error, attempt == 0 && !cn.inTransaction_);
     }

@@ -136,7 +136,11 @@ QString NowExpression(Engine engine) {
 QStringList LockRevisions(Engine engine) {
     // A file's writers are already one at a time (BEGIN IMMEDIATE).
     if (engine == Engine::SQLite) return {};
-    return {QStringLiteral("LOCK TABLE tblDatRevision IN EXCLUSIVE MODE")};
+    // A transaction-scoped advisory lock: any login may take it, where a
+    // table lock needs a right to change rows that the workstations' role
+    // must not have. Every writer of the chain takes this same key; it is
+    // released with the transaction's end.
+    return {QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kRevisionChainLock)};
 }
 
 QStringList SchemaStatements(Engine engine) {

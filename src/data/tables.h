@@ -52,6 +52,9 @@ QStringList RecordStatements(Engine engine);
 QString NowExpression(Engine engine);
 // Taken before the last digest is read, so two writers never chain to the same row.
 QStringList LockRevisions(Engine engine);
+// The key of the server's advisory lock that serialises the chain's writers
+// ("ondrel" in ASCII); other programs on the same database must not use it.
+inline constexpr qint64 kRevisionChainLock = 0x6f6e6472656cLL;
 // After rows came in with their keys: the next key the engine gives follows them.
 QStringList AfterKeyedInsert(Engine engine);
 

@@ -73,7 +73,7 @@ void TstBackup::backupWhileAnotherProcessWrites() {
     BackupPlan plan;
     plan.folder = p.Root() + "/backup";
     QString copy;
-    QCOMPARE(MakeBackup(p.DbPath(), plan, &copy), QString());
+    QCOMPARE(MakeBackup(p.OwnerDbPath(), plan, &copy), QString());
     QTRY_VERIFY_WITH_TIMEOUT(Memos(p.DbPath()) > Memos(copy), 30000);  // still writing
     writer.kill();
     writer.waitForFinished();
@@ -90,10 +90,10 @@ void TstBackup::restoreChecksAndKeepsTheReplacedFile() {
     BackupPlan plan;
     plan.folder = p.Root() + "/backup";
     QString copy;
-    QCOMPARE(MakeBackup(p.DbPath(), plan, &copy), QString());
+    QCOMPARE(MakeBackup(p.OwnerDbPath(), plan, &copy), QString());
     p.AddMemo(0, 12345, "2024-01-02", "バックアップ後");
     QString kept;
-    QCOMPARE(RestoreBackup(copy, p.DbPath(), &kept), QString());
+    QCOMPARE(RestoreBackup(copy, p.OwnerDbPath(), &kept), QString());
     QCOMPARE(Memos(p.DbPath()), 1);
     QCOMPARE(Memos(kept), 2);
 }
@@ -120,7 +120,7 @@ void TstBackup::restoreRefusesWhatIsUnsound() {
     BackupPlan plan;
     plan.folder = p.Root() + "/backup";
     QString copy;
-    QCOMPARE(MakeBackup(p.DbPath(), plan, &copy), QString());
+    QCOMPARE(MakeBackup(p.OwnerDbPath(), plan, &copy), QString());
     const QByteArray original = ReadBytes(p.DbPath());
     if (fault == u"flip" || fault == u"rehash") {
         QByteArray bytes = ReadBytes(copy);
@@ -138,7 +138,7 @@ void TstBackup::restoreRefusesWhatIsUnsound() {
     } else {
         HoldDatabaseInUse(p.DbPath());
     }
-    const QString answer = RestoreBackup(copy, p.DbPath());
+    const QString answer = RestoreBackup(copy, p.OwnerDbPath());
     QVERIFY2(answer.contains(told), qPrintable(answer));
     QCOMPARE(ReadBytes(p.DbPath()), original);
 }
@@ -152,17 +152,17 @@ void TstBackup::serverBackupAndRestore() {
     BackupPlan plan;
     plan.folder = p.Root() + "/backup";
     QString copy;
-    QCOMPARE(MakeBackup(p.DbPath(), plan, &copy), QString());
+    QCOMPARE(MakeBackup(p.OwnerDbPath(), plan, &copy), QString());
     QVERIFY(copy.endsWith(".dump"));
     QCOMPARE(CheckBackup(copy), QString());
     p.AddMemo(0, 12345, "2024-01-02", "後から");
     {
         DbConnection other;  // a program still on the database
         QVERIFY(OpenDbConnectionAt(p.DbPath(), other));
-        QVERIFY(RestoreBackup(copy, p.DbPath()).contains("使っているプログラムがあります"));
+        QVERIFY(RestoreBackup(copy, p.OwnerDbPath()).contains("使っているプログラムがあります"));
     }
     p.ctx->keptConnection.reset();
-    QCOMPARE(RestoreBackup(copy, p.DbPath()), QString());
+    QCOMPARE(RestoreBackup(copy, p.OwnerDbPath()), QString());
     QCOMPARE(Memos(p.DbPath()), 1);
 }
 

@@ -142,6 +142,7 @@ void TstMemoStore::failedInsertLeavesNoRow() {
     // A second statement inside the insert's transaction fails after the row is in.
     p.Exec("Create Table audit (k INTEGER NOT NULL)");
     if (OnServer()) {
+        p.Exec("Grant Insert On audit To ondrel_users");  // the trigger runs as the workstation
         p.Exec(
             "Create Function boom() Returns trigger As $$ Begin If NEW.LText000 = 'boom' Then "
             "Insert Into audit Values (NEW.MainKey); Insert Into audit Values (NULL); End If; "
@@ -177,6 +178,7 @@ void TstMemoStore::failedRecordLeavesMemoUnchanged() {
     const qint32 key = p.AddMemo(0, 12345, "2024-04-01", "before");
     p.Exec("Create Table audit (k INTEGER NOT NULL)");
     if (OnServer()) {
+        p.Exec("Grant Insert On audit To ondrel_users");  // the trigger runs as the workstation
         p.Exec(
             "Create Function boom() Returns trigger As $$ Begin If NEW.LText000 = 'boom' Then "
             "Insert Into audit Values (NULL); End If; Return NEW; End $$ Language plpgsql");

@@ -28,6 +28,9 @@ if [ "${ONDREL_E2E_ENGINE:-}" = postgres ]; then
   drop_db() { psql "$ONDREL_TEST_PG" -qAt -c "DROP DATABASE IF EXISTS $name WITH (FORCE)" >/dev/null 2>&1 || true; }
 fi
 "$work/prog/ondrel-db" demo "$db"
+# The demo is made by the database's owner; the program connects as a
+# workstation's login does, a member of ondrel_users and nothing more.
+[ "${ONDREL_E2E_ENGINE:-}" = postgres ] && db="${db/postgres@/ondrel_ws@}"
 printf '[System]\r\nTitle=指導指示管理\r\nSystemDB=%s\r\nKarteNoInput=1\r\n' "$db" \
   | iconv -f UTF-8 -t CP932 > "$work/prog/Ondrel.ini"
 

@@ -50,13 +50,19 @@ void DropServerDatabase(const QString& uri) {
     }
 }
 
+QString AsWorkstation(const QString& uri) {
+    QUrl url(uri);
+    url.setUserName(QStringLiteral("ondrel_ws"));
+    return url.toString();
+}
+
 TestDbProgram::~TestDbProgram() {
     if (OnServer()) DropServerDatabase(target_);
 }
 
 TestDbProgram::TestDbProgram()
     : target_(OnServer() ? NewServerDatabase() : Root() + QStringLiteral("/system.db")) {
-    const QString error = tool::InitDatabase(DbPath());
+    const QString error = tool::InitDatabase(OwnerDbPath());
     if (!error.isEmpty()) qFatal("%s", qPrintable(error));
     WriteIniText({QStringLiteral("[System]"), QStringLiteral("Title=指導指示管理"),
                   QStringLiteral("SystemDB=") + DbPath()});
@@ -73,13 +79,13 @@ TestDbProgram::TestDbProgram()
 
 void TestDbProgram::Exec(const QString& sql, const QVariantList& values) const {
     DbConnection cn;
-    if (!OpenDbConnectionAt(DbPath(), cn)) qFatal("cannot open test database");
+    if (!OpenDbConnectionAt(OwnerDbPath(), cn)) qFatal("cannot open test database");
     RunChange(cn, sql, values);
 }
 
 QVariant TestDbProgram::Scalar(const QString& sql, const QVariantList& values) const {
     DbConnection cn;
-    if (!OpenDbConnectionAt(DbPath(), cn)) qFatal("cannot open test database");
+    if (!OpenDbConnectionAt(OwnerDbPath(), cn)) qFatal("cannot open test database");
     QSqlQuery q = RunQuery(cn, sql, values);
     return q.next() ? ValueAt(q, 0) : QVariant();
 }

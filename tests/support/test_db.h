@@ -14,6 +14,9 @@ bool OnServer();
 // skip code when no server was given.
 QString NewServerDatabase();
 void DropServerDatabase(const QString& uri);
+// The same database as the test cluster's workstation login (ondrel_ws, a
+// member of ondrel_users and nothing more) sees it.
+QString AsWorkstation(const QString& uri);
 
 // A program folder whose Ondrel.ini names a system database made by the
 // schema function, holding a few patients: a file, or a database of its own
@@ -24,9 +27,14 @@ class TestDbProgram : public TestProgram {
     ~TestDbProgram();
     TestDbProgram(const TestDbProgram&) = delete;
     TestDbProgram& operator=(const TestDbProgram&) = delete;
-    // The SystemDB value: a file path or a server URI.
-    QString DbPath() const { return target_; }
-    // Runs one statement on its own connection (test set-up and checks).
+    // The SystemDB value: a file path, or a server URI with the workstation
+    // login, as a clinic's Ondrel.ini names it.
+    QString DbPath() const { return OnServer() ? AsWorkstation(target_) : target_; }
+    // What only the database's owner does (init, copy, backup, restore,
+    // the chart system's imports): the same file, or the server as its owner.
+    QString OwnerDbPath() const { return target_; }
+    // Runs one statement as the owner, on its own connection (test set-up and
+    // checks).
     void Exec(const QString& sql, const QVariantList& values = {}) const;
     QVariant Scalar(const QString& sql, const QVariantList& values = {}) const;
     qint32 AddMemo(int formCode, qint32 fullChartNo, const QString& isoDate,

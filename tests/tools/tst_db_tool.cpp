@@ -99,7 +99,7 @@ void TstDbTool::importPatients() {
     TestDbProgram p;
     WriteBytes(p.Root() + "/p.csv", csv);
     QString err;
-    QCOMPARE(Run("ondrel-db", {"import-patients", p.DbPath(), p.Root() + "/p.csv"}, &err),
+    QCOMPARE(Run("ondrel-db", {"import-patients", p.OwnerDbPath(), p.Root() + "/p.csv"}, &err),
              exitCode);
     const QString name = LookUpPatient(*p.ctx, FullChartNo(12345)).value_or(PatientInfo{}).Name;
     if (exitCode == 0) {
@@ -115,7 +115,7 @@ void TstDbTool::importPatients() {
 void TstDbTool::importClinic() {
     TestDbProgram p;
     WriteBytes(p.Root() + "/c.csv", ToCp932("医院名称,管理医師\r\nさくら医院,桜井\r\n"));
-    QCOMPARE(Run("ondrel-db", {"import-clinic", p.DbPath(), p.Root() + "/c.csv"}), 0);
+    QCOMPARE(Run("ondrel-db", {"import-clinic", p.OwnerDbPath(), p.Root() + "/c.csv"}), 0);
     const ClinicInfo c = LoadClinicInfo(*p.ctx);
     QCOMPARE(c.ClinicName, QStringLiteral("さくら医院"));
     QCOMPARE(c.Doctor, QStringLiteral("桜井"));
@@ -217,7 +217,7 @@ void TstDbTool::commandLines() {
     QFETCH(QString, err);
     TestDbProgram p;
     WriteBytes(p.Root() + "/p.csv", ToCp932("カルテ番号,氏名\r\n1,一\r\n2,二\r\n"));
-    for (QString& a : args) a.replace("{root}", p.Root()).replace("{db}", p.DbPath());
+    for (QString& a : args) a.replace("{root}", p.Root()).replace("{db}", p.OwnerDbPath());
     QString stdErr, stdOut;
     QCOMPARE(Run(tool, args, &stdErr, &stdOut), status);
     QVERIFY2(stdOut.contains(out), qPrintable(stdOut));
@@ -266,13 +266,13 @@ void TstDbTool::copyBetweenEngines() {
     const QString file = p.Root() + "/copy.db";
     const QString other = OnServer() ? NewServerDatabase() : p.Root() + "/copy2.db";
     QString report, report2;
-    QCOMPARE(tool::CopyDatabase(p.DbPath(), file, &report), QString());
+    QCOMPARE(tool::CopyDatabase(p.OwnerDbPath(), file, &report), QString());
     QCOMPARE(tool::CopyDatabase(file, other, &report2), QString());
     QCOMPARE(report2, report);  // same counts, same memo digest
     QVERIFY2(report.contains(QStringLiteral("tblDatCommon 2 行")), qPrintable(report));
 
     TestProgram q;
-    q.ctx->settings.SystemDB = other;
+    q.ctx->settings.SystemDB = OnServer() ? AsWorkstation(other) : other;
     const auto memo = ReadCommon(*q.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, b);
     QVERIFY(memo);
     QCOMPARE(memo->LText[0], odd);
@@ -283,7 +283,7 @@ void TstDbTool::copyBetweenEngines() {
     QCOMPARE(InsertCommon(*q.ctx, fresh), b + 1);
 
     QString err;
-    QCOMPARE(Run("ondrel-db", {"copy", p.DbPath(), other}, &err), 1);
+    QCOMPARE(Run("ondrel-db", {"copy", p.OwnerDbPath(), other}, &err), 1);
     QVERIFY2(err.contains(QStringLiteral("既にメモがあります")), qPrintable(err));
     if (OnServer()) DropServerDatabase(other);
 }
@@ -296,14 +296,27 @@ void TstDbTool::serverInit() {
     const QString db = NewServerDatabase();
     QString err, out;
     QCOMPARE(Run("ondrel-db", {"init", db}, &err, &out), 0);
-    QCOMPARE(Run("ondrel-db", {"init", db}, &err), 1);
-    QVERIFY2(err.contains(QStringLiteral("既にシステムデータベースがあります")), qPrintable(err));
+    // Run again, it leaves the tables and gives the role its rights anew
+    // (what a workstation told of a missing right is sent to do).
     DbConnection cn;
     QVERIFY(OpenDbConnectionAt(db, cn));
+    RunChange(cn, "Insert Into tblMasSystemA (Name01) Values ('残る')");
+    RunChange(cn, "REVOKE INSERT ON tblDatRevision FROM ondrel_users");
+    QCOMPARE(Run("ondrel-db", {"init", db}, &err, &out), 0);
+    QVERIFY2(out.contains(QStringLiteral("既にシステムデータベースがあります")) &&
+                 out.contains(QStringLiteral("権限を設定し直しました")),
+             qPrintable(out));
+    {
+        QSqlQuery kept = RunQuery(cn, "Select Count(*) From tblMasSystemA Where Name01 = '残る'");
+        QVERIFY(kept.next() && kept.value(0).toInt() == 1);
+    }
     const QStringList checks{
         "has_table_privilege('ondrel_users', 'tbldatcommon', 'UPDATE')",
         "has_table_privilege('ondrel_users', 'tbldatcommon', 'DELETE')",
         "has_table_privilege('ondrel_users', 'tblmassystema', 'UPDATE')",
+        "has_table_privilege('ondrel_users', 'tbldatrevision', 'INSERT')",
+        "NOT has_table_privilege('ondrel_users', 'tbldatrevision', 'UPDATE')",
+        "NOT has_table_privilege('ondrel_users', 'tblaccesslog', 'DELETE')",
         "has_table_privilege('ondrel_users', '患者マスター', 'SELECT')",
         "NOT has_table_privilege('ondrel_users', '患者マスター', 'INSERT')",
         "NOT has_table_privilege('ondrel_users', 'tbldatcommon', 'TRUNCATE')",
@@ -364,7 +377,7 @@ void TstDbTool::importMemos() {
     const QString csv = p.Root() + "/memos.csv";
     WriteBytes(csv, Dialect(dialect));
     QString err, out;
-    QCOMPARE(Run("ondrel-db", {"import-memos", p.DbPath(), csv}, &err, &out), 0);
+    QCOMPARE(Run("ondrel-db", {"import-memos", p.OwnerDbPath(), csv}, &err, &out), 0);
     QVERIFY2(out.contains(QStringLiteral("メモを 2 件")), qPrintable(out + err));
     const auto a = ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, 101);
     QVERIFY(a);
@@ -418,7 +431,7 @@ void TstDbTool::importMemosRefusedWhole() {
             QVariant(), QVariant(), QVariant(), 0});
     WriteBytes(p.Root() + "/memos.csv", csv);
     QString err;
-    QCOMPARE(Run("ondrel-db", {"import-memos", p.DbPath(), p.Root() + "/memos.csv"}, &err), 1);
+    QCOMPARE(Run("ondrel-db", {"import-memos", p.OwnerDbPath(), p.Root() + "/memos.csv"}, &err), 1);
     QVERIFY2(err.contains(told), qPrintable(err));
     QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon").toInt(), 1);
 }
@@ -429,13 +442,13 @@ void TstDbTool::importMaster() {
     WriteBytes(csv, ToCp932("\"Name01\",\"Name02\",\"Name03\",\"Check02\",\"Check03\"\r\n"
                             "\"食事指導\",\"運動指導\",\"服薬「髙」①\",\"1\",\"0\"\r\n"));
     QString out, err;
-    QCOMPARE(Run("ondrel-db", {"import-master", p.DbPath(), csv}, &err, &out), 0);
+    QCOMPARE(Run("ondrel-db", {"import-master", p.OwnerDbPath(), csv}, &err, &out), 0);
     QCOMPARE(p.Scalar("Select Name03 From tblMasSystemA").toString(),
              QStringLiteral("服薬「髙」①"));
     QCOMPARE(p.Scalar("Select Check03 From tblMasSystemA").toString(), QStringLiteral("0"));
     QCOMPARE(p.Scalar("Select Count(*) From tblMasSystemA").toInt(), 1);
     WriteBytes(csv, "Name01,Colour\nx,y\n");
-    QCOMPARE(Run("ondrel-db", {"import-master", p.DbPath(), csv}, &err), 1);
+    QCOMPARE(Run("ondrel-db", {"import-master", p.OwnerDbPath(), csv}, &err), 1);
     QVERIFY2(err.contains(QStringLiteral("知らない列名です: Colour")), qPrintable(err));
     QCOMPARE(p.Scalar("Select Name03 From tblMasSystemA").toString(),
              QStringLiteral("服薬「髙」①"));

@@ -60,6 +60,7 @@ class TstRecords : public QObject {
 
   private slots:
     void chainAndMemosHold();
+    void writersAtOnceChainInTurn();
     void tamperingNamed_data();
     void tamperingNamed();
     void revisionsAreAppendOnly();
@@ -86,6 +87,30 @@ void TstRecords::chainAndMemosHold() {
     QCOMPARE(deleted.size(), size_t(1));
     QCOMPARE(deleted[0].mainKey, keys[2]);
     QCOMPARE(RevisionText(deleted[0]), QStringLiteral("メモ 2"));
+}
+
+// Three workstations saving at once, as the workstations' login: each
+// revision chains to the one before it, none to the same one.
+void TstRecords::writersAtOnceChainInTurn() {
+    TestDbProgram p;
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (int i = 0; i < 3; ++i) {
+        writers.push_back(std::make_unique<QProcess>());
+        writers.back()->start(qEnvironmentVariable("ONDREL_TEST_BIN") + "/../data/crash_writer",
+                              {p.DbPath()});
+        QVERIFY(writers.back()->waitForStarted());
+    }
+    // Until each has committed a few saves, a bounded while.
+    QTRY_VERIFY_WITH_TIMEOUT(p.Scalar("Select Count(*) From tblDatRevision").toInt() >= 150, 60000);
+    for (auto& w : writers) {
+        w->kill();
+        w->waitForFinished();
+        QCOMPARE(w->readAllStandardError(), QByteArray());
+    }
+    QString out;
+    QCOMPARE(Tool({"verify", p.DbPath()}, &out), 0);
+    QCOMPARE(p.Scalar("Select Count(Distinct PrevDigest) From tblDatRevision").toInt(),
+             p.Scalar("Select Count(*) From tblDatRevision").toInt());
 }
 
 void TstRecords::tamperingNamed_data() {

@@ -29,6 +29,8 @@ class TstServer : public QObject {
     void deleteAfterAnotherWorkstation_data();
     void deleteAfterAnotherWorkstation();
     void serverStoppedDuringSave();
+    void refusedRight_data();
+    void refusedRight();
 };
 
 void TstServer::uriForms_data() {
@@ -301,6 +303,63 @@ void TstServer::serverStoppedDuringSave() {
         QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
                  after);
     }
+}
+
+// A login without a right the save needs (a role changed by hand): every
+// way of saving tells the user which right is missing and what to do, the
+// window keeps patient, page and text; after the owner's init gives the
+// rights anew, the same action writes the text.
+void TstServer::refusedRight_data() {
+    QTest::addColumn<QString>("save");
+    for (const char* save : {"button", "category", "link"}) QTest::newRow(save) << save;
+}
+
+void TstServer::refusedRight() {
+    QFETCH(QString, save);
+    if (!OnServer()) QSKIP("needs the test server");
+    WindowFixture f;
+    const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "前");
+    f.Open();
+    auto& w = *f.window;
+    f.Exec("REVOKE INSERT ON tblDatRevision FROM ondrel_users");
+    const QString typed = QStringLiteral("権限のない間に入力した内容");
+    Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(typed);
+    auto act = [&] {
+        if (save == u"button") {
+            f.prompter.Answer({true});
+            w.cmdProcess_Click(4);
+        } else if (save == u"category") {
+            Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(1);
+        } else {
+            f.WriteLink("1", "12346");
+            w.Rtn_LinkCheck();
+        }
+    };
+    act();
+    const QString told = f.prompter.Texts().join(u'\n');
+    QVERIFY2(told.contains(QStringLiteral("アクセス権がない")), qPrintable(told));
+    QVERIFY2(told.contains(QStringLiteral("tbldatrevision への INSERT")), qPrintable(told));
+    QVERIFY2(told.contains(QStringLiteral("ondrel-db init")), qPrintable(told));
+    QVERIFY2(told.contains(QStringLiteral("理由: permission denied")), qPrintable(told));
+    QCOMPARE(w.ShownChartNo()->value, 12345);
+    QCOMPARE(w.CurrentTab(), 0);
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->toPlainText(), typed);
+    QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+             QStringLiteral("前"));
+
+    QProcess init;
+    init.start(qEnvironmentVariable("ONDREL_TEST_BIN") + QStringLiteral("/../../tools/ondrel-db"),
+               {QStringLiteral("init"), f.OwnerDbPath()});
+    QVERIFY(init.waitForFinished(60000));
+    QCOMPARE(init.exitCode(), 0);
+    QVERIFY(QString::fromUtf8(init.readAllStandardOutput())
+                .contains(QStringLiteral("権限を設定し直しました")));
+    f.prompter.shown.clear();
+    act();
+    QVERIFY2(f.prompter.Texts().filter(QStringLiteral("アクセス権")).isEmpty(),
+             qPrintable(f.prompter.Texts().join(u'|')));
+    QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+             typed);
 }
 
 QTEST_MAIN(TstServer)

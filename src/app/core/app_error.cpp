@@ -73,6 +73,16 @@ QString ServerUnreachableMessage(const QString& server, const QString& reason) {
            (reason.isEmpty() ? QString() : QStringLiteral("\r\n\r\n理由: ") + reason.trimmed());
 }
 
+DatabaseNoRight::DatabaseNoRight(QString detail, const QString& right, const QString& reason)
+    : DatabaseBusy(
+          err::DatabaseBase + 3, std::move(detail),
+          QStringLiteral("データベースへのアクセス権がないため、処理できませんでした") +
+              (right.isEmpty() ? QString() : QStringLiteral("（") + right + QStringLiteral("）")) +
+              QStringLiteral(
+                  "。\r\n画面の内容はそのままです。データベースの所有者が「ondrel-db init」を"
+                  "実行し直すか、管理者に連絡して下さい。") +
+              (reason.isEmpty() ? QString() : QStringLiteral("\r\n\r\n理由: ") + reason)) {}
+
 int DatabaseErrorNumber(int engineResultCode) {
     // Extended result codes carry the primary code in their low byte.
     const int primary = engineResultCode & 0xff;

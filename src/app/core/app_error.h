@@ -59,8 +59,12 @@ QString DatabaseBusyMessage();
 class DatabaseBusy : public AppError {
   public:
     explicit DatabaseBusy(QString detail = {}, QString userMessage = DatabaseBusyMessage())
-        : AppError(err::DatabaseBase + 5, std::move(detail)), message_(std::move(userMessage)) {}
+        : DatabaseBusy(err::DatabaseBase + 5, std::move(detail), std::move(userMessage)) {}
     const QString& UserMessage() const { return message_; }
+
+  protected:
+    DatabaseBusy(int number, QString detail, QString userMessage)
+        : AppError(number, std::move(detail)), message_(std::move(userMessage)) {}
 
   private:
     QString message_;
@@ -68,6 +72,16 @@ class DatabaseBusy : public AppError {
 
 // What the user is told when the database server does not answer.
 QString ServerUnreachableMessage(const QString& server, const QString& reason);
+
+// The server refused a statement because the login lacks a right (a role
+// set up by hand, or a database made by an older version): not a fault of
+// the program, so told like a busy database, with nothing on screen lost.
+// `right` names what is missing ("tbldatrevision への INSERT"; may be empty),
+// `reason` is the server's own word.
+class DatabaseNoRight : public DatabaseBusy {
+  public:
+    DatabaseNoRight(QString detail, const QString& right, const QString& reason);
+};
 
 // Standard Japanese text for an error number; the generic text for any
 // number the catalogue does not know.
