@@ -39,19 +39,20 @@ int main(int argc, char* argv[]) {
     config.profileDir = dir.path() + "/profile";
     {
         Office warm(config);  // makes and seeds the profile
-        Rtn_GuidanceReport(ctx, warm, report);
+        Rtn_GuidanceReport(ctx, warm, report, std::nullopt);
         warm.Terminate();
     }
     const double cold = bench::Median(
         [&] {
             Office office(config);
-            Rtn_GuidanceReport(ctx, office, report);
+            Rtn_GuidanceReport(ctx, office, report, std::nullopt);
             office.Terminate();
         },
         5);
     Office running(config);
     running.Connect();
-    const double hot = bench::Median([&] { Rtn_GuidanceReport(ctx, running, report); }, 15);
+    const double hot =
+        bench::Median([&] { Rtn_GuidanceReport(ctx, running, report, std::nullopt); }, 15);
     running.Terminate();
     const double floor = bench::Median(
         [&] {

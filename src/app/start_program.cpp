@@ -15,7 +15,8 @@
 namespace ondrel {
 
 PrintSubject PrintSubjectOf(const FrmOndrel& main) {
-    return PrintSubject{main.ReportHeader(), main.ShownKarteNo(), main.CurrentTab()};
+    return PrintSubject{main.ReportHeader(), main.ShownKarteNo(), main.CurrentTab(),
+                        main.ShownChartNo()};
 }
 
 std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& arguments,
@@ -50,7 +51,7 @@ std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& argu
             if (auto o = weak.lock()) o->EndIfIdle();
         });
         window->printMemo = [&ctx, office](FrmOndrel& main) {
-            Rtn_DataPrint(ctx, *office, main.MemoReport());
+            Rtn_DataPrint(ctx, *office, main.MemoReport(), main.ShownChartNo());
         };
         window->openPrintDialog = [&ctx, office](FrmOndrel& main) {
             FrmPrint dialog(ctx, PrintSubjectOf(main), *office, &main);

@@ -128,7 +128,8 @@ bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells,
 
 }  // namespace
 
-void Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report) {
+void Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report,
+                        std::optional<FullChartNo> chart) {
     WaitCursorGuard wait(ctx.waitCursor);
     WithTrap(ctx, nullptr, [&] {
         const ReportCells cells = ComposeReport(report);
@@ -141,10 +142,9 @@ void Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& repor
             office.Discard();
             WriteReport(ctx, office, cells, report.KarteNo);
         }
-        // "1234-5": the full chart number the report was made for.
-        bool ok = false;
-        const qint32 chart = QString(report.KarteNo).remove(u'-').toInt(&ok);
-        if (ok) QueueAccess(ctx, FullChartNo(chart), AccessAction::Report);
+        // The full number, as every other record has it: the report's own
+        // KarteNo is the base number the sheet shows.
+        if (chart) QueueAccess(ctx, *chart, AccessAction::Report);
     });
 }
 

@@ -2,11 +2,13 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
+
+#include "records.h"
 
 namespace ondrel {
 
 struct AppContext;
-struct ReportInfo;
 class Office;
 class OfficeDocument;
 
@@ -40,7 +42,9 @@ void Rtn_ExcelFront(Office& office);
 
 // Fills the template from the report's texts, saves it to 帳票 and shows it
 // (with a display). A missing template is told and nothing is written; any
-// other failure goes to the error report.
-void Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report);
+// other failure goes to the error report. A report made is an access record of
+// `chart`, the patient's full chart number (none: no patient was shown).
+void Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report,
+                        std::optional<FullChartNo> chart);
 
 }  // namespace ondrel

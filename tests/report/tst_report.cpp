@@ -54,7 +54,8 @@ class TstReport : public QObject {
 
     void Report(TestProgram& p, const QString& karteNo, const QString& name,
                 const QString& category, const QString& date, const QString& memo) {
-        Rtn_GuidanceReport(*p.ctx, *office_, ReportInfo{karteNo, name, category, date, memo});
+        Rtn_GuidanceReport(*p.ctx, *office_, ReportInfo{karteNo, name, category, date, memo},
+                           std::nullopt);
     }
 
   private slots:
@@ -299,7 +300,7 @@ void TstReport::officeThatCannotStart() {
     const ReportInfo report{"1234", "山田", "所見", "2024/04/01", "m"};
     QElapsedTimer t;
     t.start();
-    QVERIFY_THROWS_EXCEPTION(ProgramEnded, Rtn_GuidanceReport(*p.ctx, fake, report));
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, Rtn_GuidanceReport(*p.ctx, fake, report, std::nullopt));
     QVERIFY(t.elapsed() < 10000);
     QVERIFY(p.prompter.shown.back().text.contains(QStringLiteral("(429) ")));
     QVERIFY(QDir(p.Folder() + "/帳票").entryList(QDir::Files).isEmpty());
@@ -380,7 +381,8 @@ void TstReport::failedReportRetriedOnFreshOffice() {
     const pid_t old = office.ProcessGroup();
     QCOMPARE(::killpg(old, SIGSTOP), 0);  // hangs at the next call
     Rtn_GuidanceReport(*p.ctx, office,
-                       ReportInfo{"1234", "山田　太郎", "栄養指導", "2024/04/01", "memo"});
+                       ReportInfo{"1234", "山田　太郎", "栄養指導", "2024/04/01", "memo"},
+                       std::nullopt);
     QVERIFY(p.prompter.shown.empty());
     QVERIFY(office.JustStarted());
     QVERIFY(QFile::exists(p.Folder() + "/帳票/指導指示管理-1234.xls"));

@@ -31,11 +31,13 @@ class TstPrint : public QObject {
         f.Open();
         Ctl<QTabWidget>(*f.window, "tabMain")->setCurrentIndex(1);
         f.window->printMemo = [&](FrmOndrel& w) {
-            Rtn_DataPrint(*f.ctx, *office_, w.MemoReport());
+            Rtn_DataPrint(*f.ctx, *office_, w.MemoReport(), w.ShownChartNo());
         };
         f.window->openPrintDialog = [&](FrmOndrel& w) {
-            FrmPrint d(*f.ctx, PrintSubject{w.ReportHeader(), w.ShownKarteNo(), w.CurrentTab()},
-                       *office_, &w);
+            FrmPrint d(
+                *f.ctx,
+                PrintSubject{w.ReportHeader(), w.ShownKarteNo(), w.CurrentTab(), w.ShownChartNo()},
+                *office_, &w);
             d.Form_Load();
             d.show();
             QCOMPARE(Ctl<QDateEdit>(d, "dtpData", 0)->date(), QDate(2026, 12, 3));
@@ -127,10 +129,10 @@ void TstPrint::singleMemoSavesThenReports() {
 void TstPrint::enterMovesThroughTheDialog() {
     WindowFixture f;
     f.Open();
-    FrmPrint d(
-        *f.ctx,
-        PrintSubject{f.window->ReportHeader(), f.window->ShownKarteNo(), f.window->CurrentTab()},
-        *office_, f.window.get());
+    FrmPrint d(*f.ctx,
+               PrintSubject{f.window->ReportHeader(), f.window->ShownKarteNo(),
+                            f.window->CurrentTab(), f.window->ShownChartNo()},
+               *office_, f.window.get());
     d.Form_Load();
     d.show();
     d.activateWindow();

@@ -18,6 +18,7 @@
 #include "frm_print.h"
 #include "gui_setup.h"
 #include "ini_file.h"
+#include "patient_lookup.h"
 #include "start_program.h"
 #include "startup.h"
 #include "test_support.h"
@@ -199,6 +200,14 @@ void TstRoad::clinicDay() {
     reader.Terminate();
     QCOMPARE(ReadIniString(p.IniPath(), "System", "DefaultTab"), QStringLiteral("3"));
     QCOMPARE(ReadIniString(p.IniPath(), "System", "PrintFlg"), QStringLiteral("1"));
+    // Both reports are records of the patient's full chart number, as the
+    // views and saves are; the log finds them by the number as shown.
+    QProcess log;
+    log.start(Bin("ondrel-db"), {"log", db, "--chart", FormatKarteNo(FullChartNo(other))});
+    QVERIFY(log.waitForFinished(60000));
+    const QString records = QString::fromUtf8(log.readAllStandardOutput());
+    QCOMPARE(records.count(QStringLiteral(",帳票")), 2);
+    QVERIFY2(records.contains(QStringLiteral(",保存")), qPrintable(records));
 
     // Phase 9: the next start brings everything back.
     AppContext again(p.Folder(), prompter, p.clock, p.waitCursor, p.end);

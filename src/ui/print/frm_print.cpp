@@ -87,7 +87,7 @@ void FrmPrint::Rtn_RangePrint() {
     r.DateText = FormatEraLong(dtpData[0]->date()) + QStringLiteral(" ～ ") +
                  FormatEraLong(dtpData[1]->date());
     r.MemoText = txtPast;
-    Rtn_GuidanceReport(ctx_, office_, r);
+    Rtn_GuidanceReport(ctx_, office_, r, subject_.chart);
     Rtn_ExcelFront(office_);
 }
 
@@ -109,10 +109,11 @@ void FrmPrint::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void Rtn_DataPrint(AppContext& ctx, Office& office, const ReportInfo& memo) {
+void Rtn_DataPrint(AppContext& ctx, Office& office, const ReportInfo& memo,
+                   std::optional<FullChartNo> chart) {
     if (!AskToPrint(ctx)) return;
     QCoreApplication::processEvents();
-    Rtn_GuidanceReport(ctx, office, memo);
+    Rtn_GuidanceReport(ctx, office, memo, chart);
     Rtn_ExcelFront(office);
 }
 

@@ -21,6 +21,7 @@ struct PrintSubject {
     ReportInfo header;                   // KarteNo, PatientName, CategoryName
     std::optional<BaseChartNo> karteNo;  // none: no patient shown, nothing is read
     int category = 0;
+    std::optional<FullChartNo> chart;  // the patient's full number, for the access log
 };
 
 // The date-range print dialog: every memo of the current category and
@@ -54,6 +55,7 @@ class FrmPrint : public QDialog {
 };
 
 // 印刷 of the main window without the range box: the memo on screen.
-void Rtn_DataPrint(AppContext& ctx, Office& office, const ReportInfo& memo);
+void Rtn_DataPrint(AppContext& ctx, Office& office, const ReportInfo& memo,
+                   std::optional<FullChartNo> chart);
 
 }  // namespace ondrel
