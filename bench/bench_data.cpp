@@ -12,14 +12,14 @@
 #include <functional>
 #include <vector>
 
-#include "app_context.h"
-#include "console_prompter.h"
-#include "db_connection.h"
-#include "db_tool.h"
+#include "admin/db_tool.h"
+#include "core/app_context.h"
+#include "core/console_prompter.h"
+#include "data/db_connection.h"
+#include "data/memo_store.h"
+#include "data/patient_lookup.h"
+#include "data/tables.h"
 #include "median.h"
-#include "memo_store.h"
-#include "patient_lookup.h"
-#include "tables.h"
 
 using namespace ondrel;
 

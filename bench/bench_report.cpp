@@ -10,11 +10,11 @@
 #include <functional>
 #include <vector>
 
-#include "app_context.h"
-#include "console_prompter.h"
-#include "guidance_report.h"
+#include "core/app_context.h"
+#include "core/console_prompter.h"
 #include "median.h"
-#include "office.h"
+#include "report/guidance_report.h"
+#include "report/office.h"
 
 using namespace ondrel;
 

@@ -14,18 +14,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app_context.h"
-#include "app_settings.h"
+#include "admin/db_tool.h"
 #include "bench_window.h"
-#include "console_prompter.h"
-#include "db_connection.h"
-#include "db_tool.h"
+#include "core/app_context.h"
+#include "core/app_settings.h"
+#include "core/console_prompter.h"
+#include "core/ini_file.h"
+#include "core/server_uri.h"
+#include "data/db_connection.h"
 #include "find_control.h"
-#include "frm_ondrel.h"
-#include "gui_setup.h"
-#include "ini_file.h"
+#include "gui/gui_setup.h"
 #include "median.h"
-#include "server_uri.h"
+#include "ui/main/frm_ondrel.h"
 
 using namespace ondrel;
 

@@ -16,21 +16,21 @@
 #include <functional>
 #include <vector>
 
-#include "access_log.h"
-#include "app_context.h"
-#include "app_settings.h"
-#include "console_prompter.h"
-#include "db_connection.h"
-#include "db_tool.h"
+#include "admin/db_tool.h"
+#include "core/app_context.h"
+#include "core/app_settings.h"
+#include "core/console_prompter.h"
+#include "core/ini_file.h"
+#include "data/access_log.h"
+#include "data/db_connection.h"
+#include "data/memo_store.h"
+#include "data/revisions.h"
+#include "data/system_db.h"
+#include "data/tables.h"
 #include "find_control.h"
-#include "frm_ondrel.h"
-#include "gui_setup.h"
-#include "ini_file.h"
+#include "gui/gui_setup.h"
 #include "median.h"
-#include "memo_store.h"
-#include "revisions.h"
-#include "system_db.h"
-#include "tables.h"
+#include "ui/main/frm_ondrel.h"
 
 using namespace ondrel;
 

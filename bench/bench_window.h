@@ -8,12 +8,12 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "app_context.h"
-#include "app_settings.h"
-#include "console_prompter.h"
+#include "core/app_context.h"
+#include "core/app_settings.h"
+#include "core/console_prompter.h"
+#include "core/ini_file.h"
 #include "find_control.h"
-#include "frm_ondrel.h"
-#include "ini_file.h"
+#include "ui/main/frm_ondrel.h"
 
 namespace ondrel::bench {
 

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "backup.h"
-#include "db_tool.h"
-#include "server_uri.h"
+#include "admin/db_tool.h"
+#include "core/server_uri.h"
+#include "data/backup.h"
 
 namespace {
 

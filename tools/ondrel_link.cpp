@@ -7,8 +7,8 @@
 #include <QRegularExpression>
 #include <cstdio>
 
-#include "ini_file.h"
-#include "program_folder.h"
+#include "core/ini_file.h"
+#include "core/program_folder.h"
 
 namespace {
 

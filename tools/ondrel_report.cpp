@@ -8,17 +8,17 @@
 #include <QFileInfo>
 #include <cstdio>
 
-#include "app_context.h"
-#include "app_settings.h"
-#include "console_prompter.h"
-#include "guidance_report.h"
-#include "japanese_date.h"
-#include "memo_store.h"
-#include "office.h"
-#include "patient_lookup.h"
-#include "program_folder.h"
-#include "system_master.h"
-#include "trap.h"
+#include "core/app_context.h"
+#include "core/app_settings.h"
+#include "core/console_prompter.h"
+#include "core/program_folder.h"
+#include "core/trap.h"
+#include "data/japanese_date.h"
+#include "data/memo_store.h"
+#include "data/patient_lookup.h"
+#include "data/system_master.h"
+#include "report/guidance_report.h"
+#include "report/office.h"
 
 namespace {
 

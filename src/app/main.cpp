@@ -6,16 +6,16 @@
 #include <cstdio>
 #include <thread>
 
-#include "app_context.h"
-#include "frm_ondrel.h"
-#include "frm_setup.h"
-#include "gui_setup.h"
-#include "japanese_date.h"
-#include "message_box_prompter.h"
-#include "override_wait_cursor.h"
-#include "program_folder.h"
-#include "start_program.h"
-#include "startup.h"
+#include "app/start_program.h"
+#include "core/app_context.h"
+#include "core/program_folder.h"
+#include "core/startup.h"
+#include "data/japanese_date.h"
+#include "gui/gui_setup.h"
+#include "gui/message_box_prompter.h"
+#include "gui/override_wait_cursor.h"
+#include "ui/main/frm_ondrel.h"
+#include "ui/setup/frm_setup.h"
 
 namespace {
 

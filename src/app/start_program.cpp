@@ -1,16 +1,16 @@
-#include "start_program.h"
+#include "app/start_program.h"
 
-#include "app_context.h"
-#include "backup.h"
-#include "frm_env.h"
-#include "frm_ondrel.h"
-#include "frm_print.h"
-#include "office.h"
-#include "patient_lookup.h"
-#include "server_uri.h"
-#include "startup.h"
-#include "system_db.h"
-#include "trap.h"
+#include "core/app_context.h"
+#include "core/server_uri.h"
+#include "core/startup.h"
+#include "core/trap.h"
+#include "data/backup.h"
+#include "data/patient_lookup.h"
+#include "data/system_db.h"
+#include "report/office.h"
+#include "ui/main/frm_ondrel.h"
+#include "ui/print/frm_print.h"
+#include "ui/settings/frm_env.h"
 
 namespace ondrel {
 

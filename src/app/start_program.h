@@ -5,7 +5,7 @@
 #include <memory>
 #include <optional>
 
-#include "office.h"
+#include "report/office.h"
 
 namespace ondrel {
 

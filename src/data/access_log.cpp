@@ -1,15 +1,15 @@
-#include "access_log.h"
+#include "data/access_log.h"
 
 #include <QDateTime>
 #include <QSqlQuery>
 #include <algorithm>
 
-#include "app_context.h"
-#include "app_error.h"
-#include "db_connection.h"
-#include "revisions.h"
-#include "system_db.h"
-#include "tables.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
+#include "data/db_connection.h"
+#include "data/revisions.h"
+#include "data/system_db.h"
+#include "data/tables.h"
 
 namespace ondrel {
 

@@ -1,4 +1,4 @@
-#include "backup.h"
+#include "data/backup.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -15,9 +15,9 @@
 #include <algorithm>
 #include <map>
 
-#include "app_context.h"
-#include "ini_file.h"
-#include "server_uri.h"
+#include "core/app_context.h"
+#include "core/ini_file.h"
+#include "core/server_uri.h"
 
 namespace ondrel {
 

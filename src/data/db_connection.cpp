@@ -1,4 +1,4 @@
-#include "db_connection.h"
+#include "data/db_connection.h"
 
 #include <dlfcn.h>
 #include <libpq-fe.h>
@@ -19,12 +19,12 @@
 #include <optional>
 #include <type_traits>
 
-#include "app_context.h"
-#include "app_error.h"
-#include "japanese_date.h"
-#include "revisions.h"
-#include "server_uri.h"
-#include "system_db.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
+#include "core/server_uri.h"
+#include "data/japanese_date.h"
+#include "data/revisions.h"
+#include "data/system_db.h"
 
 namespace ondrel {
 

@@ -8,8 +8,8 @@
 #include <QVariantList>
 #include <functional>
 
-#include "error_report.h"
-#include "tables.h"
+#include "core/error_report.h"
+#include "data/tables.h"
 
 namespace ondrel {
 

@@ -1,4 +1,4 @@
-#include "japanese_date.h"
+#include "data/japanese_date.h"
 
 #include <unicode/calendar.h>
 #include <unicode/locid.h>

@@ -1,16 +1,16 @@
-#include "memo_store.h"
+#include "data/memo_store.h"
 
 #include <QSqlQuery>
 #include <QStringList>
 
-#include "access_log.h"
-#include "app_context.h"
-#include "app_error.h"
-#include "db_connection.h"
-#include "japanese_date.h"
-#include "revisions.h"
-#include "system_db.h"
-#include "tables.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
+#include "data/access_log.h"
+#include "data/db_connection.h"
+#include "data/japanese_date.h"
+#include "data/revisions.h"
+#include "data/system_db.h"
+#include "data/tables.h"
 
 namespace ondrel {
 

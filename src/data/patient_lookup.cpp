@@ -1,12 +1,12 @@
-#include "patient_lookup.h"
+#include "data/patient_lookup.h"
 
 #include <QCoreApplication>
 #include <QSqlQuery>
 
-#include "app_context.h"
-#include "db_connection.h"
-#include "japanese_date.h"
-#include "system_db.h"
+#include "core/app_context.h"
+#include "data/db_connection.h"
+#include "data/japanese_date.h"
+#include "data/system_db.h"
 
 namespace ondrel {
 

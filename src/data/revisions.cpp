@@ -1,4 +1,4 @@
-#include "revisions.h"
+#include "data/revisions.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -10,13 +10,13 @@
 #include <map>
 #include <set>
 
-#include "access_log.h"
-#include "app_context.h"
-#include "app_error.h"
-#include "db_connection.h"
-#include "japanese_date.h"
-#include "system_db.h"
-#include "tables.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
+#include "data/access_log.h"
+#include "data/db_connection.h"
+#include "data/japanese_date.h"
+#include "data/system_db.h"
+#include "data/tables.h"
 
 namespace ondrel {
 

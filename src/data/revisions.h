@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "records.h"
+#include "core/records.h"
 
 namespace ondrel {
 

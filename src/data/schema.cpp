@@ -1,7 +1,7 @@
-#include "schema.h"
+#include "data/schema.h"
 
-#include "db_connection.h"
-#include "tables.h"
+#include "data/db_connection.h"
+#include "data/tables.h"
 
 namespace ondrel {
 

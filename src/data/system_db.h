@@ -4,10 +4,10 @@
 #include <type_traits>
 #include <utility>
 
-#include "app_context.h"
-#include "app_error.h"
-#include "db_connection.h"
-#include "trap.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
+#include "core/trap.h"
+#include "data/db_connection.h"
 
 namespace ondrel {
 

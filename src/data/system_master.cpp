@@ -1,10 +1,10 @@
-#include "system_master.h"
+#include "data/system_master.h"
 
 #include <QSqlQuery>
 
-#include "db_connection.h"
-#include "system_db.h"
-#include "tables.h"
+#include "data/db_connection.h"
+#include "data/system_db.h"
+#include "data/tables.h"
 
 namespace ondrel {
 

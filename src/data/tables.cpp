@@ -1,4 +1,4 @@
-#include "tables.h"
+#include "data/tables.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "guidance_report.h"
+#include "report/guidance_report.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,12 +6,12 @@
 #include <QRegularExpression>
 #include <cmath>
 
-#include "access_log.h"
-#include "app_context.h"
-#include "app_error.h"
-#include "japanese_date.h"
-#include "office.h"
-#include "trap.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
+#include "core/trap.h"
+#include "data/access_log.h"
+#include "data/japanese_date.h"
+#include "report/office.h"
 
 namespace ondrel {
 

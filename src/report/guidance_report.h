@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "records.h"
+#include "core/records.h"
 
 namespace ondrel {
 

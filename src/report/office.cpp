@@ -1,4 +1,4 @@
-#include "office.h"
+#include "report/office.h"
 
 #include <fcntl.h>
 #include <sal/main.h>
@@ -63,7 +63,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app_error.h"
+#include "core/app_error.h"
 
 extern char** environ;
 

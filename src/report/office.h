@@ -7,7 +7,7 @@
 #include <memory>
 #include <utility>
 
-#include "app_error.h"
+#include "core/app_error.h"
 
 namespace ondrel {
 

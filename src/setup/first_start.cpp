@@ -1,4 +1,4 @@
-#include "first_start.h"
+#include "setup/first_start.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -7,9 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "db_tool.h"
-#include "program_folder.h"
-#include "server_uri.h"
+#include "admin/db_tool.h"
+#include "core/program_folder.h"
+#include "core/server_uri.h"
 
 namespace ondrel {
 

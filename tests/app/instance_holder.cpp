@@ -3,7 +3,7 @@
 #include <QThread>
 #include <cstdio>
 
-#include "startup.h"
+#include "core/startup.h"
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);

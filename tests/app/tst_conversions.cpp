@@ -1,7 +1,7 @@
 #include <QtTest>
 
-#include "app_error.h"
-#include "conversions.h"
+#include "core/app_error.h"
+#include "core/conversions.h"
 
 using namespace ondrel;
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <thread>
 
-#include "ini_file.h"
+#include "core/ini_file.h"
 #include "test_support.h"
 
 using namespace ondrel;

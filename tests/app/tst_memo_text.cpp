@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "memo_text.h"
+#include "core/memo_text.h"
 
 using namespace ondrel;
 

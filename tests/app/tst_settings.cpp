@@ -1,7 +1,7 @@
 #include <QtTest>
 
-#include "app_settings.h"
-#include "error_report.h"
+#include "core/app_settings.h"
+#include "core/error_report.h"
 #include "test_support.h"
 
 using namespace ondrel;

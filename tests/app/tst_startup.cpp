@@ -2,7 +2,7 @@
 #include <QProcess>
 #include <QtTest>
 
-#include "startup.h"
+#include "core/startup.h"
 #include "test_support.h"
 
 using namespace ondrel;

@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "app_context.h"
-#include "console_prompter.h"
-#include "memo_store.h"
+#include "core/app_context.h"
+#include "core/console_prompter.h"
+#include "data/memo_store.h"
 
 using namespace ondrel;
 

@@ -4,8 +4,8 @@
 #include <QProcess>
 #include <QtTest>
 
-#include "backup.h"
-#include "db_connection.h"
+#include "data/backup.h"
+#include "data/db_connection.h"
 #include "test_db.h"
 
 using namespace ondrel;

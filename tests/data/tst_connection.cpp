@@ -5,9 +5,9 @@
 #include <QtTest>
 #include <thread>
 
-#include "app_error.h"
-#include "db_connection.h"
-#include "memo_store.h"
+#include "core/app_error.h"
+#include "data/db_connection.h"
+#include "data/memo_store.h"
 #include "test_db.h"
 
 using namespace ondrel;

@@ -1,7 +1,7 @@
 #include <QtTest>
 
-#include "japanese_date.h"
-#include "patient_lookup.h"
+#include "data/japanese_date.h"
+#include "data/patient_lookup.h"
 
 using namespace ondrel;
 

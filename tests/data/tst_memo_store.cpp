@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "memo_store.h"
+#include "data/memo_store.h"
 #include "test_db.h"
 
 using namespace ondrel;

@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "patient_lookup.h"
+#include "data/patient_lookup.h"
 #include "test_db.h"
 
 using namespace ondrel;

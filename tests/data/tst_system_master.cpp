@@ -1,7 +1,7 @@
 #include <QtTest>
 
-#include "db_connection.h"
-#include "system_master.h"
+#include "data/db_connection.h"
+#include "data/system_master.h"
 #include "test_db.h"
 
 using namespace ondrel;

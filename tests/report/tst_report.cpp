@@ -7,9 +7,9 @@
 #include <QtTest>
 #include <csignal>
 
-#include "error_report.h"
-#include "guidance_report.h"
-#include "office.h"
+#include "core/error_report.h"
+#include "report/guidance_report.h"
+#include "report/office.h"
 #include "test_db.h"
 
 using namespace ondrel;

@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app_error.h"
-#include "app_settings.h"
-#include "db_connection.h"
-#include "db_tool.h"
-#include "tables.h"
+#include "admin/db_tool.h"
+#include "core/app_error.h"
+#include "core/app_settings.h"
+#include "data/db_connection.h"
+#include "data/tables.h"
 
 namespace ondrel::test {
 

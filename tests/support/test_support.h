@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "app_context.h"
+#include "core/app_context.h"
 
 namespace ondrel::test {
 

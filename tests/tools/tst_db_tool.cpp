@@ -1,12 +1,12 @@
 #include <QProcess>
 #include <QtTest>
 
-#include "db_connection.h"
-#include "db_tool.h"
-#include "ini_file.h"
-#include "memo_store.h"
-#include "patient_lookup.h"
-#include "tables.h"
+#include "admin/db_tool.h"
+#include "core/ini_file.h"
+#include "data/db_connection.h"
+#include "data/memo_store.h"
+#include "data/patient_lookup.h"
+#include "data/tables.h"
 #include "test_db.h"
 
 using namespace ondrel;

@@ -1,9 +1,9 @@
 #include <QtTest>
 
-#include "db_tool.h"
-#include "first_start.h"
-#include "ini_file.h"
-#include "program_folder.h"
+#include "admin/db_tool.h"
+#include "core/ini_file.h"
+#include "core/program_folder.h"
+#include "setup/first_start.h"
 #include "test_support.h"
 
 using namespace ondrel;

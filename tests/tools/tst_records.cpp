@@ -3,11 +3,11 @@
 #include <QProcess>
 #include <QtTest>
 
-#include "access_log.h"
-#include "app_error.h"
-#include "db_connection.h"
-#include "memo_store.h"
-#include "revisions.h"
+#include "core/app_error.h"
+#include "data/access_log.h"
+#include "data/db_connection.h"
+#include "data/memo_store.h"
+#include "data/revisions.h"
 #include "test_db.h"
 
 using namespace ondrel;

@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
-#include "memo_store.h"
+#include "data/memo_store.h"
 #include "test_support.h"
 
 using namespace ondrel;

@@ -11,12 +11,12 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include "date_list_grid.h"
-#include "frm_env.h"
-#include "frm_print.h"
-#include "ini_file.h"
-#include "office.h"
-#include "twips.h"
+#include "core/ini_file.h"
+#include "gui/twips.h"
+#include "report/office.h"
+#include "ui/main/date_list_grid.h"
+#include "ui/print/frm_print.h"
+#include "ui/settings/frm_env.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;

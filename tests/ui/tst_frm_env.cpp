@@ -5,8 +5,8 @@
 #include <QTabWidget>
 #include <QtTest>
 
-#include "frm_env.h"
-#include "ini_file.h"
+#include "core/ini_file.h"
+#include "ui/settings/frm_env.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;

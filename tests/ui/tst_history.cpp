@@ -4,9 +4,9 @@
 #include <QPlainTextEdit>
 #include <QtTest>
 
-#include "date_list_grid.h"
-#include "history_panel.h"
-#include "memo_store.h"
+#include "data/memo_store.h"
+#include "ui/main/date_list_grid.h"
+#include "ui/main/history_panel.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;

@@ -10,12 +10,12 @@
 #include <QTabWidget>
 #include <QtTest>
 
-#include "date_list_grid.h"
-#include "ini_file.h"
-#include "main_layout.h"
-#include "twips.h"
+#include "core/ini_file.h"
+#include "gui/twips.h"
+#include "gui/window_placement.h"
+#include "ui/main/date_list_grid.h"
+#include "ui/main/main_layout.h"
 #include "ui_fixture.h"
-#include "window_placement.h"
 
 using namespace ondrel;
 using namespace ondrel::test;

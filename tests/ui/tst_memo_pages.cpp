@@ -6,7 +6,7 @@
 #include <QTabWidget>
 #include <QtTest>
 
-#include "date_list_grid.h"
+#include "ui/main/date_list_grid.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;

@@ -5,9 +5,9 @@
 #include <QTabWidget>
 #include <QtTest>
 
-#include "frm_print.h"
-#include "ini_file.h"
-#include "office.h"
+#include "core/ini_file.h"
+#include "report/office.h"
+#include "ui/print/frm_print.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;

@@ -7,9 +7,9 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "db_connection.h"
-#include "frm_records.h"
-#include "revisions.h"
+#include "data/db_connection.h"
+#include "data/revisions.h"
+#include "ui/main/frm_records.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;

@@ -3,8 +3,8 @@
 #include <QTabWidget>
 #include <QtTest>
 
-#include "app_settings.h"
-#include "frm_env.h"
+#include "core/app_settings.h"
+#include "ui/settings/frm_env.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;

@@ -10,18 +10,18 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "date_list_grid.h"
-#include "db_connection.h"
+#include "app/start_program.h"
+#include "core/ini_file.h"
+#include "core/startup.h"
+#include "data/db_connection.h"
+#include "data/patient_lookup.h"
 #include "find_control.h"
-#include "frm_env.h"
-#include "frm_ondrel.h"
-#include "frm_print.h"
-#include "gui_setup.h"
-#include "ini_file.h"
-#include "patient_lookup.h"
-#include "start_program.h"
-#include "startup.h"
+#include "gui/gui_setup.h"
 #include "test_support.h"
+#include "ui/main/date_list_grid.h"
+#include "ui/main/frm_ondrel.h"
+#include "ui/print/frm_print.h"
+#include "ui/settings/frm_env.h"
 
 using namespace ondrel;
 using namespace ondrel::test;

@@ -9,7 +9,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app_error.h"
+#include "core/app_error.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;

@@ -9,10 +9,10 @@
 #include <QTabWidget>
 #include <QtTest>
 
-#include "office.h"
-#include "server_uri.h"
-#include "start_program.h"
-#include "startup.h"
+#include "app/start_program.h"
+#include "core/server_uri.h"
+#include "core/startup.h"
+#include "report/office.h"
 #include "ui_fixture.h"
 
 using namespace ondrel;

@@ -5,14 +5,14 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include "db_tool.h"
-#include "frm_ondrel.h"
-#include "frm_setup.h"
-#include "gui_setup.h"
-#include "ini_file.h"
-#include "start_program.h"
-#include "startup.h"
+#include "admin/db_tool.h"
+#include "app/start_program.h"
+#include "core/ini_file.h"
+#include "core/startup.h"
+#include "gui/gui_setup.h"
 #include "test_db.h"
+#include "ui/main/frm_ondrel.h"
+#include "ui/setup/frm_setup.h"
 
 using namespace ondrel;
 using namespace ondrel::test;

@@ -5,11 +5,11 @@
 #include <QString>
 #include <memory>
 
-#include "app_settings.h"
+#include "core/app_settings.h"
 #include "find_control.h"
-#include "frm_ondrel.h"
-#include "gui_setup.h"
+#include "gui/gui_setup.h"
 #include "test_db.h"
+#include "ui/main/frm_ondrel.h"
 
 namespace ondrel::test {
 

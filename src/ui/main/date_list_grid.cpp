@@ -1,4 +1,4 @@
-#include "date_list_grid.h"
+#include "ui/main/date_list_grid.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -7,7 +7,7 @@
 #include <QProxyStyle>
 #include <QStyleOptionHeader>
 
-#include "japanese_date.h"
+#include "data/japanese_date.h"
 
 namespace ondrel {
 

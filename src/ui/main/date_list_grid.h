@@ -4,7 +4,7 @@
 #include <QTableView>
 #include <vector>
 
-#include "memo_store.h"
+#include "data/memo_store.h"
 
 namespace ondrel {
 

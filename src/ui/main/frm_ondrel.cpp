@@ -1,4 +1,4 @@
-#include "frm_ondrel.h"
+#include "ui/main/frm_ondrel.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,24 +24,24 @@
 #include <algorithm>
 #include <utility>
 
-#include "access_log.h"
-#include "app_context.h"
-#include "app_error.h"
-#include "backup.h"
-#include "controls.h"
-#include "conversions.h"
-#include "date_list_grid.h"
-#include "enter_as_tab.h"
-#include "frm_records.h"
-#include "history_panel.h"
-#include "ini_file.h"
-#include "main_layout.h"
-#include "patient_lookup.h"
-#include "server_uri.h"
-#include "system_db.h"
-#include "trap.h"
-#include "twips.h"
-#include "window_placement.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
+#include "core/conversions.h"
+#include "core/ini_file.h"
+#include "core/server_uri.h"
+#include "core/trap.h"
+#include "data/access_log.h"
+#include "data/backup.h"
+#include "data/patient_lookup.h"
+#include "data/system_db.h"
+#include "gui/controls.h"
+#include "gui/enter_as_tab.h"
+#include "gui/twips.h"
+#include "gui/window_placement.h"
+#include "ui/main/date_list_grid.h"
+#include "ui/main/frm_records.h"
+#include "ui/main/history_panel.h"
+#include "ui/main/main_layout.h"
 
 namespace ondrel {
 

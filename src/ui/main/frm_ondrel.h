@@ -7,9 +7,9 @@
 #include <optional>
 #include <vector>
 
-#include "memo_text.h"
-#include "records.h"
-#include "system_master.h"
+#include "core/memo_text.h"
+#include "core/records.h"
+#include "data/system_master.h"
 
 class QCheckBox;
 class QDateEdit;

@@ -10,15 +10,15 @@
 #include <QTextDocument>
 #include <algorithm>
 
-#include "app_context.h"
-#include "app_error.h"
-#include "date_list_grid.h"
-#include "frm_ondrel.h"
-#include "history_panel.h"
-#include "japanese_date.h"
-#include "memo_store.h"
-#include "memo_text.h"
-#include "trap.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
+#include "core/memo_text.h"
+#include "core/trap.h"
+#include "data/japanese_date.h"
+#include "data/memo_store.h"
+#include "ui/main/date_list_grid.h"
+#include "ui/main/frm_ondrel.h"
+#include "ui/main/history_panel.h"
 
 namespace ondrel {
 

@@ -1,4 +1,4 @@
-#include "frm_records.h"
+#include "ui/main/frm_records.h"
 
 #include <QAbstractTableModel>
 #include <QCloseEvent>
@@ -11,12 +11,12 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "app_context.h"
-#include "app_error.h"
-#include "enter_as_tab.h"
-#include "trap.h"
-#include "twips.h"
-#include "window_placement.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
+#include "core/trap.h"
+#include "gui/enter_as_tab.h"
+#include "gui/twips.h"
+#include "gui/window_placement.h"
 
 namespace ondrel {
 

@@ -4,8 +4,8 @@
 #include <optional>
 #include <vector>
 
-#include "records.h"
-#include "revisions.h"
+#include "core/records.h"
+#include "data/revisions.h"
 
 class QLabel;
 class QPlainTextEdit;

@@ -1,4 +1,4 @@
-#include "history_panel.h"
+#include "ui/main/history_panel.h"
 
 #include <QEvent>
 #include <QFontMetrics>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <numeric>
 
-#include "memo_text.h"
+#include "core/memo_text.h"
 
 namespace ondrel {
 

@@ -4,7 +4,7 @@
 #include <QString>
 #include <vector>
 
-#include "memo_store.h"
+#include "data/memo_store.h"
 
 class QPlainTextEdit;
 

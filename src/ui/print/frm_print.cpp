@@ -1,4 +1,4 @@
-#include "frm_print.h"
+#include "ui/print/frm_print.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -8,15 +8,15 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "app_context.h"
-#include "controls.h"
-#include "enter_as_tab.h"
-#include "guidance_report.h"
-#include "japanese_date.h"
-#include "memo_store.h"
-#include "trap.h"
-#include "twips.h"
-#include "window_placement.h"
+#include "core/app_context.h"
+#include "core/trap.h"
+#include "data/japanese_date.h"
+#include "data/memo_store.h"
+#include "gui/controls.h"
+#include "gui/enter_as_tab.h"
+#include "gui/twips.h"
+#include "gui/window_placement.h"
+#include "report/guidance_report.h"
 
 namespace ondrel {
 

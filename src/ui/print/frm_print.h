@@ -4,7 +4,7 @@
 #include <array>
 #include <optional>
 
-#include "records.h"
+#include "core/records.h"
 
 class QDateEdit;
 class QFrame;

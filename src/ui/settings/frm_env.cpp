@@ -1,4 +1,4 @@
-#include "frm_env.h"
+#include "ui/settings/frm_env.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -8,15 +8,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app_context.h"
-#include "controls.h"
-#include "enter_as_tab.h"
-#include "ini_file.h"
-#include "system_master.h"
-#include "trap.h"
-#include "twips.h"
-#include "wait_cursor.h"
-#include "window_placement.h"
+#include "core/app_context.h"
+#include "core/ini_file.h"
+#include "core/trap.h"
+#include "core/wait_cursor.h"
+#include "data/system_master.h"
+#include "gui/controls.h"
+#include "gui/enter_as_tab.h"
+#include "gui/twips.h"
+#include "gui/window_placement.h"
 
 namespace ondrel {
 

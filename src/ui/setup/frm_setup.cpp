@@ -1,4 +1,4 @@
-#include "frm_setup.h"
+#include "ui/setup/frm_setup.h"
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>
@@ -11,11 +11,11 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app_context.h"
-#include "controls.h"
-#include "system_db.h"
-#include "twips.h"
-#include "wait_cursor.h"
+#include "core/app_context.h"
+#include "core/wait_cursor.h"
+#include "data/system_db.h"
+#include "gui/controls.h"
+#include "gui/twips.h"
 
 namespace ondrel {
 

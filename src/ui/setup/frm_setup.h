@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <array>
 
-#include "first_start.h"
+#include "setup/first_start.h"
 
 class QButtonGroup;
 class QLabel;

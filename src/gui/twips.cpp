@@ -1,4 +1,4 @@
-#include "twips.h"
+#include "gui/twips.h"
 
 #include <QVariant>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "override_wait_cursor.h"
+#include "gui/override_wait_cursor.h"
 
 #include <QApplication>
 #include <QCursor>

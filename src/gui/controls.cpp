@@ -1,4 +1,4 @@
-#include "controls.h"
+#include "gui/controls.h"
 
 #include <QBoxLayout>
 #include <QCalendarWidget>
@@ -11,7 +11,7 @@
 #include <QRegularExpression>
 #include <QToolButton>
 
-#include "twips.h"
+#include "gui/twips.h"
 
 namespace ondrel {
 

@@ -1,4 +1,4 @@
-#include "gui_setup.h"
+#include "gui/gui_setup.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,4 +1,4 @@
-#include "message_box_prompter.h"
+#include "gui/message_box_prompter.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "app_context.h"
+#include "core/app_context.h"
 
 #include <cstdlib>
 

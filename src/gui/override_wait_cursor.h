@@ -1,6 +1,6 @@
 #pragma once
 
-#include "wait_cursor.h"
+#include "core/wait_cursor.h"
 
 namespace ondrel {
 

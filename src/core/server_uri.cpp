@@ -1,4 +1,4 @@
-#include "server_uri.h"
+#include "core/server_uri.h"
 
 #include <QUrl>
 #include <QUrlQuery>

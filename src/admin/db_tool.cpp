@@ -1,4 +1,4 @@
-#include "db_tool.h"
+#include "admin/db_tool.h"
 
 #include <sqlite3.h>
 
@@ -12,15 +12,15 @@
 #include <algorithm>
 #include <random>
 
-#include "access_log.h"
-#include "app_error.h"
-#include "csv_reader.h"
-#include "db_connection.h"
-#include "japanese_date.h"
-#include "revisions.h"
-#include "schema.h"
-#include "server_uri.h"
-#include "tables.h"
+#include "admin/csv_reader.h"
+#include "core/app_error.h"
+#include "core/server_uri.h"
+#include "data/access_log.h"
+#include "data/db_connection.h"
+#include "data/japanese_date.h"
+#include "data/revisions.h"
+#include "data/schema.h"
+#include "data/tables.h"
 
 namespace ondrel::tool {
 

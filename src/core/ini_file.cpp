@@ -1,4 +1,4 @@
-#include "ini_file.h"
+#include "core/ini_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "memo_text.h"
+#include "core/memo_text.h"
 
 #include <algorithm>
 

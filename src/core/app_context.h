@@ -4,12 +4,12 @@
 #include <memory>
 #include <vector>
 
-#include "clock.h"
-#include "error_report.h"
-#include "program_end.h"
-#include "prompter.h"
-#include "records.h"
-#include "wait_cursor.h"
+#include "core/clock.h"
+#include "core/error_report.h"
+#include "core/program_end.h"
+#include "core/prompter.h"
+#include "core/records.h"
+#include "core/wait_cursor.h"
 
 namespace ondrel {
 

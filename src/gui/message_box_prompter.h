@@ -1,6 +1,6 @@
 #pragma once
 
-#include "prompter.h"
+#include "core/prompter.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "enter_as_tab.h"
+#include "gui/enter_as_tab.h"
 
 #include <QApplication>
 #include <QKeyEvent>

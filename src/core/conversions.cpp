@@ -1,10 +1,10 @@
-#include "conversions.h"
+#include "core/conversions.h"
 
 #include <QRegularExpression>
 #include <cmath>
 #include <limits>
 
-#include "app_error.h"
+#include "core/app_error.h"
 
 namespace ondrel {
 

@@ -1,9 +1,9 @@
-#include "error_report.h"
+#include "core/error_report.h"
 
 #include <cstdlib>
 
-#include "app_context.h"
-#include "app_error.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
 
 namespace ondrel {
 

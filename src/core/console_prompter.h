@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "prompter.h"
+#include "core/prompter.h"
 
 namespace ondrel {
 

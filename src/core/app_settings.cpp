@@ -1,10 +1,10 @@
-#include "app_settings.h"
+#include "core/app_settings.h"
 
-#include "app_context.h"
-#include "app_error.h"
-#include "conversions.h"
-#include "error_report.h"
-#include "ini_file.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
+#include "core/conversions.h"
+#include "core/error_report.h"
+#include "core/ini_file.h"
 
 namespace ondrel {
 

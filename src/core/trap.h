@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "app_context.h"
-#include "app_error.h"
-#include "error_report.h"
+#include "core/app_context.h"
+#include "core/app_error.h"
+#include "core/error_report.h"
 
 namespace ondrel {
 

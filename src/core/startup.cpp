@@ -1,4 +1,4 @@
-#include "startup.h"
+#include "core/startup.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,9 +10,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "app_context.h"
-#include "app_settings.h"
-#include "server_uri.h"
+#include "core/app_context.h"
+#include "core/app_settings.h"
+#include "core/server_uri.h"
 
 namespace ondrel {
 

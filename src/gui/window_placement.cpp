@@ -1,14 +1,14 @@
-#include "window_placement.h"
+#include "gui/window_placement.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
 
-#include "app_context.h"
-#include "conversions.h"
-#include "ini_file.h"
-#include "twips.h"
+#include "core/app_context.h"
+#include "core/conversions.h"
+#include "core/ini_file.h"
+#include "gui/twips.h"
 
 namespace ondrel {
 
