@@ -18,6 +18,7 @@
 #include "core/app_context.h"
 #include "core/ini_file.h"
 #include "core/server_uri.h"
+#include "data/db_connection.h"
 
 namespace ondrel {
 
@@ -179,7 +180,7 @@ QString MakeBackup(const QString& database, const BackupPlan& plan, QString* mad
             sqlite3_open_v2(database.toUtf8().constData(), &from, SQLITE_OPEN_READONLY, nullptr);
         if (rc == SQLITE_OK) rc = sqlite3_open(part.toUtf8().constData(), &to);
         if (rc == SQLITE_OK) {
-            sqlite3_busy_timeout(from, 5000);
+            sqlite3_busy_timeout(from, int(BusyTimeout().count()));
             // One step for the whole file: a copy of one moment, even while
             // another program writes (the step holds a read lock).
             sqlite3_backup* b = sqlite3_backup_init(to, "main", from, "main");

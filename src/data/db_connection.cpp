@@ -14,6 +14,7 @@
 #include <QSqlRecord>
 #include <QUrl>
 #include <QUuid>
+#include <atomic>
 #include <memory>
 #include <new>
 #include <optional>
@@ -30,14 +31,17 @@ namespace ondrel {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
+std::atomic<int> busyTimeoutMs{int(kBusyTimeout.count())};
 
 constexpr int kSqliteBusy = 5;
 constexpr int kSqliteLocked = 6;
 
 // A server's lock waits end as a file's do: after the busy timeout, as a
 // busy database. A statement never holds the window for long.
-const char kServerSessionOptions[] = "options='-c lock_timeout=5000 -c statement_timeout=30000'";
+QString ServerSessionOptions() {
+    return QStringLiteral("options='-c lock_timeout=%1 -c statement_timeout=30000'")
+        .arg(busyTimeoutMs.load());
+}
 
 // PostgreSQL text cannot hold U+0000: it is stored as kEscape followed by '0',
 // and kEscape itself doubled, so every text comes back exactly as it went in.
@@ -282,7 +286,7 @@ bool OpenFile(const QString& file, QSqlDatabase& db, bool allowEmptyFile) {
     db.setDatabaseName(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded) +
                        QStringLiteral("?mode=rw"));
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=") +
-                         QString::number(kBusyTimeoutMs));
+                         QString::number(busyTimeoutMs.load()));
     if (!db.open()) return false;
     // The first read of the header tells a database from any other file; a
     // database locked by another program is in use, not missing. Both on
@@ -321,8 +325,7 @@ bool OpenServer(const QString& uri, QSqlDatabase& db) {
     db.setDatabaseName(t->database);
     db.setUserName(t->user);
     QString options = t->options;
-    if (!options.contains(QStringLiteral("options=")))
-        options += u';' + QString::fromLatin1(kServerSessionOptions);
+    if (!options.contains(QStringLiteral("options="))) options += u';' + ServerSessionOptions();
     db.setConnectOptions(options);
     if (!db.open()) {
         const QString reason = db.lastError().databaseText();
@@ -794,6 +797,10 @@ QVariant SqlDate(const QString& shortDate) {
     if (!d.isValid()) throw AppError(err::TypeMismatch, QStringLiteral("not a date: ") + shortDate);
     return d;
 }
+
+std::chrono::milliseconds BusyTimeout() { return std::chrono::milliseconds(busyTimeoutMs.load()); }
+
+void SetBusyTimeout(std::chrono::milliseconds timeout) { busyTimeoutMs = int(timeout.count()); }
 
 CommandConnection::CommandConnection(AppContext& ctx)
     : ctx_(ctx), outermost_(ctx.commandConnection == nullptr) {

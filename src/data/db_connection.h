@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVariantList>
+#include <chrono>
 #include <functional>
 
 #include "core/error_report.h"
@@ -53,6 +54,14 @@ class DbConnection final : public ReleasableConnection {
     QStringList deferred_;
     bool serverTransaction_ = false;
 };
+
+// How long a statement waits for another program's lock before the database
+// counts as busy (DatabaseBusy): 5 s, on a file and on a server alike.
+inline constexpr std::chrono::milliseconds kBusyTimeout{5000};
+// The wait in force for connections opened from now on. Only a test fixture
+// changes it, so that a busy case does not wait out the real 5 s.
+std::chrono::milliseconds BusyTimeout();
+void SetBusyTimeout(std::chrono::milliseconds timeout);
 
 // Opens AppSettings.SystemDB read-write. A file is never created: false when
 // it is missing, a folder, unreadable or not a database; DatabaseBusy when

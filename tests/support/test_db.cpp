@@ -50,6 +50,10 @@ void DropServerDatabase(const QString& uri) {
     }
 }
 
+ShortBusyTimeout::ShortBusyTimeout(std::chrono::milliseconds wait) { SetBusyTimeout(wait); }
+
+ShortBusyTimeout::~ShortBusyTimeout() { SetBusyTimeout(kBusyTimeout); }
+
 QString AsWorkstation(const QString& uri) {
     QUrl url(uri);
     url.setUserName(QStringLiteral("ondrel_ws"));

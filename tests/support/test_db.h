@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QVariantList>
+#include <chrono>
 
 #include "test_support.h"
 
@@ -17,6 +18,16 @@ void DropServerDatabase(const QString& uri);
 // The same database as the test cluster's workstation login (ondrel_ws, a
 // member of ondrel_users and nothing more) sees it.
 QString AsWorkstation(const QString& uri);
+
+// The busy timeout shortened while it lives: a busy case is told the same
+// after a fraction of a second as after the real 5 s, which one test keeps.
+class ShortBusyTimeout {
+  public:
+    explicit ShortBusyTimeout(std::chrono::milliseconds wait = std::chrono::milliseconds(300));
+    ~ShortBusyTimeout();
+    ShortBusyTimeout(const ShortBusyTimeout&) = delete;
+    ShortBusyTimeout& operator=(const ShortBusyTimeout&) = delete;
+};
 
 // A program folder whose Ondrel.ini names a system database made by the
 // schema function, holding a few patients: a file, or a database of its own

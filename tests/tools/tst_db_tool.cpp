@@ -26,7 +26,7 @@ class TstDbTool : public QObject {
     }
 
   private slots:
-    void init();
+    void initMakesAPrivateFileOnceWithDefaultNames();
     void importPatients_data();
     void importPatients();
     void importClinic();
@@ -44,7 +44,7 @@ class TstDbTool : public QObject {
     void serverInit();
 };
 
-void TstDbTool::init() {
+void TstDbTool::initMakesAPrivateFileOnceWithDefaultNames() {
     TestProgram p;
     const QString db = p.Root() + "/new.db";
     QCOMPARE(Run("ondrel-db", {"init", db}), 0);

@@ -169,6 +169,7 @@ void TstSafety::busyDatabase() {
     };
     const auto memos = [&] { return f.Scalar("Select Count(*) From tblDatCommon").toInt(); };
     {
+        ShortBusyTimeout shortWait;
         WriteLockHolder lock(f.DbPath(), 20000);
         run();
         QCOMPARE(f.prompter.Texts().size(), command == u"save" || command == u"new" ? 2 : 1);
