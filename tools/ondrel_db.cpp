@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "admin/db_tool.h"
-#include "core/server_uri.h"
+#include "core/db_target.h"
 #include "data/backup.h"
 
 namespace {
@@ -136,7 +136,7 @@ int main(int argc, char* argv[]) {
         if (args.size() == 3) {
             plan.folder = args[2];
         } else {
-            plan.folder = ondrel::IsServerUri(args[1])
+            plan.folder = ondrel::DbTarget::Of(args[1]).IsServer()
                               ? QStringLiteral("backup")
                               : QFileInfo(args[1]).absoluteDir().filePath(QStringLiteral("backup"));
         }

@@ -7,7 +7,7 @@
 #include <QRegularExpression>
 #include <cstdio>
 
-#include "core/ini_file.h"
+#include "core/link_file.h"
 #include "core/program_folder.h"
 
 namespace {
@@ -32,8 +32,7 @@ int main(int argc, char* argv[]) {
     QString status = QStringLiteral("1");
     // The same program folder the window takes, so both agree without options.
     QString file =
-        ondrel::LinkFolderFor(ondrel::ProgramFolderFor(QCoreApplication::applicationDirPath())) +
-        QStringLiteral("/カルテ番号.ini");
+        ondrel::LinkFileFor(ondrel::ProgramFolderFor(QCoreApplication::applicationDirPath()));
     QString karteNo;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -46,7 +45,7 @@ int main(int argc, char* argv[]) {
         } else if (a == u"--file" && hasValue) {
             file = args[++i];
         } else if (a == u"--folder" && hasValue) {
-            file = args[++i] + QStringLiteral("/カルテ番号.ini");
+            file = ondrel::LinkFileIn(args[++i]);
         } else if (a.startsWith(u'-') || !karteNo.isEmpty()) {
             return Usage(qPrintable(QStringLiteral("知らない指定です: ") + a));
         } else {
@@ -65,11 +64,7 @@ int main(int argc, char* argv[]) {
                      qPrintable(folder.filePath()));
         return 1;
     }
-    ondrel::WriteIniString(file, QStringLiteral("Patient.Info"), QStringLiteral("KarteNoBranch"),
-                           karteNo);
-    ondrel::WriteIniString(file, QStringLiteral("Patient.Info"), QStringLiteral("Status"), status);
-    if (ondrel::ReadIniString(file, QStringLiteral("Patient.Info"), QStringLiteral("Status")) !=
-        status) {
+    if (!ondrel::WriteLinkFile(file, {status, karteNo})) {
         std::fprintf(stderr, "ondrel-link: リンクファイルに書き込めません: %s\n", qPrintable(file));
         return 1;
     }

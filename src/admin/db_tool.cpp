@@ -14,12 +14,13 @@
 
 #include "admin/csv_reader.h"
 #include "core/app_error.h"
-#include "core/server_uri.h"
+#include "core/db_target.h"
 #include "data/access_log.h"
 #include "data/db_connection.h"
 #include "data/japanese_date.h"
 #include "data/revisions.h"
 #include "data/schema.h"
+#include "data/session.h"
 #include "data/tables.h"
 
 namespace ondrel::tool {
@@ -55,7 +56,10 @@ const QStringList& ServerRoleStatements() {
 // Opens a file or a server's database; the message for the user when it cannot.
 QString OpenTarget(const QString& target, DbConnection& cn) {
     try {
-        if (OpenDbConnectionAt(target, cn)) return {};
+        if (OpenDbConnectionAt(target, cn)) {
+            UpgradeOlderFile(cn);
+            return {};
+        }
     } catch (const DatabaseBusy& e) {
         return e.UserMessage();
     }
@@ -95,7 +99,7 @@ QString RenewServerRights(DbConnection& cn) {
 // holds the tables already is refused, or, with `renewed`, has its rights
 // given anew (*renewed set).
 QString CreateDatabase(const QString& file, DbConnection& cn, bool* renewed = nullptr) {
-    const bool server = IsServerUri(file);
+    const bool server = DbTarget::Of(file).IsServer();
     if (!server && QFileInfo::exists(file))
         return QStringLiteral("既にファイルがあります: ") + file;
     if (!server) {
@@ -253,8 +257,8 @@ struct TableCopy {
 
 std::vector<TableCopy> CopiedTables() {
     QStringList masterColumns;
-    for (int k = 0; k < tables::kTextColumns; ++k) masterColumns << tables::NameColumn(k);
-    for (int k = 1; k < tables::kTextColumns; ++k) masterColumns << tables::CheckColumn(k);
+    for (int k = 0; k < kCategoryCount; ++k) masterColumns << tables::NameColumn(k);
+    for (int k = 1; k < kCategoryCount; ++k) masterColumns << tables::CheckColumn(k);
     return {
         {QStringLiteral("tblDatCommon"),
          QStringList{QStringLiteral("MainKey")} + tables::MemoValueColumns() +
@@ -318,7 +322,7 @@ QString CopyDatabase(const QString& from, const QString& to, QString* report) {
     DbConnection source;
     if (const QString error = OpenTarget(from, source); !error.isEmpty()) return error;
     bool created = false;
-    if (IsServerUri(to) ? [&] {
+    if (DbTarget::Of(to).IsServer() ? [&] {
             DbConnection probe;
             return OpenTarget(to, probe).isEmpty() && !HoldsTables(probe);
         }()
@@ -370,7 +374,7 @@ QString CopyDatabase(const QString& from, const QString& to, QString* report) {
     } catch (const AppError& e) {
         const QString told = RolledBack(
             target, QStringLiteral("コピーできませんでした（何も変更していません）: "), e, true);
-        if (created && !IsServerUri(to)) QFile::remove(to);
+        if (created && !DbTarget::Of(to).IsServer()) QFile::remove(to);
         return told;
     }
     if (report) {
@@ -543,8 +547,8 @@ QString ImportMaster(const QString& file, const QString& csvPath) {
     const CsvTable csv = ReadCsv(csvPath, &error);
     if (!error.isEmpty()) return error;
     QStringList known;
-    for (int k = 0; k < tables::kTextColumns; ++k) known << tables::NameColumn(k);
-    for (int k = 1; k < tables::kTextColumns; ++k) known << tables::CheckColumn(k);
+    for (int k = 0; k < kCategoryCount; ++k) known << tables::NameColumn(k);
+    for (int k = 1; k < kCategoryCount; ++k) known << tables::CheckColumn(k);
     const std::vector<int> at = MatchColumns(csv.header, known, &error);
     if (!error.isEmpty()) return error;
     if (csv.rows.size() != 1) {
@@ -633,7 +637,7 @@ QString MakeDemoDatabase(const QString& file, const QDate& today) {
             for (int m = 0; m < memoCount; ++m) {
                 const int category = i == 0 ? m % 3 : pick(4);
                 QVariantList values{category, chart / 10, chart, today.addDays(-pick(730))};
-                for (int k = 0; k < 7; ++k) {
+                for (int k = 0; k < kCategoryCount; ++k) {
                     values << (k == category ? QVariant(memos[pick(memos.size())])
                                              : QVariant(QMetaType(QMetaType::QString)));
                 }
@@ -648,7 +652,7 @@ QString MakeDemoDatabase(const QString& file, const QDate& today) {
         CommitTransaction(cn);
     } catch (const AppError& e) {
         cn.RollbackAndClose();
-        if (!IsServerUri(file)) QFile::remove(file);
+        if (!DbTarget::Of(file).IsServer()) QFile::remove(file);
         return QStringLiteral("デモ データベースを作成できません: ") + Describe(e);
     }
     return {};

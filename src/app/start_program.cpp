@@ -1,7 +1,7 @@
 #include "app/start_program.h"
 
 #include "core/app_context.h"
-#include "core/server_uri.h"
+#include "core/db_target.h"
 #include "core/startup.h"
 #include "core/trap.h"
 #include "data/backup.h"
@@ -26,7 +26,7 @@ std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& argu
     if (RunStartupSteps(ctx, arguments, instance, firstStart) != StartupOutcome::Continue)
         return nullptr;
     // A server is asked now, so the start ends as for a missing file.
-    if (IsServerUri(ctx.settings.SystemDB)) {
+    if (Session(ctx).Target(ctx.settings.SystemDB).IsServer()) {
         if (const QString problem = ServerStartProblem(ctx); !problem.isEmpty()) {
             ctx.prompter.Warning(ctx.settings.Title, problem);
             return nullptr;

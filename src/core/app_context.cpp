@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "core/link_file.h"
+
 namespace ondrel {
 
 void ProcessExit::End(int status) {
@@ -13,9 +15,7 @@ QString SettingsFilePath(const AppContext& ctx) {
     return ctx.ProgramFolder + QStringLiteral("/Ondrel.ini");
 }
 
-QString LinkFilePath(const AppContext& ctx) {
-    return ctx.ProgramFolder + QStringLiteral("/../1-99リンクバーZEV/カルテ番号.ini");
-}
+QString LinkFilePath(const AppContext& ctx) { return LinkFileFor(ctx.ProgramFolder); }
 
 QString TemplateFilePath(const AppContext& ctx) {
     return ctx.ProgramFolder + QStringLiteral("/Template/指導指示管理.xls");

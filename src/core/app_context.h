@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <memory>
-#include <vector>
 
 #include "core/clock.h"
 #include "core/error_report.h"
@@ -12,6 +11,8 @@
 #include "core/wait_cursor.h"
 
 namespace ondrel {
+
+class DbSession;
 
 // Everything a run of the program shares: the settings, the program folder
 // and the platform seams. main makes one; every test makes its own. Records
@@ -28,20 +29,9 @@ struct AppContext {
     WaitCursor& waitCursor;
     ProgramEnd& end;
 
-    // While a command runs, the connection its data procedures share (set by
-    // the data layer's CommandConnection); null between commands.
-    ReleasableConnection* commandConnection = nullptr;
-    // A memo was written in this run (the daily backup follows it).
-    bool memoWritten = false;
-    // Access records not yet written (time, chart number, action).
-    struct PendingAccess {
-        QString at;
-        qint32 chart = 0;
-        QString action;
-    };
-    std::vector<PendingAccess> pendingAccess;
-    // A server connection kept from one command to the next.
-    std::shared_ptr<ReleasableConnection> keptConnection;
+    // The data layer's session for this run (connections, the queued access
+    // records): made by the data layer at its first use.
+    std::shared_ptr<DbSession> db;
 };
 
 QString SettingsFilePath(const AppContext& ctx);

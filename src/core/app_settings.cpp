@@ -8,10 +8,33 @@
 
 namespace ondrel {
 
+namespace {
+
+const QString kSystem = QStringLiteral("System");
+
+void SaveNumber(AppContext& ctx, const QString& key, qint16 value, qint16& loaded) {
+    WriteIniString(SettingsFilePath(ctx), kSystem, key, QString::number(value));
+    loaded = value;
+}
+
+}  // namespace
+
+void SaveWindowTop(AppContext& ctx, bool onTop) {
+    SaveNumber(ctx, QStringLiteral("WindowTop"), onTop ? 1 : 0, ctx.settings.WindowTop);
+}
+
+void SaveDefaultTab(AppContext& ctx, int tab) {
+    SaveNumber(ctx, QStringLiteral("DefaultTab"), qint16(tab), ctx.settings.DefaultTab);
+}
+
+void SavePrintFlg(AppContext& ctx, bool print) {
+    SaveNumber(ctx, QStringLiteral("PrintFlg"), print ? 1 : 0, ctx.settings.PrintFlg);
+}
+
 void LoadSettings(AppContext& ctx) {
     try {
         const QString path = SettingsFilePath(ctx);
-        const QString section = QStringLiteral("System");
+        const QString& section = kSystem;
         auto& s = ctx.settings;
         auto number = [&](const QString& key) {
             return ToInt16(NullToZero(ReadIniString(path, section, key)));

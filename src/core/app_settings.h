@@ -8,4 +8,10 @@ struct AppContext;
 // is not a 16-bit number goes to the error report.
 void LoadSettings(AppContext& ctx);
 
+// The keys the program writes back to [System], each written to Ondrel.ini
+// and to the loaded settings in the same call.
+void SaveWindowTop(AppContext& ctx, bool onTop);
+void SaveDefaultTab(AppContext& ctx, int tab);
+void SavePrintFlg(AppContext& ctx, bool print);
+
 }  // namespace ondrel

@@ -43,8 +43,4 @@ QString ShippedTemplateFolder(const QString& executableFolder) {
     return executableFolder + QStringLiteral("/Template");
 }
 
-QString LinkFolderFor(const QString& programFolder) {
-    return QDir::cleanPath(programFolder + QStringLiteral("/../1-99リンクバーZEV"));
-}
-
 }  // namespace ondrel

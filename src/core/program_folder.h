@@ -23,7 +23,4 @@ QString ProgramFolderFor(const QString& executableFolder,
 // the one beside the executable.
 QString ShippedTemplateFolder(const QString& executableFolder);
 
-// The link bar's folder, beside the program folder.
-QString LinkFolderFor(const QString& programFolder);
-
 }  // namespace ondrel

@@ -12,7 +12,7 @@
 
 #include "core/app_context.h"
 #include "core/app_settings.h"
-#include "core/server_uri.h"
+#include "core/db_target.h"
 
 namespace ondrel {
 
@@ -46,7 +46,8 @@ bool SingleInstance::TryAcquire() {
 
 bool SystemDbExists(const AppContext& ctx) {
     if (ctx.settings.SystemDB.isEmpty()) return false;
-    if (IsServerUri(ctx.settings.SystemDB)) return true;  // the data layer asks the server
+    if (DbTarget::Of(ctx.settings.SystemDB).IsServer())
+        return true;  // the data layer asks the server
     // isFile() follows links and is false for folders, devices and pipes.
     return QFileInfo(ctx.settings.SystemDB).isFile();
 }

@@ -16,12 +16,12 @@ namespace ondrel {
 namespace {
 
 void WriteQueued(AppContext& ctx, DbConnection& cn) {
-    if (ctx.pendingAccess.empty()) return;
+    if (Session(ctx).pendingAccess.empty()) return;
     const QString person = cn.Person(), host = Workstation();
     // Several rows to a statement: a save writes its record with the views
     // queued since the last change, and each statement is parsed anew.
     constexpr size_t kRowsPerStatement = 100;
-    const auto& all = ctx.pendingAccess;
+    const auto& all = Session(ctx).pendingAccess;
     for (size_t from = 0; from < all.size(); from += kRowsPerStatement) {
         const size_t to = std::min(all.size(), from + kRowsPerStatement);
         QString sql = QStringLiteral(
@@ -58,25 +58,25 @@ QString AccessActionText(AccessAction action) {
 }
 
 void QueueAccess(AppContext& ctx, FullChartNo chart, AccessAction action) {
-    ctx.pendingAccess.push_back({Now(), chart.value, AccessActionText(action)});
+    Session(ctx).pendingAccess.push_back({Now(), chart.value, AccessActionText(action)});
 }
 
 void AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart, AccessAction action) {
-    ctx.memoWritten = true;
+    Session(ctx).memoWritten = true;
     QueueAccess(ctx, chart, action);
     WriteQueued(ctx, cn);
-    ctx.pendingAccess.clear();  // they go with the caller's transaction
+    Session(ctx).pendingAccess.clear();  // they go with the caller's transaction
 }
 
 void FlushAccessLog(AppContext& ctx) {
-    if (ctx.pendingAccess.empty()) return;
+    if (Session(ctx).pendingAccess.empty()) return;
     try {
         WithSystemDb(ctx, [&](DbConnection& cn) {
             BeginTransaction(cn);
             WriteQueued(ctx, cn);
             CommitTransaction(cn);
         });
-        ctx.pendingAccess.clear();
+        Session(ctx).pendingAccess.clear();
     } catch (const DatabaseBusy&) {
         // kept for the next flush
     }

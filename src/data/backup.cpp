@@ -16,8 +16,8 @@
 #include <map>
 
 #include "core/app_context.h"
+#include "core/db_target.h"
 #include "core/ini_file.h"
-#include "core/server_uri.h"
 #include "data/db_connection.h"
 
 namespace ondrel {
@@ -106,7 +106,7 @@ BackupPlan ReadBackupPlan(const AppContext& ctx, const QString& database) {
     BackupPlan plan;
     const QString folder = ReadIniString(file, QStringLiteral("Backup"), QStringLiteral("Folder"));
     plan.folder = !folder.isEmpty() ? folder
-                  : IsServerUri(database)
+                  : DbTarget::Of(database).IsServer()
                       ? QDir(ctx.ProgramFolder).filePath(QStringLiteral("backup"))
                       : QFileInfo(database).absoluteDir().filePath(QStringLiteral("backup"));
     auto count = [&](const char* key, int fallback) {
@@ -154,7 +154,7 @@ QString MakeBackup(const QString& database, const BackupPlan& plan, QString* mad
         return QStringLiteral("バックアップのフォルダーを作れません: ") + plan.folder;
     QFile::setPermissions(plan.folder,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const bool server = IsServerUri(database);
+    const bool server = DbTarget::Of(database).IsServer();
     const QString copy =
         QDir(plan.folder)
             .filePath(QStringLiteral("ondrel-") + QDateTime::currentDateTime().toString(kStamp) +
@@ -234,7 +234,7 @@ QString CheckBackup(const QString& copy) {
 
 QString RestoreBackup(const QString& copy, const QString& database, QString* kept) {
     if (const QString problem = CheckBackup(copy); !problem.isEmpty()) return problem;
-    if (IsServerUri(database)) {
+    if (DbTarget::Of(database).IsServer()) {
         if (!copy.endsWith(QStringLiteral(".dump")))
             return QStringLiteral("サーバーへは pg_dump のバックアップ（.dump）だけを戻せます。");
         QByteArray others;
@@ -285,7 +285,7 @@ QString RestoreBackup(const QString& copy, const QString& database, QString* kep
 }
 
 void HoldDatabaseInUse(const QString& database) {
-    if (IsServerUri(database)) return;
+    if (DbTarget::Of(database).IsServer()) return;
     static std::map<QString, int> held;
     if (held.count(database)) return;
     const int fd = ::open(InUsePath(database).toLocal8Bit().constData(), O_RDWR | O_CREAT, 0600);

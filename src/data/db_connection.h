@@ -9,12 +9,11 @@
 #include <chrono>
 #include <functional>
 
+#include "core/db_target.h"
 #include "core/error_report.h"
 #include "data/tables.h"
 
 namespace ondrel {
-
-struct AppContext;
 
 // One connection to the system database: a file (SQLite) or a server
 // (PostgreSQL). Every difference between the two stays inside this layer.
@@ -27,8 +26,10 @@ class DbConnection final : public ReleasableConnection {
 
     bool HoldsConnection() const { return !name_.isEmpty(); }
     bool IsOpen() const;
+    // What this connection was opened on.
+    const DbTarget& Target() const { return target_; }
     // The SystemDB value (file or URI) this connection was opened on.
-    const QString& OpenedAt() const { return openedAt_; }
+    const QString& OpenedAt() const { return target_.Text(); }
     Engine engine() const { return engine_; }
     // Who the records name: the server's login, or the OS account on one PC.
     const QString& Person() const { return person_; }
@@ -36,16 +37,17 @@ class DbConnection final : public ReleasableConnection {
     void RollbackAndClose() noexcept override;
 
   private:
-    friend bool OpenDbConnectionAt(const QString&, DbConnection&, bool);
-    friend QSqlQuery Execute(DbConnection&, const QString&, const QVariantList&);
+    friend bool OpenDbConnection(const DbTarget&, DbConnection&, bool);
     friend void CloseDbConnection(DbConnection&);
     friend void BeginTransaction(DbConnection&);
     friend void CommitTransaction(DbConnection&);
+    friend struct SqlitePath;
+    friend struct ServerPath;
     friend struct ServerBatch;
     void Release() noexcept;
 
     QString name_;
-    QString openedAt_;
+    DbTarget target_;
     Engine engine_ = Engine::SQLite;
     QString person_;
     bool inTransaction_ = false;
@@ -63,14 +65,18 @@ inline constexpr std::chrono::milliseconds kBusyTimeout{5000};
 std::chrono::milliseconds BusyTimeout();
 void SetBusyTimeout(std::chrono::milliseconds timeout);
 
-// Opens AppSettings.SystemDB read-write. A file is never created: false when
+// Opens a system database read-write. A file is never created: false when
 // it is missing, a folder, unreadable or not a database; DatabaseBusy when
 // another program keeps it locked past the busy timeout. A server URI: false
 // when it is not one this program accepts; DatabaseBusy, with a message that
 // names the server and the reason, when the server does not answer.
-[[nodiscard]] bool OpenDbConnection(const AppContext& ctx, DbConnection& cn);
 // allowEmptyFile: only for the tool that lays a schema into a new file.
-[[nodiscard]] bool OpenDbConnectionAt(const QString& file, DbConnection& cn,
+// A run of the program opens through its session (data/session.h), which
+// also brings an older file up to date once.
+[[nodiscard]] bool OpenDbConnection(const DbTarget& target, DbConnection& cn,
+                                    bool allowEmptyFile = false);
+// The same for a SystemDB value as written (the tools' arguments, tests).
+[[nodiscard]] bool OpenDbConnectionAt(const QString& systemDb, DbConnection& cn,
                                       bool allowEmptyFile = false);
 // Failures are ignored; the variable holds no connection afterwards.
 void CloseDbConnection(DbConnection& cn);
@@ -111,6 +117,9 @@ QVariant Field(const QSqlQuery& q, const QString& name);
 
 // The table's column names in order, joined by ", "; empty on any failure.
 QString TableFieldList(DbConnection& cn, const QString& table);
+
+// Who the records name on one PC: the OS account.
+QString OsAccount();
 
 // Field value as text: empty for NULL, dates as "yyyy/MM/dd".
 QString NullToEmpty(const QVariant& value);

@@ -104,14 +104,6 @@ bool SameValues(const QVariantList& a, const QVariantList& b) {
 
 }  // namespace
 
-QString OsAccount() {
-    static const QString account = [] {
-        if (const passwd* pw = getpwuid(getuid())) return QString::fromLocal8Bit(pw->pw_name);
-        return qEnvironmentVariable("USER");
-    }();
-    return account;
-}
-
 QString Workstation() {
     static const QString host = QSysInfo::machineHostName();
     return host;

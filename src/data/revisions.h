@@ -54,8 +54,7 @@ std::optional<QVariantList> MemoRowValues(DbConnection& cn, qint32 mainKey);
 void AppendRevision(DbConnection& cn, qint32 mainKey, const QString& action,
                     const QVariantList& memo);
 
-// Who and where, for the records on one PC: the OS account, the host name.
-QString OsAccount();
+// Where, for the records: the host name. (Who: DbConnection::Person.)
 QString Workstation();
 
 // The full chart number a memo's row values hold.

@@ -8,38 +8,9 @@
 #include "core/app_error.h"
 #include "core/trap.h"
 #include "data/db_connection.h"
+#include "data/session.h"
 
 namespace ondrel {
-
-// For the length of one user's command the data procedures share one
-// connection: opening costs more than most of the statements a command runs.
-// Nested scopes use the outer one. The connection holds no lock between
-// statements; it is closed when the outermost scope ends.
-class CommandConnection {
-  public:
-    explicit CommandConnection(AppContext& ctx);
-    ~CommandConnection();
-    CommandConnection(const CommandConnection&) = delete;
-    CommandConnection& operator=(const CommandConnection&) = delete;
-
-  private:
-    AppContext& ctx_;
-    DbConnection cn_;
-    bool outermost_;
-};
-
-// Before the window opens on a server: empty when it answers and holds a
-// system database, else the message for the user (naming the server and
-// the reason).
-QString ServerStartProblem(AppContext& ctx);
-
-namespace detail {
-
-// The command's connection when one is open or can be opened on the current
-// SystemDB, else `own`; false when the database cannot be opened.
-bool ConnectionFor(AppContext& ctx, DbConnection& own, DbConnection*& use);
-
-}  // namespace detail
 
 // The one way to reach the system database: a connection for the length of
 // the body (or the command's, see CommandConnection), opened and checked

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/records.h"
+
 namespace ondrel {
 
 enum class Engine { SQLite, Postgres };
@@ -13,8 +15,6 @@ namespace ondrel::tables {
 
 // The one place for the tables' names, columns, shared orderings and the
 // statements the two engines write differently.
-
-inline constexpr int kTextColumns = 7;
 
 // tblDatCommon: one row a memo.
 QString TextColumn(int category);  // LText000 … LText006

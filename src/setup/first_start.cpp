@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "admin/db_tool.h"
+#include "core/db_target.h"
+#include "core/link_file.h"
 #include "core/program_folder.h"
-#include "core/server_uri.h"
 
 namespace ondrel {
 
@@ -76,13 +77,12 @@ QString SetupChoiceProblem(const SetupChoice& choice) {
         case SetupChoice::Kind::Demo:
             return {};
         case SetupChoice::Kind::Server: {
-            if (!IsServerUri(db)) {
+            const DbTarget target = DbTarget::Of(db);
+            if (!target.IsServer()) {
                 return QStringLiteral(
                     "データベースサーバーは postgresql:// で始まる形で指定して下さい。");
             }
-            QString why;
-            if (!ParseServerUri(db, &why)) return why;
-            return {};
+            return target.Server() ? QString() : target.Problem();
         }
         case SetupChoice::Kind::NewFile:
             if (db.isEmpty()) return QStringLiteral("データベースファイルの場所を指定して下さい。");

@@ -6,6 +6,7 @@
 
 #include "data/backup.h"
 #include "data/db_connection.h"
+#include "data/session.h"
 #include "test_db.h"
 
 using namespace ondrel;
@@ -161,7 +162,7 @@ void TstBackup::serverBackupAndRestore() {
         QVERIFY(OpenDbConnectionAt(p.DbPath(), other));
         QVERIFY(RestoreBackup(copy, p.OwnerDbPath()).contains("使っているプログラムがあります"));
     }
-    p.ctx->keptConnection.reset();
+    Session(*p.ctx).CloseKept();
     QCOMPARE(RestoreBackup(copy, p.OwnerDbPath()), QString());
     QCOMPARE(Memos(p.DbPath()), 1);
 }

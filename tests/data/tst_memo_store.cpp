@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "data/memo_store.h"
+#include "data/shown_memo.h"
 #include "test_db.h"
 
 using namespace ondrel;
@@ -18,6 +19,10 @@ class TstMemoStore : public QObject {
     void failedRecordLeavesMemoUnchanged();
     void dateListOrder();
     void historyText();
+    void savingTheShownMemo_data();
+    void savingTheShownMemo();
+    void deletingTheShownMemo_data();
+    void deletingTheShownMemo();
 };
 
 void TstMemoStore::readLatestWithoutMemos() {
@@ -256,6 +261,97 @@ void TstMemoStore::historyText() {
                          QDate(2015, 3, 13), QDate(2015, 3, 19)),
              QString());
     QCOMPARE(HistoryText(*p.ctx, 5, BaseChartNo(1234), HistoryOrder::NewestFirst), QString());
+}
+
+namespace {
+
+// Another workstation's change or delete of the memo after it was shown.
+void MeanwhileElsewhere(TestDbProgram& p, const QString& what, qint32 key) {
+    auto memo = ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, key);
+    if (what == u"changed") {
+        memo->LText[0] = QStringLiteral("他の端末の内容");
+        QCOMPARE(UpdateCommon(*p.ctx, *memo), WriteOutcome::Done);
+    } else if (what == u"deleted") {
+        QCOMPARE(DeleteCommon(*p.ctx, key, memo->RowVersion), WriteOutcome::Done);
+    }
+}
+
+}  // namespace
+
+// The text on screen is never lost and another workstation's work never
+// overwritten: a memo changed or deleted meanwhile gets the text as a new
+// memo of the same category, patient and date, and the user is told.
+void TstMemoStore::savingTheShownMemo_data() {
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("nothing") << ""
+                             << "";
+    QTest::newRow("changed elsewhere") << "changed"
+                                       << "他の端末で変更されていました";
+    QTest::newRow("deleted elsewhere") << "deleted"
+                                       << "他の端末で削除されていました";
+}
+
+void TstMemoStore::savingTheShownMemo() {
+    QFETCH(QString, meanwhile);
+    QFETCH(QString, told);
+    TestDbProgram p;
+    const qint32 key = p.AddMemo(0, 12345, "2024-04-01", "表示した内容");
+    auto shown = ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, key);
+    MeanwhileElsewhere(p, meanwhile, key);
+    shown->LText[0] = QStringLiteral("画面の内容");
+    const ShownMemoOutcome outcome =
+        SaveShownMemo(*p.ctx, *shown, 0, BaseChartNo(1234), FullChartNo(12345));
+    QVERIFY2(told.isEmpty() ? outcome.warning.isEmpty() : outcome.warning.contains(told),
+             qPrintable(outcome.warning));
+    if (meanwhile.isEmpty()) {
+        QCOMPARE(outcome.page, ShownMemoOutcome::Page::AsSaved);
+        QCOMPARE(p.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+                 QStringLiteral("画面の内容"));
+        return;
+    }
+    QCOMPARE(outcome.page, ShownMemoOutcome::Page::AtMemo);
+    QVERIFY(outcome.memo != key);
+    const auto copy = ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, outcome.memo);
+    QVERIFY(copy);
+    QCOMPARE(copy->LText[0], QStringLiteral("画面の内容"));
+    QCOMPARE(copy->CreDate, QStringLiteral("2024/04/01"));
+    QCOMPARE(copy->KarteNoBranch, FullChartNo(12345));
+    const QVariant other = p.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key});
+    if (meanwhile == u"changed")
+        QCOMPARE(other.toString(), QStringLiteral("他の端末の内容"));
+    else
+        QVERIFY(!other.isValid());
+}
+
+// A delete applies only to the version shown.
+void TstMemoStore::deletingTheShownMemo_data() {
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<bool>("remains");
+    QTest::newRow("nothing") << "" << int(ShownMemoOutcome::Page::Latest) << "" << false;
+    QTest::newRow("changed elsewhere")
+        << "changed" << int(ShownMemoOutcome::Page::AtMemo) << "削除しませんでした" << true;
+    QTest::newRow("deleted elsewhere") << "deleted" << int(ShownMemoOutcome::Page::Latest)
+                                       << "既に他の端末で削除されています" << false;
+}
+
+void TstMemoStore::deletingTheShownMemo() {
+    QFETCH(QString, meanwhile);
+    QFETCH(int, page);
+    QFETCH(QString, told);
+    QFETCH(bool, remains);
+    TestDbProgram p;
+    const qint32 key = p.AddMemo(0, 12345, "2024-04-01", "表示した内容");
+    const auto shown = ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, key);
+    MeanwhileElsewhere(p, meanwhile, key);
+    const ShownMemoOutcome outcome = DeleteShownMemo(*p.ctx, key, shown->RowVersion);
+    QCOMPARE(int(outcome.page), page);
+    if (outcome.page == ShownMemoOutcome::Page::AtMemo) QCOMPARE(outcome.memo, key);
+    QVERIFY2(told.isEmpty() ? outcome.warning.isEmpty() : outcome.warning.contains(told),
+             qPrintable(outcome.warning));
+    QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon").toInt(), remains ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TstMemoStore)

@@ -34,7 +34,7 @@ void TstSystemMaster::flags() {
     TestDbProgram p;
     p.Exec("Update tblMasSystemA Set Check04 = ?", {stored});
     DbConnection cn;
-    QVERIFY(OpenDbConnection(*p.ctx, cn));
+    QVERIFY(OpenDbConnectionAt(p.ctx->settings.SystemDB, cn));
     const auto m = Rtn_MasterRead(cn);
     QVERIFY(m);
     QCOMPARE(m->InUse(3), inUse);
@@ -45,7 +45,7 @@ void TstSystemMaster::flags() {
 void TstSystemMaster::namesRoundTrip() {
     TestDbProgram p;
     DbConnection cn;
-    QVERIFY(OpenDbConnection(*p.ctx, cn));
+    QVERIFY(OpenDbConnectionAt(p.ctx->settings.SystemDB, cn));
     const std::array<QString, 7> names{
         "O'Brien's 指導", "",      "所見補助３", "😀漢字漢字漢字漢字漢字漢字漢字",
         "\"quoted\"",     "a;--b", "所見補助７"};
@@ -53,9 +53,9 @@ void TstSystemMaster::namesRoundTrip() {
     const auto m = Rtn_MasterRead(cn);
     QVERIFY(m);
     for (int k = 0; k < 7; ++k) QCOMPARE(m->Name[k], names[k]);
-    QCOMPARE(m->Check[1], QStringLiteral("0"));
-    QCOMPARE(m->Check[2], QStringLiteral("1"));
-    QCOMPARE(m->Check[6], QStringLiteral("1"));
+    QCOMPARE(m->Check[1], false);
+    QCOMPARE(m->Check[2], true);
+    QCOMPARE(m->Check[6], true);
     CloseDbConnection(cn);
     QVERIFY(p.Scalar("Select Name02 From tblMasSystemA").isNull());  // emptied name → NULL
 }
@@ -64,13 +64,13 @@ void TstSystemMaster::emptyAndSeveralRows() {
     TestDbProgram p;
     p.Exec("Delete From tblMasSystemA");
     DbConnection cn;
-    QVERIFY(OpenDbConnection(*p.ctx, cn));
+    QVERIFY(OpenDbConnectionAt(p.ctx->settings.SystemDB, cn));
     QVERIFY(!Rtn_MasterRead(cn));
     Rtn_MasterWrite(cn, {"a", "b", "c", "d", "e", "f", "g"}, {});
     QVERIFY(!Rtn_MasterRead(cn));  // writing changes nothing
     CloseDbConnection(cn);
     p.Exec("Insert Into tblMasSystemA (Name01) Values ('first'), ('second')");
-    QVERIFY(OpenDbConnection(*p.ctx, cn));
+    QVERIFY(OpenDbConnectionAt(p.ctx->settings.SystemDB, cn));
     QCOMPARE(Rtn_MasterRead(cn)->Name[0], QStringLiteral("first"));
     Rtn_MasterWrite(cn, {"x", "", "", "", "", "", ""}, {});
     CloseDbConnection(cn);

@@ -59,7 +59,7 @@ void TstDbTool::initMakesAPrivateFileOnceWithDefaultNames() {
     p.WriteIniText({"[System]", "SystemDB=" + db});
     p.ctx->settings.SystemDB = db;
     DbConnection cn;
-    QVERIFY(OpenDbConnection(*p.ctx, cn));
+    QVERIFY(OpenDbConnectionAt(p.ctx->settings.SystemDB, cn));
     QSqlQuery q = RunQuery(cn, "Select Name01, Name07, Check02, Check07 From tblMasSystemA");
     QVERIFY(q.next());
     QCOMPARE(q.value(0).toString(), QStringLiteral("所見補助１"));
@@ -132,7 +132,7 @@ void TstDbTool::demo() {
     QVERIFY(!patient->Name.isEmpty());
     QVERIFY(!patient->BirthDate.isEmpty());
     DbConnection cn;
-    QVERIFY(OpenDbConnection(*p.ctx, cn));
+    QVERIFY(OpenDbConnectionAt(p.ctx->settings.SystemDB, cn));
     QSqlQuery q = RunQuery(cn, "Select Count(*), Count(Distinct 年号) From 患者マスター");
     QVERIFY(q.next());
     QVERIFY(q.value(0).toInt() >= 50);

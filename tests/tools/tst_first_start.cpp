@@ -2,6 +2,7 @@
 
 #include "admin/db_tool.h"
 #include "core/ini_file.h"
+#include "core/link_file.h"
 #include "core/program_folder.h"
 #include "setup/first_start.h"
 #include "test_support.h"

@@ -8,6 +8,7 @@
 #include "data/db_connection.h"
 #include "data/memo_store.h"
 #include "data/revisions.h"
+#include "data/session.h"
 #include "test_db.h"
 
 using namespace ondrel;
@@ -224,7 +225,7 @@ void TstRecords::accessLog() {
     Changes(p);  // the queued record goes with the first change
     QueueAccess(*p.ctx, FullChartNo(7), AccessAction::Report);
     FlushAccessLog(*p.ctx);
-    QVERIFY(p.ctx->pendingAccess.empty());
+    QVERIFY(Session(*p.ctx).pendingAccess.empty());
     QString out;
     QCOMPARE(Tool({"log", p.DbPath()}, &out), 0);
     QStringList lines = out.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);

@@ -10,7 +10,7 @@
 #include <QtTest>
 
 #include "app/start_program.h"
-#include "core/server_uri.h"
+#include "core/db_target.h"
 #include "core/startup.h"
 #include "report/office.h"
 #include "ui_fixture.h"
@@ -61,9 +61,10 @@ void TstServer::uriForms_data() {
 void TstServer::uriForms() {
     QFETCH(QString, uri);
     QFETCH(QString, parsed);
-    QVERIFY(IsServerUri(uri));
-    QString error;
-    const auto t = ParseServerUri(uri, &error);
+    const DbTarget target = DbTarget::Of(uri);
+    QVERIFY(target.IsServer());
+    const auto& t = target.Server();
+    const QString& error = target.Problem();
     if (parsed == u"error") {
         QVERIFY(!t);
         QVERIFY(!error.isEmpty());

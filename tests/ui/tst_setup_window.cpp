@@ -9,6 +9,7 @@
 #include "app/start_program.h"
 #include "core/ini_file.h"
 #include "core/startup.h"
+#include "data/session.h"
 #include "gui/gui_setup.h"
 #include "test_db.h"
 #include "ui/main/frm_ondrel.h"
@@ -139,7 +140,7 @@ void TstSetupWindow::serverIsTestedBeforeItIsTaken() {
     QCOMPARE(ReadIniString(p.IniPath(), "System", "SystemDB"), ready);
     w->close();
     w.reset();
-    p.ctx->keptConnection.reset();
+    Session(*p.ctx).CloseKept();
     DropServerDatabase(empty);
     DropServerDatabase(ready);
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/app_settings.h"
+#include "core/link_file.h"
 #include "find_control.h"
 #include "gui/gui_setup.h"
 #include "test_db.h"
@@ -37,9 +38,7 @@ struct WindowFixture : TestDbProgram {
         LoadSettings(*ctx);
     }
     void WriteLink(const QString& status, const QString& karteNo) const {
-        WriteBytes(Root() + QStringLiteral("/1-99リンクバーZEV/カルテ番号.ini"),
-                   ToCp932(QStringLiteral("[Patient.Info]\r\nStatus=%1\r\nKarteNoBranch=%2\r\n")
-                               .arg(status, karteNo)));
+        QVERIFY(WriteLinkFile(LinkFileFor(Folder()), {status, karteNo}));
     }
 };
 

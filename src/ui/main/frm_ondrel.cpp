@@ -26,9 +26,10 @@
 
 #include "core/app_context.h"
 #include "core/app_error.h"
+#include "core/app_settings.h"
 #include "core/conversions.h"
-#include "core/ini_file.h"
-#include "core/server_uri.h"
+#include "core/db_target.h"
+#include "core/link_file.h"
 #include "core/trap.h"
 #include "data/access_log.h"
 #include "data/backup.h"
@@ -50,7 +51,6 @@ namespace {
 constexpr int kTimerMs = 10000;
 constexpr int kChartNoTyped = 10;
 // Two reads of the link file this far apart must agree before it is acted on.
-constexpr int kLinkSettleMs = 50;
 const QColor kHeaderBack(255, 255, 192);
 
 }  // namespace
@@ -187,7 +187,7 @@ void FrmOndrel::BuildPages() {
     PlaceTwips(tabMain, 0, 765, main_twips::kTabWidth, 10095);
     tabMain->tabBar()->setExpanding(false);
     tabMain->setUsesScrollButtons(false);
-    for (int i = 0; i < kCategories; ++i) {
+    for (int i = 0; i < kCategoryCount; ++i) {
         tabPage[i] = new QWidget;
         tabMain->addTab(tabPage[i], QString());
         picGroup[i] = new QWidget(tabPage[i]);
@@ -303,7 +303,7 @@ HistoryPanel& FrmOndrel::Past(int c) {
 }
 
 void FrmOndrel::FinishPages() {
-    for (int c = 0; c < kCategories; ++c) BuildLists(c);
+    for (int c = 0; c < kCategoryCount; ++c) BuildLists(c);
 }
 
 void FrmOndrel::BuildButtons() {
@@ -389,7 +389,7 @@ void FrmOndrel::Form_Load() {
         txtPersonalID->hide();
         shpHeader0->hide();
     }
-    const int defaultTab = s.DefaultTab >= 0 && s.DefaultTab < kCategories ? s.DefaultTab : 0;
+    const int defaultTab = s.DefaultTab >= 0 && s.DefaultTab < kCategoryCount ? s.DefaultTab : 0;
     // Without a patient there is nothing to load (no query on an empty number).
     if (lblInfo0_) {
         for (int c : {4, 3, 2, 1, 0}) Rtn_DataDispTab(DispMode::L, c);
@@ -407,14 +407,14 @@ void FrmOndrel::Rtn_TabSet() {
         names_.fill(QString());
         if (const auto m = Rtn_MasterRead(ctx_)) {
             names_ = m->Name;
-            for (int k = 1; k < kCategories; ++k) flags_[k] = m->Check[k];
+            for (int k = 1; k < kCategoryCount; ++k) flags_[k] = m->Check[k];
         }
-        for (int i = 0; i < kCategories; ++i) {
+        for (int i = 0; i < kCategoryCount; ++i) {
             tabMain->setTabText(i, names_[i]);
             lblTitle[i]->setText(names_[i]);
         }
         // Unavailable categories stay visible but cannot be chosen.
-        for (int i = 1; i < kCategories; ++i) tabMain->setTabEnabled(i, flags_[i] == u"1");
+        for (int i = 1; i < kCategoryCount; ++i) tabMain->setTabEnabled(i, flags_[i]);
     });
 }
 
@@ -480,11 +480,8 @@ void FrmOndrel::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    const QString file = SettingsFilePath(ctx_);
-    WriteIniString(file, QStringLiteral("System"), QStringLiteral("DefaultTab"),
-                   QString::number(CurrentTab()));
-    WriteIniString(file, QStringLiteral("System"), QStringLiteral("PrintFlg"),
-                   chkPrintFlg->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    SaveDefaultTab(ctx_, CurrentTab());
+    SavePrintFlg(ctx_, chkPrintFlg->isChecked());
     SaveWindowPlacement(ctx_, *this);
     timTimer->stop();
     FlushAccessLog(ctx_);
@@ -498,7 +495,7 @@ void FrmOndrel::closeEvent(QCloseEvent* event) {
 // A server is backed up by whoever looks after it (ondrel-db backup).
 void FrmOndrel::DailyBackup() {
     const QString db = ctx_.settings.SystemDB;
-    if (!ctx_.memoWritten || IsServerUri(db)) return;
+    if (!Session(ctx_).memoWritten || Session(ctx_).Target(db).IsServer()) return;
     const BackupPlan plan = ReadBackupPlan(ctx_, db);
     if (HasBackupOn(plan, QDate::currentDate())) return;
     WaitCursorGuard wait(ctx_.waitCursor);
@@ -618,11 +615,9 @@ void FrmOndrel::Rtn_LinkCheck() {
         return;
     Trap([&] {
         const QString path = LinkFilePath(ctx_);
-        const QStringList keys{QStringLiteral("Status"), QStringLiteral("KarteNoBranch")};
-        // Both keys from one read, so a file rewritten meanwhile never mixes.
-        const auto first = ReadIniStrings(path, QStringLiteral("Patient.Info"), keys);
-        if (!first || first->at(0) != u"1") return;
-        const QString k = first->at(1);
+        const auto first = ReadLinkFile(path);
+        if (!first || !first->Selected()) return;
+        const QString k = first->karteNoBranch;
         // 1234-5 and 12345 are the same patient.
         QString digits = k;
         digits.remove(u'-');
@@ -632,10 +627,8 @@ void FrmOndrel::Rtn_LinkCheck() {
             return;
         }
         if (k == linkRejected_) return;  // told once already
-        // A file still being written reads differently a moment later: it is
-        // read again at the next check.
-        ctx_.clock.Pause(kLinkSettleMs);
-        if (ReadIniStrings(path, QStringLiteral("Patient.Info"), keys) != first) return;
+        // A file still being written is read again at the next check.
+        if (!LinkFileSettled(path, *first, ctx_.clock)) return;
         BusyScope busy(busy_);
         // A memo that cannot be written keeps its patient and its text; the
         // next check tries again, and the user is told once per patient the
@@ -672,7 +665,7 @@ void FrmOndrel::WatchLinkFile() {
 
 bool FrmOndrel::SaveBeforePatientChange() {
     const int t = txtBeforeTab;
-    if (t < 0 || t >= kCategories || !txtMainkey[t]) return true;
+    if (t < 0 || t >= kCategoryCount || !txtMainkey[t]) return true;
     return Rtn_DataSave(false);
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/memo_text.h"
 #include "core/records.h"
+#include "data/shown_memo.h"
 #include "data/system_master.h"
 
 class QCheckBox;
@@ -64,8 +65,6 @@ class BusyScope {
 class FrmOndrel : public QWidget {
     Q_OBJECT
   public:
-    static constexpr int kCategories = 7;
-
     explicit FrmOndrel(AppContext& ctx, QWidget* parent = nullptr);
 
     // The opening sequence; runs before the window is shown.
@@ -113,8 +112,6 @@ class FrmOndrel : public QWidget {
     ReportInfo ReportHeader() const;
     // The report of the memo shown on the current page, as it stands on screen.
     ReportInfo MemoReport() const;
-    const std::array<QString, kCategories>& CategoryNames() const { return names_; }
-    bool Busy() const { return busy_ > 0; }
 
     // The state the Windows form kept in hidden text boxes, read-only: the
     // memo key and date-list row shown on page c, the category loaded.
@@ -131,9 +128,9 @@ class FrmOndrel : public QWidget {
   private:
     // State that the Windows form kept in hidden text boxes.
     int txtBeforeTab = 0;
-    std::array<std::optional<qint32>, kCategories> txtMainkey;
-    std::array<qint32, kCategories> rowVersion_{};  // of the memo each page shows
-    std::array<int, kCategories> txtRow{};
+    std::array<std::optional<qint32>, kCategoryCount> txtMainkey;
+    std::array<qint32, kCategoryCount> rowVersion_{};  // of the memo each page shows
+    std::array<int, kCategoryCount> txtRow{};
     bool SkipEventFlg = false;
 
     // Controls, by their described names.
@@ -144,14 +141,14 @@ class FrmOndrel : public QWidget {
     std::array<QLabel*, 7> lblInfo{};   // 0, 1, 2, 4, 6 exist
     std::array<QLabel*, 6> lblInfoH{};  // 0, 1, 4, 5 exist
     QTabWidget* tabMain = nullptr;
-    std::array<QWidget*, kCategories> tabPage{};
-    std::array<QWidget*, kCategories> picGroup{};
-    std::array<DateListGrid*, kCategories> grdDateList{};
-    std::array<QPlainTextEdit*, kCategories> txtPast{};
-    std::array<HistoryPanel*, kCategories> past_{};
-    std::array<QDateEdit*, kCategories> dtpCreData{};
-    std::array<QPlainTextEdit*, kCategories> txtLData{};
-    std::array<QLabel*, 2 * kCategories> lblTitle{};
+    std::array<QWidget*, kCategoryCount> tabPage{};
+    std::array<QWidget*, kCategoryCount> picGroup{};
+    std::array<DateListGrid*, kCategoryCount> grdDateList{};
+    std::array<QPlainTextEdit*, kCategoryCount> txtPast{};
+    std::array<HistoryPanel*, kCategoryCount> past_{};
+    std::array<QDateEdit*, kCategoryCount> dtpCreData{};
+    std::array<QPlainTextEdit*, kCategoryCount> txtLData{};
+    std::array<QLabel*, 2 * kCategoryCount> lblTitle{};
     QWidget* picButton = nullptr;
     std::array<QPushButton*, 8> cmdProcess{};  // 0, 3, 4, 5, 6, 7 exist
     QCheckBox* chkPrintFlg = nullptr;
@@ -179,9 +176,8 @@ class FrmOndrel : public QWidget {
     void FillDateList(int c, std::vector<DateListRow> rows);
     // The page's lists as they now are, with this memo on the page.
     void ShowPageAt(int c, qint32 mainKey);
-    // Another workstation changed or deleted the memo being saved: the text
-    // on screen becomes a new memo, and the user is told.
-    void SaveAsNewMemo(int c, CommonRecord memo, bool deletedElsewhere);
+    // Tells what a save or delete found and shows the page as it now is.
+    void ShowOutcome(int c, const ShownMemoOutcome& outcome);
     // The steps of Rtn_DataDispTab.
     bool AskToDiscard(int c);
     std::optional<CommonRecord> ReadAtRow(int c);
@@ -197,14 +193,14 @@ class FrmOndrel : public QWidget {
     void SetPersonalID(const QString& text);
     bool SaveBeforePatientChange();
     void WatchLinkFile();
-    void KeepLoadedTexts(int c, const std::array<QString, kCategories>& texts);
+    void KeepLoadedTexts(int c, const std::array<QString, kCategoryCount>& texts);
     bool PageEdited(int c) const;
 
     AppContext& ctx_;
     std::optional<BaseChartNo> lblInfo0_;
     std::optional<FullChartNo> lblInfo1_;
-    std::array<QString, kCategories> names_;
-    std::array<QString, kCategories> flags_;
+    std::array<QString, kCategoryCount> names_;
+    std::array<bool, kCategoryCount> flags_{};
     int busy_ = 0;
     int trapDepth_ = 0;
     // The link-file value last reported as not registered (or not a number).
@@ -214,7 +210,7 @@ class FrmOndrel : public QWidget {
     QFileSystemWatcher* linkWatcher_ = nullptr;
     // The stored texts behind the seven boxes, and the date of the memo put
     // on a page last: what an untouched page stores.
-    std::array<StoredText, kCategories> storedText_;
+    std::array<StoredText, kCategoryCount> storedText_;
     QDate loadedDate_;
 };
 

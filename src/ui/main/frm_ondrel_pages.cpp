@@ -112,7 +112,7 @@ void FrmOndrel::ShowMemo(int c, const std::optional<CommonRecord>& memo) {
     txtMainkey[c] = memo->MainKey;
     rowVersion_[c] = memo->RowVersion;
     dtpCreData[c]->setDate(ParseShortDate(memo->CreDate));
-    for (int i = 0; i < kCategories; ++i) txtLData[i]->setPlainText(memo->LText[i]);
+    for (int i = 0; i < kCategoryCount; ++i) txtLData[i]->setPlainText(memo->LText[i]);
     KeepLoadedTexts(c, memo->LText);
     SetMemoButtons(true);
     SetPageShown(c, true);
@@ -159,20 +159,18 @@ void FrmOndrel::ShowPageAt(int c, qint32 mainKey) {
     });
 }
 
-void FrmOndrel::SaveAsNewMemo(int c, CommonRecord memo, bool deletedElsewhere) {
-    memo.FormCode = c;
-    memo.KarteNo = *lblInfo0_;
-    memo.KarteNoBranch = lblInfo1_.value_or(FullChartNo(0));
-    const qint32 key = InsertCommon(ctx_, memo);
-    ctx_.prompter.Warning(
-        ctx_.settings.Title,
-        deletedElsewhere
-            ? QStringLiteral("このメモは、表示した後に他の端末で削除されていました。\r\n"
-                             "画面の内容を新しいメモとして保存しました。")
-            : QStringLiteral("このメモは、表示した後に他の端末で変更されていました。\r\n"
-                             "他の端末の内容はそのまま残し、画面の内容を新しいメモとして"
-                             "保存しました。"));
-    ShowPageAt(c, key);
+void FrmOndrel::ShowOutcome(int c, const ShownMemoOutcome& outcome) {
+    if (!outcome.warning.isEmpty()) ctx_.prompter.Warning(ctx_.settings.Title, outcome.warning);
+    switch (outcome.page) {
+        case ShownMemoOutcome::Page::AsSaved:
+            break;
+        case ShownMemoOutcome::Page::AtMemo:
+            ShowPageAt(c, outcome.memo);
+            break;
+        case ShownMemoOutcome::Page::Latest:
+            Rtn_PageDisp(c);
+            break;
+    }
 }
 
 void FrmOndrel::FillDateList(int c, std::vector<DateListRow> rows) {
@@ -213,8 +211,8 @@ void FrmOndrel::Rtn_PastDisp(int c) {
     });
 }
 
-void FrmOndrel::KeepLoadedTexts(int c, const std::array<QString, kCategories>& texts) {
-    for (int i = 0; i < kCategories; ++i)
+void FrmOndrel::KeepLoadedTexts(int c, const std::array<QString, kCategoryCount>& texts) {
+    for (int i = 0; i < kCategoryCount; ++i)
         storedText_[i].Load(texts[i], txtLData[i]->document()->toRawText());
     loadedDate_ = dtpCreData[c]->date();
 }
@@ -235,7 +233,7 @@ CommonRecord FrmOndrel::Rtn_DataGet() const {
     r.RowVersion = rowVersion_[t];
     r.CreDate = ShortDate(dtpCreData[t]->date());
     // Apostrophes are kept: every value is bound, so the box and the store agree.
-    for (int i = 0; i < kCategories; ++i) r.LText[i] = storedText_[i].Stored();
+    for (int i = 0; i < kCategoryCount; ++i) r.LText[i] = storedText_[i].Stored();
     return r;
 }
 
@@ -269,7 +267,7 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
         // Only a page that shows a memo in a shown window is saved. Qt has already
         // switched pages when a category change saves the one being left, so
         // the page's own state counts, not what the tab widget shows now.
-        if (t < 0 || t >= kCategories || !isVisible() || !tabMain->isVisibleTo(this) ||
+        if (t < 0 || t >= kCategoryCount || !isVisible() || !tabMain->isVisibleTo(this) ||
             picGroup[t]->isHidden()) {
             return;
         }
@@ -277,9 +275,10 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
         // and a busy database cannot hold up a change of category or patient.
         if (!ask && !PageEdited(t)) return;
         const CommonRecord memo = Rtn_DataGet();
-        const WriteOutcome outcome = UpdateCommon(ctx_, memo);
-        if (outcome != WriteOutcome::Done) {
-            SaveAsNewMemo(t, memo, outcome == WriteOutcome::DeletedElsewhere);
+        const ShownMemoOutcome outcome =
+            SaveShownMemo(ctx_, memo, t, *lblInfo0_, lblInfo1_.value_or(FullChartNo(0)));
+        if (outcome.page != ShownMemoOutcome::Page::AsSaved) {
+            ShowOutcome(t, outcome);
             return;
         }
         rowVersion_[t] = memo.RowVersion + 1;
@@ -306,25 +305,7 @@ void FrmOndrel::Rtn_DataDelete() {
         LetEventsRun();
         const int c = CurrentTab();
         if (!txtMainkey[c]) return;
-        const qint32 key = *txtMainkey[c];
-        switch (DeleteCommon(ctx_, key, rowVersion_[c])) {
-            case WriteOutcome::Done:
-                Rtn_PageDisp(c);
-                break;
-            case WriteOutcome::ChangedElsewhere:
-                ctx_.prompter.Warning(
-                    ctx_.settings.Title,
-                    QStringLiteral("このメモは、表示した後に他の端末で変更されていたため、"
-                                   "削除しませんでした。\r\n変更後の内容を表示します。"));
-                ShowPageAt(c, key);
-                break;
-            case WriteOutcome::DeletedElsewhere:
-                ctx_.prompter.Warning(
-                    ctx_.settings.Title,
-                    QStringLiteral("このメモは、既に他の端末で削除されています。"));
-                Rtn_PageDisp(c);
-                break;
-        }
+        ShowOutcome(c, DeleteShownMemo(ctx_, *txtMainkey[c], rowVersion_[c]));
     });
 }
 

@@ -9,7 +9,7 @@
 #include <QPushButton>
 
 #include "core/app_context.h"
-#include "core/ini_file.h"
+#include "core/app_settings.h"
 #include "core/trap.h"
 #include "core/wait_cursor.h"
 #include "data/system_master.h"
@@ -22,7 +22,7 @@ namespace ondrel {
 
 namespace {
 
-constexpr std::array<int, 7> kCheckTops{765, 1200, 1650, 2100, 2550, 3000, 3450};
+constexpr std::array<int, kCategoryCount> kCheckTops{765, 1200, 1650, 2100, 2550, 3000, 3450};
 
 // Drops `count` code points that end at position `end` (the text just typed or pasted).
 QString DropBefore(const QString& text, qsizetype end, qsizetype count) {
@@ -56,7 +56,7 @@ FrmEnv::FrmEnv(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
                            QStringLiteral("lblThing"), 0, {180, 225, 2895, 240});
 
     QWidget* previous = nullptr;
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < kCategoryCount; ++i) {
         auto* box = new QLineEdit(picGroup0);
         txtData[i] = box;
         NameControl(box, QStringLiteral("txtData"), i);
@@ -71,7 +71,7 @@ FrmEnv::FrmEnv(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
         if (previous) setTabOrder(previous, box);
         previous = box;
     }
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < kCategoryCount; ++i) {
         auto* check = new QCheckBox(QStringLiteral("使用"), picGroup0);
         chkData[i] = check;
         NameControl(check, QStringLiteral("chkData"), i);
@@ -138,10 +138,9 @@ void FrmEnv::Form_Load() {
 void FrmEnv::Rtn_MasterDisp() {
     WithCommandTrap(ctx_, nullptr, [&] {
         SystemMaster m;
-        m.Check.fill(QStringLiteral("0"));
         if (const auto row = Rtn_MasterRead(ctx_)) m = *row;
-        for (int i = 0; i < 7; ++i) txtData[i]->setText(m.Name[i]);
-        for (int i = 1; i < 7; ++i) chkData[i]->setChecked(m.Check[i] == u"1");
+        for (int i = 0; i < kCategoryCount; ++i) txtData[i]->setText(m.Name[i]);
+        for (int i = 1; i < kCategoryCount; ++i) chkData[i]->setChecked(m.Check[i]);
     });
 }
 
@@ -154,10 +153,10 @@ void FrmEnv::Rtn_MasterSave() {
     QCoreApplication::processEvents();
     WaitCursorGuard wait(ctx_.waitCursor);
     WithCommandTrap(ctx_, nullptr, [&] {
-        std::array<QString, 7> names;
-        std::array<bool, 7> inUse{};
-        for (int i = 0; i < 7; ++i) names[i] = txtData[i]->text();
-        for (int i = 1; i < 7; ++i) inUse[i] = chkData[i]->isChecked();
+        std::array<QString, kCategoryCount> names;
+        std::array<bool, kCategoryCount> inUse{};
+        for (int i = 0; i < kCategoryCount; ++i) names[i] = txtData[i]->text();
+        for (int i = 1; i < kCategoryCount; ++i) inUse[i] = chkData[i]->isChecked();
         Rtn_MasterWrite(ctx_, names, inUse);
     });
 }
@@ -169,10 +168,7 @@ void FrmEnv::cmdProcess_Click(int index) {
 
 void FrmEnv::chkWindowTop_Click() {
     if (loading_) return;
-    const QString value = chkWindowTop->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
-    WriteIniString(SettingsFilePath(ctx_), QStringLiteral("System"), QStringLiteral("WindowTop"),
-                   value);
-    ctx_.settings.WindowTop = qint16(value.toInt());
+    SaveWindowTop(ctx_, chkWindowTop->isChecked());
     ctx_.prompter.Information(ctx_.settings.Title,
                               QStringLiteral("システムを終了しますので立ち上げ直して下さい。"));
     ctx_.end.End(0);  // at once: no placement written, no question asked

@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <array>
 
+#include "core/records.h"
+
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -35,8 +37,8 @@ class FrmEnv : public QDialog {
     // Controls, by their described names.
     QFrame* picGroup0 = nullptr;
     QLabel* lblThing0 = nullptr;
-    std::array<QLineEdit*, 7> txtData{};
-    std::array<QCheckBox*, 7> chkData{};
+    std::array<QLineEdit*, kCategoryCount> txtData{};
+    std::array<QCheckBox*, kCategoryCount> chkData{};
     std::array<QPushButton*, 2> cmdProcess{};
     QCheckBox* chkWindowTop = nullptr;
 

@@ -172,12 +172,12 @@ bool FrmSetup::cmdServerTest_Click(bool quietOnSuccess) {
     {
         WaitCursorGuard wait(ctx_.waitCursor);
         ctx_.settings.SystemDB = c.database;
-        ctx_.keptConnection.reset();
+        Session(ctx_).CloseKept();
         problem = ServerStartProblem(ctx_);
         ctx_.settings.SystemDB.clear();
     }
     if (!problem.isEmpty()) {
-        ctx_.keptConnection.reset();
+        Session(ctx_).CloseKept();
         ctx_.prompter.Warning(kCaption, problem);
         txtServer->setFocus();
         return false;

@@ -1,4 +1,4 @@
-#include "core/server_uri.h"
+#include "core/db_target.h"
 
 #include <QUrl>
 #include <QUrlQuery>
@@ -6,9 +6,21 @@
 
 namespace ondrel {
 
+namespace {
+
 bool IsServerUri(const QString& systemDb) {
     return systemDb.startsWith(QStringLiteral("postgresql://"), Qt::CaseInsensitive) ||
            systemDb.startsWith(QStringLiteral("postgres://"), Qt::CaseInsensitive);
+}
+
+}  // namespace
+
+DbTarget DbTarget::Of(const QString& systemDb) {
+    DbTarget t;
+    t.text_ = systemDb;
+    t.isServer_ = IsServerUri(systemDb);
+    if (t.isServer_) t.server_ = ParseServerUri(systemDb, &t.problem_);
+    return t;
 }
 
 std::optional<ServerTarget> ParseServerUri(const QString& uri, QString* error) {

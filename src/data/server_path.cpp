@@ -1,0 +1,383 @@
+#include <dlfcn.h>
+#include <libpq-fe.h>
+
+#include <QDate>
+#include <QSqlDriver>
+#include <QSqlField>
+#include <memory>
+#include <optional>
+#include <type_traits>
+
+#include "core/app_error.h"
+#include "data/engine_paths.h"
+#include "data/japanese_date.h"
+
+namespace ondrel {
+
+namespace {
+
+// A server's lock waits end as a file's do: after the busy timeout, as a
+// busy database. A statement never holds the window for long.
+QString ServerSessionOptions() {
+    return QStringLiteral("options='-c lock_timeout=%1 -c statement_timeout=30000'")
+        .arg(BusyTimeout().count());
+}
+
+// PostgreSQL text cannot hold U+0000: it is stored as kEscape followed by '0',
+// and kEscape itself doubled, so every text comes back exactly as it went in.
+constexpr char16_t kEscape = u'\uE000';
+
+QString ToServerText(const QString& s) {
+    if (!s.contains(QChar(u'\0')) && !s.contains(QChar(kEscape))) return s;
+    QString out;
+    out.reserve(s.size() + 8);
+    for (const QChar ch : s) {
+        if (ch == u'\0') {
+            out.append(QChar(kEscape)).append(u'0');
+        } else if (ch == kEscape) {
+            out.append(QChar(kEscape)).append(QChar(kEscape));
+        } else {
+            out.append(ch);
+        }
+    }
+    return out;
+}
+
+QString FromServerText(const QString& s) {
+    if (!s.contains(QChar(kEscape))) return s;
+    QString out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] == kEscape && i + 1 < s.size()) {
+            ++i;
+            out.append(s[i] == u'0' ? QChar(u'\0') : s[i]);
+        } else {
+            out.append(s[i]);
+        }
+    }
+    return out;
+}
+
+// libpq's PQstatus, from the copy the server driver loaded. The program does
+// not link libpq itself: it and the libraries it needs would be loaded at
+// every start, also on a PC that never talks to a server.
+ConnStatusType (*LoadedPQstatus())(const PGconn*) {
+    static const auto status = [] {
+        void* pq = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
+        return pq ? reinterpret_cast<ConnStatusType (*)(const PGconn*)>(::dlsym(pq, "PQstatus"))
+                  : nullptr;
+    }();
+    return status;
+}
+
+// The rest of libpq the program calls itself, from the same copy: a
+// statement sent with those waiting for it, its answer read as it came.
+struct Pq {
+    PGresult* (*exec)(PGconn*, const char*);
+    ExecStatusType (*resultStatus)(const PGresult*);
+    char* (*errorField)(const PGresult*, int);
+    char* (*errorMessage)(const PGconn*);
+    int (*ntuples)(const PGresult*);
+    char* (*getvalue)(const PGresult*, int, int);
+    int (*getlength)(const PGresult*, int, int);
+    int (*getisnull)(const PGresult*, int, int);
+    Oid (*ftype)(const PGresult*, int);
+    char* (*cmdTuples)(PGresult*);
+    void (*clear)(PGresult*);
+};
+
+const Pq* LoadedPq() {
+    static const std::optional<Pq> loaded = []() -> std::optional<Pq> {
+        void* lib = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
+        if (!lib) return std::nullopt;
+        Pq pq{};
+        bool all = true;
+        auto get = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(lib, name));
+            all = all && fn;
+        };
+        get(pq.exec, "PQexec");
+        get(pq.resultStatus, "PQresultStatus");
+        get(pq.errorField, "PQresultErrorField");
+        get(pq.errorMessage, "PQerrorMessage");
+        get(pq.ntuples, "PQntuples");
+        get(pq.getvalue, "PQgetvalue");
+        get(pq.getlength, "PQgetlength");
+        get(pq.getisnull, "PQgetisnull");
+        get(pq.ftype, "PQftype");
+        get(pq.cmdTuples, "PQcmdTuples");
+        get(pq.clear, "PQclear");
+        if (!all) return std::nullopt;
+        return pq;
+    }();
+    return loaded ? &*loaded : nullptr;
+}
+
+struct PgResultFree {
+    void operator()(PGresult* r) const {
+        if (r) LoadedPq()->clear(r);
+    }
+};
+using PgResult = std::unique_ptr<PGresult, PgResultFree>;
+
+// The server driver's libpq connection; null on a file. Qt names the type
+// by libpq's struct tag.
+PGconn* ServerHandle(const QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    const char* type = handle.typeName();
+    if (qstrcmp(type, "pg_conn*") != 0 && qstrcmp(type, "PGconn*") != 0) return nullptr;
+    return *static_cast<PGconn* const*>(handle.constData());
+}
+
+// Whether the server is gone from under this connection (a restart, a
+// network fault): libpq marks the connection bad after the failed call.
+bool ServerLost(const QSqlDatabase& db) {
+    if (!db.isOpen()) return true;
+    PGconn* conn = ServerHandle(db);
+    const auto status = LoadedPQstatus();
+    return !conn || (status && status(conn) == CONNECTION_BAD);
+}
+
+// The statement with each "?" outside quotes replaced by its value as the
+// driver writes a literal (escaped by libpq): one round trip, where a
+// prepared statement takes three.
+QString WithValues(const QSqlDriver* driver, const QString& sql, const QVariantList& values) {
+    QString out;
+    out.reserve(sql.size() + values.size() * 8);
+    qsizetype next = 0;
+    QChar quote;
+    for (const QChar ch : sql) {
+        if (!quote.isNull()) {
+            if (ch == quote) quote = QChar();
+            out.append(ch);
+        } else if (ch == u'\'' || ch == u'"') {
+            quote = ch;
+            out.append(ch);
+        } else if (ch == u'?') {
+            if (next >= values.size())
+                throw AppError(err::InvalidProcedureCall, QStringLiteral("too few values"));
+            QVariant v = values[next++];
+            if (v.typeId() == QMetaType::QString && !v.isNull()) v = ToServerText(v.toString());
+            QSqlField field(QString(), v.metaType());
+            field.setValue(v);
+            out.append(driver->formatValue(field));
+        } else {
+            out.append(ch);
+        }
+    }
+    if (next != values.size())
+        throw AppError(err::InvalidProcedureCall, QStringLiteral("too many values"));
+    return out;
+}
+
+// A server's row as the Qt driver decodes it: the type from the column's
+// type (these are the schema's types), a text unescaped as ValueAt does.
+class PgRow final : public RowReader {
+  public:
+    PgRow(const Pq& pq, const PGresult* r) : pq_(pq), r_(r) {}
+    int row = 0;
+
+    QVariant Value(int column) const override {
+        const Oid oid = pq_.ftype(r_, column);
+        const QMetaType type = TypeOf(oid);
+        if (pq_.getisnull(r_, row, column)) return QVariant(type);
+        const char* v = pq_.getvalue(r_, row, column);
+        const QByteArray raw = QByteArray::fromRawData(v, pq_.getlength(r_, row, column));
+        switch (type.id()) {
+            case QMetaType::Bool:
+                return QVariant(v[0] == 't');
+            case QMetaType::LongLong:
+                // Unsigned when not negative, as the driver gives it.
+                return v[0] == '-' ? QVariant(raw.toLongLong()) : QVariant(raw.toULongLong());
+            case QMetaType::Int:
+                return QVariant(raw.toInt());
+            case QMetaType::Double:
+                return QVariant(raw.toDouble());
+            case QMetaType::QDate: {
+                // The server writes ISO dates (the driver sets DateStyle ISO),
+                // the stored form a file's own parser reads fastest.
+                const QString text = QString::fromLatin1(raw);
+                if (text.size() == 10 && text[4] == u'-') return QVariant(ParseShortDate(text));
+                return QVariant(QDate::fromString(text, Qt::ISODate));
+            }
+            default:
+                return FromServerText(QString::fromUtf8(raw));
+        }
+    }
+    QString Text(int column) const override {
+        if (TypeOf(pq_.ftype(r_, column)).id() != QMetaType::QString)
+            return Value(column).toString();
+        if (pq_.getisnull(r_, row, column)) return {};
+        return FromServerText(
+            QString::fromUtf8(pq_.getvalue(r_, row, column), pq_.getlength(r_, row, column)));
+    }
+
+  private:
+    static QMetaType TypeOf(Oid oid) {
+        switch (oid) {
+            case 16:  // bool
+                return QMetaType::fromType<bool>();
+            case 20:  // int8
+                return QMetaType::fromType<qlonglong>();
+            case 21:  // int2
+            case 23:  // int4
+            case 26:  // oid
+                return QMetaType::fromType<int>();
+            case 700:   // float4
+            case 701:   // float8
+            case 1700:  // numeric
+                return QMetaType::fromType<double>();
+            case 1082:  // date
+                return QMetaType::fromType<QDate>();
+            default:
+                return QMetaType::fromType<QString>();
+        }
+    }
+
+    const Pq& pq_;
+    const PGresult* r_;
+};
+
+}  // namespace
+
+// A server's statements with those waiting for them, in one round trip.
+struct ServerBatch {
+    static PgResult Run(DbConnection& cn, const QString& statement, bool commits = false);
+    static void Flush(DbConnection& cn) {
+        if (!cn.deferred_.isEmpty()) Run(cn, {});
+    }
+    static void Reconnect(DbConnection& cn, const QSqlError& error, bool retry);
+};
+
+// The waiting statements and then `statement` as one text; the answer is the
+// last statement's, and a failure of any of them is the failure. A kept
+// connection the server dropped gets one new connection, unless our
+// transaction had begun there or the text commits it (it may have been done).
+PgResult ServerBatch::Run(DbConnection& cn, const QString& statement, bool commits) {
+    const Pq* pq = LoadedPq();
+    if (!pq) throw AppError(err::CannotCreateObject, QStringLiteral("libpq not loaded"));
+    for (int attempt = 0;; ++attempt) {
+        QStringList parts = cn.deferred_;
+        if (!statement.isEmpty()) parts << statement;
+        PGconn* conn = ServerHandle(cn.Database());
+        PgResult r(conn ? pq->exec(conn, parts.join(QStringLiteral(";\n")).toUtf8().constData())
+                        : nullptr);
+        const ExecStatusType status = r ? pq->resultStatus(r.get()) : PGRES_FATAL_ERROR;
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            cn.deferred_.clear();
+            if (cn.inTransaction_) cn.serverTransaction_ = true;
+            return r;
+        }
+        // As the Qt driver words it, so a report reads the same either way.
+        QString message = conn ? QString::fromUtf8(pq->errorMessage(conn)) : QString();
+        QString state;
+        if (r) {
+            const char* code = pq->errorField(r.get(), PG_DIAG_SQLSTATE);
+            state = QString::fromLatin1(code ? code : "");
+            message += u'(' + state + u')';
+        }
+        const QSqlError error(QStringLiteral("QPSQL: Unable to create query"), message,
+                              QSqlError::StatementError, state);
+        if (!ServerLost(cn.Database())) {
+            const QString sent = parts.join(QStringLiteral(";\n"));
+            cn.deferred_.clear();
+            ThrowDbError(error, Engine::Postgres, sent);
+        }
+        Reconnect(cn, error, attempt == 0 && !cn.serverTransaction_ && !commits);
+    }
+}
+
+// A kept connection the server dropped (a restart, an idle cut) gets one new
+// connection when `retry` allows, with the statements still waiting; else,
+// or when the server does not answer, the command ends as for a busy database.
+void ServerBatch::Reconnect(DbConnection& cn, const QSqlError& error, bool retry) {
+    const DbTarget target = cn.target_;
+    const QStringList waiting = cn.deferred_;
+    const bool inTransaction = cn.inTransaction_;
+    cn.Release();
+    if (!retry || !OpenDbConnection(target, cn)) {
+        throw DatabaseBusy(error.text(),
+                           ServerUnreachableMessage(target.Shown(), error.databaseText()));
+    }
+    cn.deferred_ = waiting;
+    cn.inTransaction_ = inTransaction;
+}
+
+QString ServerPath::FromServerText(const QString& s) { return ondrel::FromServerText(s); }
+
+bool ServerPath::Open(const ServerTarget& t, QSqlDatabase& db) {
+    db.setHostName(t.host);
+    if (t.port > 0) db.setPort(t.port);
+    db.setDatabaseName(t.database);
+    db.setUserName(t.user);
+    QString options = t.options;
+    if (!options.contains(QStringLiteral("options="))) options += u';' + ServerSessionOptions();
+    db.setConnectOptions(options);
+    if (!db.open()) {
+        const QString reason = db.lastError().databaseText();
+        throw DatabaseBusy(reason, ServerUnreachableMessage(t.shown, reason));
+    }
+    return true;
+}
+
+QString ServerPath::Person(QSqlDatabase& db) {
+    QSqlQuery q(db);
+    q.setForwardOnly(false);
+    if (!q.exec(QStringLiteral("Select current_user")) || !q.next())
+        ThrowDbError(q.lastError(), Engine::Postgres);
+    return q.value(0).toString();
+}
+
+void ServerPath::Later(DbConnection& cn, const QString& sql, const QVariantList& values) {
+    if (!cn.inTransaction_) {
+        Change(cn, sql, values);
+        return;
+    }
+    cn.deferred_ << WithValues(cn.Database().driver(), sql, values);
+}
+
+void ServerPath::Begin(DbConnection& cn) {
+    // Sent with the transaction's first statement.
+    cn.deferred_ << QStringLiteral("BEGIN");
+    cn.inTransaction_ = true;
+}
+
+void ServerPath::Commit(DbConnection& cn) {
+    ServerBatch::Run(cn, QStringLiteral("COMMIT"), true);
+    cn.serverTransaction_ = false;
+    cn.inTransaction_ = false;
+}
+
+QSqlQuery ServerPath::Execute(DbConnection& cn, const QString& sql, const QVariantList& values) {
+    ServerBatch::Flush(cn);
+    const QString text = WithValues(cn.Database().driver(), sql, values);
+    for (int attempt = 0;; ++attempt) {
+        QSqlError error;
+        {
+            QSqlQuery q(cn.Database());
+            // Not forward-only: the driver would fetch a server's rows one
+            // message each; the whole result in one answer is several times faster.
+            q.setForwardOnly(false);
+            if (q.exec(text)) return q;
+            error = q.lastError();
+        }
+        if (!ServerLost(cn.Database())) ThrowDbError(error, Engine::Postgres, text);
+        // Not inside a transaction: that one is gone with its connection.
+        ServerBatch::Reconnect(cn, error, attempt == 0 && !cn.inTransaction_);
+    }
+}
+
+int ServerPath::Change(DbConnection& cn, const QString& sql, const QVariantList& values) {
+    const PgResult r = ServerBatch::Run(cn, WithValues(cn.Database().driver(), sql, values));
+    return QByteArray(LoadedPq()->cmdTuples(r.get())).toInt();
+}
+
+void ServerPath::ForEachRow(DbConnection& cn, const QString& sql, const QVariantList& values,
+                            const std::function<void(const RowReader&)>& row) {
+    // The rows straight from libpq, the statements waiting sent with it.
+    const PgResult r = ServerBatch::Run(cn, WithValues(cn.Database().driver(), sql, values));
+    PgRow reader(*LoadedPq(), r.get());
+    for (const int n = LoadedPq()->ntuples(r.get()); reader.row < n; ++reader.row) row(reader);
+}
+
+}  // namespace ondrel
