@@ -26,10 +26,10 @@ class TstIniFile : public QObject {
     }
 
   private slots:
-    void read_data();
-    void read();
-    void write_data();
-    void write();
+    void readsAsWindowsProfileFunctions_data();
+    void readsAsWindowsProfileFunctions();
+    void writeChangesOnlyItsOwnLine_data();
+    void writeChangesOnlyItsOwnLine();
     void cp932RoundTrip();
     void longValueCutOnCharacterBoundary();
     void hostileFiles_data();
@@ -43,7 +43,7 @@ class TstIniFile : public QObject {
     void writeKeepsModeAndOwner();
 };
 
-void TstIniFile::read_data() {
+void TstIniFile::readsAsWindowsProfileFunctions_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
@@ -112,7 +112,7 @@ void TstIniFile::read_data() {
         << QStringLiteral("カルテ番号") << "12345";
 }
 
-void TstIniFile::read() {
+void TstIniFile::readsAsWindowsProfileFunctions() {
     QFETCH(QByteArray, file);
     QFETCH(QString, section);
     QFETCH(QString, key);
@@ -121,7 +121,7 @@ void TstIniFile::read() {
     QCOMPARE(ReadIniString(Path(), section, key), expected);
 }
 
-void TstIniFile::write_data() {
+void TstIniFile::writeChangesOnlyItsOwnLine_data() {
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<bool>("exists");
     QTest::addColumn<QString>("section");
@@ -164,7 +164,7 @@ void TstIniFile::write_data() {
         << QByteArray("[System]\r\nTitle=") + ToCp932(QStringLiteral("指導指示管理")) + "\r\n";
 }
 
-void TstIniFile::write() {
+void TstIniFile::writeChangesOnlyItsOwnLine() {
     QFETCH(QByteArray, before);
     QFETCH(bool, exists);
     QFETCH(QString, section);

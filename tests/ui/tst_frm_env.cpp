@@ -18,8 +18,8 @@ class TstFrmEnv : public QObject {
     void initTestCase() { SetUpApplication(*qApp); }
     void display_data();
     void display();
-    void save_data();
-    void save();
+    void saveAsksThenStoresNamesAsTyped_data();
+    void saveAsksThenStoresNamesAsTyped();
     void nameLength();
     void topmostClickWritesAndEnds_data();
     void topmostClickWritesAndEnds();
@@ -58,7 +58,7 @@ void TstFrmEnv::display() {
         QCOMPARE(Ctl<QCheckBox>(d, "chkData", i)->isChecked(), checks[i - 1]);
 }
 
-void TstFrmEnv::save_data() {
+void TstFrmEnv::saveAsksThenStoresNamesAsTyped_data() {
     QTest::addColumn<QStringList>("keys");
     QTest::addColumn<QList<bool>>("answers");
     QTest::addColumn<bool>("asked");
@@ -69,7 +69,7 @@ void TstFrmEnv::save_data() {
         << QStringList{"MessageFlg1=1"} << QList<bool>{} << false << true;
 }
 
-void TstFrmEnv::save() {
+void TstFrmEnv::saveAsksThenStoresNamesAsTyped() {
     QFETCH(QStringList, keys);
     QFETCH(QList<bool>, answers);
     QFETCH(bool, asked);

@@ -2,6 +2,7 @@
 // rebuild from the database, whatever was edited.
 #include <QDateEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QtTest>
 
 #include "data/memo_store.h"
@@ -87,11 +88,11 @@ void TstHistory::saveUpdatesInPlace() {
     Ctl<DateListGrid>(*f.window, "grdDateList", 0)->SetCurrentRow(std::max(row, 0));
     f.window->Rtn_PastDisp(0);
     if (settled) QTRY_COMPARE(box->toPlainText(), FullRebuild(f));
-    if (row < 0) f.window->cmdProcess_Click(0);  // 新規作成
+    if (row < 0) Ctl<QPushButton>(*f.window, "cmdProcess", 0)->click();  // 新規作成
     if (!text.isEmpty()) Ctl<QPlainTextEdit>(*f.window, "txtLData", 0)->setPlainText(text);
     auto* date = Ctl<QDateEdit>(*f.window, "dtpCreData", 0);
     date->setDate(date->date().addDays(days));
-    f.window->cmdProcess_Click(4);
+    Ctl<QPushButton>(*f.window, "cmdProcess", 4)->click();
     QVERIFY(f.prompter.shown.empty());
     QCOMPARE(box->toPlainText(), FullRebuild(f));
 }

@@ -288,7 +288,7 @@ void TstMemoPages::secondClickDuringQuestionIgnored() {
     f.prompter.whileShowing = [&] {
         if (inner++ > 0) return;
         // The user clicks 新規作成 again and the poll fires while the box is open.
-        w.cmdProcess_Click(0);
+        Ctl<QPushButton>(w, "cmdProcess", 0)->click();
         w.Rtn_LinkCheck();
     };
     f.prompter.Answer({true});

@@ -21,7 +21,7 @@ class TstRecordsWindow : public QObject {
     static void Save(WindowFixture& f, const QString& text) {
         Ctl<QPlainTextEdit>(*f.window, "txtLData", 0)->setPlainText(text);
         f.prompter.Answer({true});
-        f.window->cmdProcess_Click(4);
+        Ctl<QPushButton>(*f.window, "cmdProcess", 4)->click();
     }
     static void Pick(FrmRecords& d, int row) {
         auto* grid = Ctl<QTableView>(d, "grdRevisions");
@@ -46,7 +46,7 @@ void TstRecordsWindow::revertToAnOldVersion() {
     WindowFixture f;
     f.Open();
     f.prompter.Answer({true});
-    f.window->cmdProcess_Click(0);  // 新規作成
+    Ctl<QPushButton>(*f.window, "cmdProcess", 0)->click();  // 新規作成
     Save(f, QStringLiteral("初版"));
     Save(f, QStringLiteral("二版"));
     const qint32 key = *f.window->MainKeyShown(0);
@@ -79,11 +79,11 @@ void TstRecordsWindow::restoreADeletedMemo() {
     WindowFixture f;
     f.Open();
     f.prompter.Answer({true});
-    f.window->cmdProcess_Click(0);
+    Ctl<QPushButton>(*f.window, "cmdProcess", 0)->click();
     Save(f, QStringLiteral("消してしまうメモ"));
     const qint32 key = *f.window->MainKeyShown(0);
     f.prompter.Answer({true});
-    f.window->cmdProcess_Click(3);  // 削除
+    Ctl<QPushButton>(*f.window, "cmdProcess", 3)->click();  // 削除
     QVERIFY(!f.window->MainKeyShown(0) || *f.window->MainKeyShown(0) != key);
     int listed = -1;
     f.window->runRecords = [&](FrmRecords& d) {
@@ -111,7 +111,7 @@ void TstRecordsWindow::manyVersionsOpenAtTheLatest() {
     WindowFixture f;
     f.Open();
     f.prompter.Answer({true});
-    f.window->cmdProcess_Click(0);
+    Ctl<QPushButton>(*f.window, "cmdProcess", 0)->click();
     const qint32 key = *f.window->MainKeyShown(0);
     {
         DbConnection cn;

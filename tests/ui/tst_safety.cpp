@@ -153,7 +153,7 @@ void TstSafety::busyDatabase() {
     auto run = [&] {
         if (command == u"save") {
             f.prompter.Answer({true});
-            w.cmdProcess_Click(4);
+            Ctl<QPushButton>(w, "cmdProcess", 4)->click();
         } else if (command == u"category") {
             Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(1);
         } else if (command == u"link") {
@@ -164,7 +164,7 @@ void TstSafety::busyDatabase() {
             QTest::keyClick(Ctl<QLineEdit>(w, "txtPersonalID"), Qt::Key_Return);
         } else {
             f.prompter.Answer({true});
-            w.cmdProcess_Click(0);
+            Ctl<QPushButton>(w, "cmdProcess", 0)->click();
         }
     };
     const auto memos = [&] { return f.Scalar("Select Count(*) From tblDatCommon").toInt(); };

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -148,7 +149,7 @@ void TstServer::twoWorkstations() {
 
     if (save == u"button") {
         f.prompter.Answer({true});
-        w.cmdProcess_Click(4);
+        Ctl<QPushButton>(w, "cmdProcess", 4)->click();
     } else if (save == u"category") {
         Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(1);
     } else {
@@ -174,7 +175,7 @@ void TstServer::twoWorkstations() {
         f.prompter.shown.clear();
         Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(QStringLiteral("共通 A の再保存"));
         f.prompter.Answer({true});
-        w.cmdProcess_Click(4);
+        Ctl<QPushButton>(w, "cmdProcess", 4)->click();
         QVERIFY(f.prompter.Texts().filter(QStringLiteral("他の端末")).isEmpty());
         QVERIFY(Texts(f).contains(QStringLiteral("共通 A の再保存")));
     }
@@ -199,7 +200,7 @@ void TstServer::deleteAfterAnotherWorkstation() {
     if (other == u"change") args << QStringLiteral(" B の追記");
     QCOMPARE(OtherWorkstation(f, args), 0);
     f.prompter.Answer({true});
-    w.cmdProcess_Click(3);
+    Ctl<QPushButton>(w, "cmdProcess", 3)->click();
     const QString told = f.prompter.Texts().join(u'\n');
     if (other == u"change") {
         QVERIFY2(told.contains(QStringLiteral("削除しませんでした")), qPrintable(told));
@@ -268,7 +269,7 @@ void TstServer::serverStoppedDuringSave() {
         QVERIFY(cluster(QStringLiteral("stop")));
 
         f.prompter.Answer({true});
-        w.cmdProcess_Click(4);
+        Ctl<QPushButton>(w, "cmdProcess", 4)->click();
         QCOMPARE(f.prompter.Texts().size(), 2);
         QVERIFY2(f.prompter.Texts().last().contains(QStringLiteral("接続できない")),
                  qPrintable(f.prompter.Texts().last()));
@@ -328,7 +329,7 @@ void TstServer::refusedRight() {
     auto act = [&] {
         if (save == u"button") {
             f.prompter.Answer({true});
-            w.cmdProcess_Click(4);
+            Ctl<QPushButton>(w, "cmdProcess", 4)->click();
         } else if (save == u"category") {
             Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(1);
         } else {
