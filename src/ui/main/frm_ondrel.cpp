@@ -50,7 +50,6 @@ namespace {
 
 constexpr int kTimerMs = 10000;
 constexpr int kChartNoTyped = 10;
-// Two reads of the link file this far apart must agree before it is acted on.
 const QColor kHeaderBack(255, 255, 192);
 
 }  // namespace
@@ -188,122 +187,28 @@ void FrmOndrel::BuildPages() {
     tabMain->tabBar()->setExpanding(false);
     tabMain->setUsesScrollButtons(false);
     for (int i = 0; i < kCategoryCount; ++i) {
-        tabPage[i] = new QWidget;
-        tabMain->addTab(tabPage[i], QString());
-        picGroup[i] = new QWidget(tabPage[i]);
-        NameControl(picGroup[i], QStringLiteral("picGroup"), i);
-        PlaceTwips(picGroup[i], 315, 765, 15270, 9015);
-        picGroup[i]->hide();
-
-        tabPage[i]->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(tabPage[i], &QWidget::customContextMenuRequested, this,
-                [this, i](const QPoint& at) { ShowRecordsMenu(i, tabPage[i]->mapToGlobal(at)); });
-        lblTitle[i + 7] = TwipsLabel(picGroup[i], QStringLiteral("日付"),
-                                     QStringLiteral("lblTitle"), i + 7, {9180, 1125, 510, 240});
-        dtpCreData[i] = DatePicker(picGroup[i], QStringLiteral("dtpCreData"), i,
-                                   QStringLiteral("日付"), {9990, 1035, 1680, 375});
-        lblTitle[i] =
-            TwipsLabel(picGroup[i], {}, QStringLiteral("lblTitle"), i, {9180, 1710, 3660, 240});
-
-        txtLData[i] = new QPlainTextEdit(picGroup[i]);
-        NameControl(txtLData[i], QStringLiteral("txtLData"), i);
-        txtLData[i]->setAccessibleName(QStringLiteral("内容"));
-        PlaceTwips(txtLData[i], 9090, 2025, 6135, 6990);
-        txtLData[i]->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        // As a Windows multi-line box: Tab moves the focus on.
-        txtLData[i]->setTabChangesFocus(true);
-        connect(txtLData[i]->document(), &QTextDocument::contentsChanged, this,
-                [this, i] { storedText_[i].Update(txtLData[i]->document()->toRawText()); });
-        QPalette lp = txtLData[i]->palette();
-        lp.setColor(QPalette::Base, Qt::white);
-        txtLData[i]->setPalette(lp);
+        auto* page = new CategoryPage(i);
+        pages_[i] = page;
+        tabMain->addTab(page, QString());
+        connect(page, &CategoryPage::RecordsMenuRequested, this,
+                [this, i](const QPoint& at) { ShowRecordsMenu(i, at); });
+        connect(page, &CategoryPage::RowChanged, this, [this, i](int row, int previousRow) {
+            grdDateList_RowChange(i, row, previousRow);
+        });
+        // The seven boxes together hold the memo on screen.
+        connect(page->txtLData->document(), &QTextDocument::contentsChanged, this,
+                [this, i] { storedText_[i].Update(pages_[i]->txtLData->document()->toRawText()); });
+        page->installEventFilter(this);
     }
-    for (QWidget* page : tabPage) page->installEventFilter(this);
     connect(tabMain, &QTabWidget::currentChanged, this, [this](int c) { tabMain_Click(c); });
 }
 
-// A page's date list and history are the costliest controls of the window;
-// those of the pages not on show are built after the first paint (or when
-// first used), in their place among the page's controls.
-void FrmOndrel::BuildLists(int c) {
-    if (grdDateList[c]) return;
-    auto* grid = new DateListGrid(picGroup[c]);
-    grdDateList[c] = grid;
-    NameControl(grid, QStringLiteral("grdDateList"), c);
-    grid->setAccessibleName(QStringLiteral("日付一覧"));
-    PlaceTwips(grid, 0, 0, 2445, 9015);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setTabKeyNavigation(false);
-    grid->verticalHeader()->hide();
-    grid->horizontalHeader()->setSectionsClickable(false);
-    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    // Right click and the menu key: the memo's versions, the deleted memos;
-    // also on the empty page, where a category's last memo was deleted.
-    grid->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(grid, &QWidget::customContextMenuRequested, this, [this, c](const QPoint& at) {
-        ShowRecordsMenu(c, grdDateList[c]->viewport()->mapToGlobal(at));
-    });
-    grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    grid->horizontalHeader()->setHighlightSections(false);
-    const int dpi = LogicalDpi(this);
-    grid->horizontalHeader()->setFixedHeight(TwipsToPixels(567, dpi));
-    grid->verticalHeader()->setDefaultSectionSize(TwipsToPixels(454, dpi));
-    grid->verticalHeader()->setMinimumSectionSize(1);
-    grid->setColumnWidth(0, TwipsToPixels(2130, dpi));
-    grid->setColumnHidden(1, true);
-    grid->setColumnHidden(2, true);
-    // The current row stays light red also when the list has no focus.
-    QPalette gp = grid->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        gp.setColor(group, QPalette::Highlight, QColor(255, 192, 192));
-        gp.setColor(group, QPalette::HighlightedText, Qt::black);
-    }
-    grid->setPalette(gp);
-    connect(grid, &DateListGrid::CurrentRowChanged, this,
-            [this, c](int row, int previousRow) { grdDateList_RowChange(c, row, previousRow); });
+DateListGrid& FrmOndrel::Grid(int c) { return pages_[c]->Grid(); }
 
-    txtPast[c] = new QPlainTextEdit(picGroup[c]);
-    NameControl(txtPast[c], QStringLiteral("txtPast"), c);
-    txtPast[c]->setAccessibleName(QStringLiteral("履歴"));
-    PlaceTwips(txtPast[c], 2700, 0, 6135, 9015);
-    txtPast[c]->setTabChangesFocus(true);
-    txtPast[c]->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    txtPast[c]->setAttribute(Qt::WA_InputMethodEnabled, false);
-    past_[c] = new HistoryPanel(txtPast[c]);
-    QPalette pp = txtPast[c]->palette();
-    pp.setColor(QPalette::Base, QColor(224, 224, 224));
-    txtPast[c]->setPalette(pp);
-
-    // Back in the order they were designed in: under the page's other
-    // controls, and first in the Tab order of the page.
-    grid->stackUnder(lblTitle[c + 7]);
-    txtPast[c]->stackUnder(lblTitle[c + 7]);
-    QWidget* before = dtpCreData[c]->previousInFocusChain();
-    while (before != this && !(before->focusPolicy() & Qt::TabFocus))
-        before = before->previousInFocusChain();
-    setTabOrder(before, grid);
-    setTabOrder(grid, txtPast[c]);
-    // A child made in a shown parent is shown by hand.
-    if (picGroup[c]->isVisible()) {
-        grid->show();
-        txtPast[c]->show();
-    }
-}
-
-DateListGrid& FrmOndrel::Grid(int c) {
-    BuildLists(c);
-    return *grdDateList[c];
-}
-
-HistoryPanel& FrmOndrel::Past(int c) {
-    BuildLists(c);
-    return *past_[c];
-}
+HistoryPanel& FrmOndrel::Past(int c) { return pages_[c]->Past(); }
 
 void FrmOndrel::FinishPages() {
-    for (int c = 0; c < kCategoryCount; ++c) BuildLists(c);
+    for (CategoryPage* page : pages_) page->BuildLists();
 }
 
 void FrmOndrel::BuildButtons() {
@@ -342,10 +247,10 @@ void FrmOndrel::BuildButtons() {
 void FrmOndrel::LayoutPages() {
     const int dpi = LogicalDpi(this);
     // Only the page on show has its geometry; every page sits where it does.
-    QWidget* shown = tabMain->currentWidget() ? tabMain->currentWidget() : tabPage[0];
+    QWidget* shown = tabMain->currentWidget() ? tabMain->currentWidget() : pages_[0];
     const QPoint page = shown->mapTo(tabMain, QPoint(0, 0));
-    for (auto* g : picGroup) {
-        g->move(TwipsToPixels(315, dpi) - page.x(), TwipsToPixels(765, dpi) - page.y());
+    for (CategoryPage* p : pages_) {
+        p->picGroup->move(TwipsToPixels(315, dpi) - page.x(), TwipsToPixels(765, dpi) - page.y());
     }
 }
 
@@ -411,7 +316,7 @@ void FrmOndrel::Rtn_TabSet() {
         }
         for (int i = 0; i < kCategoryCount; ++i) {
             tabMain->setTabText(i, names_[i]);
-            lblTitle[i]->setText(names_[i]);
+            pages_[i]->lblTitle->setText(names_[i]);
         }
         // Unavailable categories stay visible but cannot be chosen.
         for (int i = 1; i < kCategoryCount; ++i) tabMain->setTabEnabled(i, flags_[i]);
@@ -461,7 +366,7 @@ void FrmOndrel::tabMain_Click(int c) {
 void FrmOndrel::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     const bool pending =
-        std::any_of(grdDateList.begin(), grdDateList.end(), [](auto* g) { return !g; });
+        std::any_of(pages_.begin(), pages_.end(), [](auto* p) { return !p->ListsBuilt(); });
     if (pending && windowHandle()) windowHandle()->installEventFilter(this);
     // The frame is known only now (or a moment later under some window managers).
     FitOuterSize(*this);
@@ -509,7 +414,7 @@ void FrmOndrel::ShowRecordsMenu(int c, const QPoint& at) {
     if (busy_ > 0 || !lblInfo0_) return;
     QMenu menu(this);
     QAction* versions = menu.addAction(QStringLiteral("変更履歴..."));
-    versions->setEnabled(txtMainkey[c].has_value() && !picGroup[c]->isHidden());
+    versions->setEnabled(pages_[c]->txtMainkey.has_value() && !pages_[c]->picGroup->isHidden());
     QAction* deleted = menu.addAction(QStringLiteral("削除したメモ..."));
     QAction* chosen = menu.exec(at);
     if (chosen == versions) OpenRevisions(c);
@@ -523,9 +428,10 @@ void FrmOndrel::OpenRecords(int c, bool deleted) {
     if (busy_ > 0 || !lblInfo0_) return;
     // What the page holds is written first, as for any other command.
     if (!Rtn_DataSave(false)) return;
-    if (!deleted && !txtMainkey[c]) return;
+    if (!deleted && !pages_[c]->txtMainkey) return;
     FrmRecords dialog(ctx_, deleted ? FrmRecords::Kind::Deleted : FrmRecords::Kind::Versions,
-                      txtMainkey[c].value_or(0), rowVersion_[c], c, *lblInfo0_, this);
+                      pages_[c]->txtMainkey.value_or(0), pages_[c]->rowVersion, c, *lblInfo0_,
+                      this);
     dialog.Form_Load();
     if (runRecords) {
         runRecords(dialog);
@@ -665,7 +571,7 @@ void FrmOndrel::WatchLinkFile() {
 
 bool FrmOndrel::SaveBeforePatientChange() {
     const int t = txtBeforeTab;
-    if (t < 0 || t >= kCategoryCount || !txtMainkey[t]) return true;
+    if (t < 0 || t >= kCategoryCount || !pages_[t]->txtMainkey) return true;
     return Rtn_DataSave(false);
 }
 

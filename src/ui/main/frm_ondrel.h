@@ -11,6 +11,7 @@
 #include "core/records.h"
 #include "data/shown_memo.h"
 #include "data/system_master.h"
+#include "ui/main/category_page.h"
 
 class QCheckBox;
 class QDateEdit;
@@ -27,6 +28,7 @@ class QTimer;
 namespace ondrel {
 
 struct AppContext;
+class CategoryPage;
 class DateListGrid;
 struct DateListRow;
 class ChartNoValidator;
@@ -115,8 +117,8 @@ class FrmOndrel : public QWidget {
 
     // The state the Windows form kept in hidden text boxes, read-only: the
     // memo key and date-list row shown on page c, the category loaded.
-    std::optional<qint32> MainKeyShown(int c) const { return txtMainkey[c]; }
-    int RowShown(int c) const { return txtRow[c]; }
+    std::optional<qint32> MainKeyShown(int c) const { return pages_[c]->txtMainkey; }
+    int RowShown(int c) const { return pages_[c]->txtRow; }
     int LoadedCategory() const { return txtBeforeTab; }
 
   protected:
@@ -126,11 +128,9 @@ class FrmOndrel : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // State that the Windows form kept in hidden text boxes.
+    // State that the Windows form kept in hidden text boxes; each page keeps
+    // its own (CategoryPage).
     int txtBeforeTab = 0;
-    std::array<std::optional<qint32>, kCategoryCount> txtMainkey;
-    std::array<qint32, kCategoryCount> rowVersion_{};  // of the memo each page shows
-    std::array<int, kCategoryCount> txtRow{};
     bool SkipEventFlg = false;
 
     // Controls, by their described names.
@@ -141,14 +141,7 @@ class FrmOndrel : public QWidget {
     std::array<QLabel*, 7> lblInfo{};   // 0, 1, 2, 4, 6 exist
     std::array<QLabel*, 6> lblInfoH{};  // 0, 1, 4, 5 exist
     QTabWidget* tabMain = nullptr;
-    std::array<QWidget*, kCategoryCount> tabPage{};
-    std::array<QWidget*, kCategoryCount> picGroup{};
-    std::array<DateListGrid*, kCategoryCount> grdDateList{};
-    std::array<QPlainTextEdit*, kCategoryCount> txtPast{};
-    std::array<HistoryPanel*, kCategoryCount> past_{};
-    std::array<QDateEdit*, kCategoryCount> dtpCreData{};
-    std::array<QPlainTextEdit*, kCategoryCount> txtLData{};
-    std::array<QLabel*, 2 * kCategoryCount> lblTitle{};
+    std::array<CategoryPage*, kCategoryCount> pages_{};  // tabMain's pages
     QWidget* picButton = nullptr;
     std::array<QPushButton*, 8> cmdProcess{};  // 0, 3, 4, 5, 6, 7 exist
     QCheckBox* chkPrintFlg = nullptr;
@@ -159,7 +152,6 @@ class FrmOndrel : public QWidget {
     void BuildHeader();
     void BuildPages();
     void BuildButtons();
-    void BuildLists(int c);
     // Page c's date list and history, built on first use.
     DateListGrid& Grid(int c);
     HistoryPanel& Past(int c);

@@ -30,7 +30,7 @@ void LetEventsRun() { QCoreApplication::processEvents(); }
 
 }  // namespace
 
-void FrmOndrel::SetPageShown(int c, bool shown) { picGroup[c]->setVisible(shown); }
+void FrmOndrel::SetPageShown(int c, bool shown) { pages_[c]->picGroup->setVisible(shown); }
 
 void FrmOndrel::SetMemoButtons(bool memoShown) {
     for (int i : {3, 4, 5}) cmdProcess[i]->setEnabled(memoShown);
@@ -65,10 +65,10 @@ void FrmOndrel::Rtn_DataDispTab(DispMode mode, int c) {
 // Asked whenever a memo is shown, edited or not; No puts the list's row back.
 bool FrmOndrel::AskToDiscard(int c) {
     const auto& s = ctx_.settings;
-    if (picGroup[c]->isHidden() || s.MessageFlg[3] != 0) return true;
+    if (pages_[c]->picGroup->isHidden() || s.MessageFlg[3] != 0) return true;
     if (!ctx_.prompter.Question(s.Title, kDiscardQuestion)) {
         FlagScope skip(SkipEventFlg);
-        Grid(c).SetCurrentRow(txtRow[c] - 1);
+        Grid(c).SetCurrentRow(pages_[c]->txtRow - 1);
         return false;
     }
     LetEventsRun();
@@ -81,7 +81,7 @@ std::optional<CommonRecord> FrmOndrel::ReadAtRow(int c) {
     if (r < 1) throw AppError(err::InvalidProcedureCall, QStringLiteral("no date-list row"));
     auto found =
         ReadCommon(ctx_, c, *lblInfo0_, FetchMode::ByKey, grid->Model().Row(r - 1).mainKey);
-    txtRow[c] = r;
+    pages_[c]->txtRow = r;
     return found;
 }
 
@@ -94,7 +94,7 @@ std::optional<CommonRecord> FrmOndrel::CreateMemo(int c) {
     r.CreDate = ShortDate(ctx_.clock.Today());
     r.MainKey = InsertCommon(ctx_, r);
     r.RowVersion = 0;
-    txtRow[c] = 1;
+    pages_[c]->txtRow = 1;
     FlagScope skip(SkipEventFlg);
     Grid(c).Model().InsertTop({ParseShortDate(r.CreDate), r.MainKey});
     Grid(c).SetCurrentRow(0);
@@ -104,15 +104,15 @@ std::optional<CommonRecord> FrmOndrel::CreateMemo(int c) {
 // The page's memo state with the memo, or its no-memo state.
 void FrmOndrel::ShowMemo(int c, const std::optional<CommonRecord>& memo) {
     if (!memo) {
-        txtMainkey[c].reset();
+        pages_[c]->txtMainkey.reset();
         SetMemoButtons(false);
         SetPageShown(c, false);
         return;
     }
-    txtMainkey[c] = memo->MainKey;
-    rowVersion_[c] = memo->RowVersion;
-    dtpCreData[c]->setDate(ParseShortDate(memo->CreDate));
-    for (int i = 0; i < kCategoryCount; ++i) txtLData[i]->setPlainText(memo->LText[i]);
+    pages_[c]->txtMainkey = memo->MainKey;
+    pages_[c]->rowVersion = memo->RowVersion;
+    pages_[c]->dtpCreData->setDate(ParseShortDate(memo->CreDate));
+    for (int i = 0; i < kCategoryCount; ++i) pages_[i]->txtLData->setPlainText(memo->LText[i]);
     KeepLoadedTexts(c, memo->LText);
     SetMemoButtons(true);
     SetPageShown(c, true);
@@ -152,7 +152,7 @@ void FrmOndrel::ShowPageAt(int c, qint32 mainKey) {
                 FlagScope skip(SkipEventFlg);
                 Grid(c).SetCurrentRow(row);
             }
-            txtRow[c] = row + 1;
+            pages_[c]->txtRow = row + 1;
             ShowMemo(c, ReadCommon(ctx_, c, *lblInfo0_, FetchMode::ByKey, mainKey));
         }
         Past(c).Show(std::move(entries));
@@ -183,10 +183,10 @@ void FrmOndrel::FillDateList(int c, std::vector<DateListRow> rows) {
         if (any) {
             grid->scrollToTop();
             grid->SetCurrentRow(0);
-            txtRow[c] = 1;
+            pages_[c]->txtRow = 1;
         } else {
             SetPageShown(c, false);
-            txtRow[c] = 0;
+            pages_[c]->txtRow = 0;
         }
     }
     grid->setFocus();
@@ -213,12 +213,12 @@ void FrmOndrel::Rtn_PastDisp(int c) {
 
 void FrmOndrel::KeepLoadedTexts(int c, const std::array<QString, kCategoryCount>& texts) {
     for (int i = 0; i < kCategoryCount; ++i)
-        storedText_[i].Load(texts[i], txtLData[i]->document()->toRawText());
-    loadedDate_ = dtpCreData[c]->date();
+        storedText_[i].Load(texts[i], pages_[i]->txtLData->document()->toRawText());
+    loadedDate_ = pages_[c]->dtpCreData->date();
 }
 
 bool FrmOndrel::PageEdited(int c) const {
-    if (dtpCreData[c]->date() != loadedDate_) return true;
+    if (pages_[c]->dtpCreData->date() != loadedDate_) return true;
     for (const auto& t : storedText_) {
         if (t.Edited()) return true;
     }
@@ -228,10 +228,11 @@ bool FrmOndrel::PageEdited(int c) const {
 CommonRecord FrmOndrel::Rtn_DataGet() const {
     const int t = txtBeforeTab;
     CommonRecord r;
-    if (!txtMainkey[t]) throw AppError(err::TypeMismatch, QStringLiteral("no memo on the page"));
-    r.MainKey = *txtMainkey[t];
-    r.RowVersion = rowVersion_[t];
-    r.CreDate = ShortDate(dtpCreData[t]->date());
+    if (!pages_[t]->txtMainkey)
+        throw AppError(err::TypeMismatch, QStringLiteral("no memo on the page"));
+    r.MainKey = *pages_[t]->txtMainkey;
+    r.RowVersion = pages_[t]->rowVersion;
+    r.CreDate = ShortDate(pages_[t]->dtpCreData->date());
     // Apostrophes are kept: every value is bound, so the box and the store agree.
     for (int i = 0; i < kCategoryCount; ++i) r.LText[i] = storedText_[i].Stored();
     return r;
@@ -241,15 +242,15 @@ ReportInfo FrmOndrel::ReportHeader() const {
     ReportInfo r;
     r.KarteNo = lblInfo[0]->text();
     r.PatientName = lblInfo[2]->text();
-    r.CategoryName = lblTitle[CurrentTab()]->text();
+    r.CategoryName = pages_[CurrentTab()]->lblTitle->text();
     return r;
 }
 
 ReportInfo FrmOndrel::MemoReport() const {
     const int c = CurrentTab();
     ReportInfo r = ReportHeader();
-    r.DateText = ShortDate(dtpCreData[c]->date());
-    r.MemoText = txtLData[c]->toPlainText();
+    r.DateText = ShortDate(pages_[c]->dtpCreData->date());
+    r.MemoText = pages_[c]->txtLData->toPlainText();
     return r;
 }
 
@@ -268,7 +269,7 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
         // switched pages when a category change saves the one being left, so
         // the page's own state counts, not what the tab widget shows now.
         if (t < 0 || t >= kCategoryCount || !isVisible() || !tabMain->isVisibleTo(this) ||
-            picGroup[t]->isHidden()) {
+            pages_[t]->picGroup->isHidden()) {
             return;
         }
         // A memo only looked at is not written again: nothing of it changes,
@@ -281,11 +282,11 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
             ShowOutcome(t, outcome);
             return;
         }
-        rowVersion_[t] = memo.RowVersion + 1;
+        pages_[t]->rowVersion = memo.RowVersion + 1;
         KeepLoadedTexts(t, memo.LText);
         DateListGrid* grid = &Grid(t);
         const int row = grid->CurrentRow();
-        const QDate picked = dtpCreData[t]->date();
+        const QDate picked = pages_[t]->dtpCreData->date();
         if (row >= 0 && grid->Text(row, 1) != ShortDate(picked)) {
             grid->Model().SetDate(row, picked);
         }
@@ -304,8 +305,8 @@ void FrmOndrel::Rtn_DataDelete() {
         }
         LetEventsRun();
         const int c = CurrentTab();
-        if (!txtMainkey[c]) return;
-        ShowOutcome(c, DeleteShownMemo(ctx_, *txtMainkey[c], rowVersion_[c]));
+        if (!pages_[c]->txtMainkey) return;
+        ShowOutcome(c, DeleteShownMemo(ctx_, *pages_[c]->txtMainkey, pages_[c]->rowVersion));
     });
 }
 
