@@ -107,6 +107,21 @@ int OtherWorkstation(const TestDbProgram& p, const QStringList& args) {
     return other.exitCode();
 }
 
+// The memo on screen saved the three ways a user does: 保存 (answered
+// Yes), a change of category, the link bar's next patient.
+void SaveBy(WindowFixture& f, const QString& how) {
+    auto& w = *f.window;
+    if (how == u"button") {
+        f.prompter.Answer({true});
+        Ctl<QPushButton>(w, "cmdProcess", 4)->click();
+    } else if (how == u"category") {
+        Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(1);
+    } else {
+        f.WriteLink("1", "12346");
+        w.Rtn_LinkCheck();
+    }
+}
+
 // The texts of the patient's category-0 memos, oldest key first.
 QStringList Texts(const TestDbProgram& p) {
     QStringList texts;
@@ -147,15 +162,7 @@ void TstServer::twoWorkstations() {
     if (other == u"change") args << QStringLiteral(" B の追記");
     QCOMPARE(OtherWorkstation(f, args), 0);
 
-    if (save == u"button") {
-        f.prompter.Answer({true});
-        Ctl<QPushButton>(w, "cmdProcess", 4)->click();
-    } else if (save == u"category") {
-        Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(1);
-    } else {
-        f.WriteLink("1", "12346");
-        w.Rtn_LinkCheck();
-    }
+    SaveBy(f, save);
     const QStringList expected = other == u"change" ? QStringList{QStringLiteral("共通 B の追記"),
                                                                   QStringLiteral("共通 A の追記")}
                                                     : QStringList{QStringLiteral("共通 A の追記")};
@@ -326,18 +333,7 @@ void TstServer::refusedRight() {
     f.Exec("REVOKE INSERT ON tblDatRevision FROM ondrel_users");
     const QString typed = QStringLiteral("権限のない間に入力した内容");
     Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(typed);
-    auto act = [&] {
-        if (save == u"button") {
-            f.prompter.Answer({true});
-            Ctl<QPushButton>(w, "cmdProcess", 4)->click();
-        } else if (save == u"category") {
-            Ctl<QTabWidget>(w, "tabMain")->setCurrentIndex(1);
-        } else {
-            f.WriteLink("1", "12346");
-            w.Rtn_LinkCheck();
-        }
-    };
-    act();
+    SaveBy(f, save);
     const QString told = f.prompter.Texts().join(u'\n');
     QVERIFY2(told.contains(QStringLiteral("アクセス権がない")), qPrintable(told));
     QVERIFY2(told.contains(QStringLiteral("tbldatrevision への INSERT")), qPrintable(told));
@@ -357,7 +353,7 @@ void TstServer::refusedRight() {
     QVERIFY(QString::fromUtf8(init.readAllStandardOutput())
                 .contains(QStringLiteral("権限を設定し直しました")));
     f.prompter.shown.clear();
-    act();
+    SaveBy(f, save);
     QVERIFY2(f.prompter.Texts().filter(QStringLiteral("アクセス権")).isEmpty(),
              qPrintable(f.prompter.Texts().join(u'|')));
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
