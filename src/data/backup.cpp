@@ -59,6 +59,38 @@ QString IntegrityOf(const QString& file) {
     return result;
 }
 
+// A copy of one moment of a database file, made by SQLite into a new file
+// `to` (0600). `settle`: the source is opened for writing, so a journal left
+// by an interrupted write is rolled back first and the copy is consistent.
+QString SqliteCopy(const QString& from, const QString& to, bool settle) {
+    sqlite3* source = nullptr;
+    sqlite3* target = nullptr;
+    int rc = sqlite3_open_v2(from.toUtf8().constData(), &source,
+                             settle ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_open(to.toUtf8().constData(), &target);
+    if (rc == SQLITE_OK) {
+        sqlite3_busy_timeout(source, int(BusyTimeout().count()));
+        // One step for the whole file: a copy of one moment, even while
+        // another program writes (the step holds a read lock).
+        sqlite3_backup* b = sqlite3_backup_init(target, "main", source, "main");
+        rc = b ? sqlite3_backup_step(b, -1) : sqlite3_errcode(target);
+        if (b) sqlite3_backup_finish(b);
+        if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    }
+    const QString why = QString::fromUtf8(sqlite3_errstr(rc));
+    sqlite3_close(target);
+    sqlite3_close(source);
+    if (rc != SQLITE_OK) {
+        QFile::remove(to);
+        return why;
+    }
+    QFile::setPermissions(to, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return {};
+}
+
+// What SQLite keeps beside a database file while it writes.
+const char* const kCompanions[] = {"-journal", "-wal", "-shm"};
+
 QString BackupFile(const QString& copy) { return QFileInfo(copy).fileName(); }
 
 // The copies in the folder with the time in their names, oldest first.
@@ -174,28 +206,8 @@ QString MakeBackup(const QString& database, const BackupPlan& plan, QString* mad
             return QStringLiteral("バックアップを確かめられませんでした: ") + e;
         }
     } else {
-        sqlite3* from = nullptr;
-        sqlite3* to = nullptr;
-        int rc =
-            sqlite3_open_v2(database.toUtf8().constData(), &from, SQLITE_OPEN_READONLY, nullptr);
-        if (rc == SQLITE_OK) rc = sqlite3_open(part.toUtf8().constData(), &to);
-        if (rc == SQLITE_OK) {
-            sqlite3_busy_timeout(from, int(BusyTimeout().count()));
-            // One step for the whole file: a copy of one moment, even while
-            // another program writes (the step holds a read lock).
-            sqlite3_backup* b = sqlite3_backup_init(to, "main", from, "main");
-            rc = b ? sqlite3_backup_step(b, -1) : sqlite3_errcode(to);
-            if (b) sqlite3_backup_finish(b);
-            if (rc == SQLITE_DONE) rc = SQLITE_OK;
-        }
-        const QString why = QString::fromUtf8(sqlite3_errstr(rc));
-        sqlite3_close(to);
-        sqlite3_close(from);
-        if (rc != SQLITE_OK) {
-            QFile::remove(part);
+        if (const QString why = SqliteCopy(database, part, false); !why.isEmpty())
             return QStringLiteral("バックアップできませんでした: ") + why;
-        }
-        QFile::setPermissions(part, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         if (const QString check = IntegrityOf(part); check != u"ok") {
             QFile::remove(part);
             return QStringLiteral("バックアップが壊れています: ") + check;
@@ -232,6 +244,30 @@ QString CheckBackup(const QString& copy) {
     return {};
 }
 
+namespace {
+
+// The live file kept before a restore replaces it, as one with what an
+// interrupted write left beside it: SQLite settles and copies it; a file it
+// cannot read (the damage the restore is for) is kept as it lies, with its
+// companions under the same name.
+QString KeepLiveFile(const QString& database, const QString& old, QString* kept) {
+    if (!QFile::exists(database)) return {};
+    if (SqliteCopy(database, old, true).isEmpty()) {
+        if (kept) *kept = old;
+        return {};
+    }
+    if (!QFile::copy(database, old)) return QStringLiteral("今のデータベースを残せません: ") + old;
+    for (const char* companion : kCompanions) {
+        const QString c = database + QString::fromLatin1(companion);
+        if (QFile::exists(c) && !QFile::copy(c, old + QString::fromLatin1(companion)))
+            return QStringLiteral("今のデータベースを残せません: ") + old;
+    }
+    if (kept) *kept = old;
+    return {};
+}
+
+}  // namespace
+
 QString RestoreBackup(const QString& copy, const QString& database, QString* kept) {
     if (const QString problem = CheckBackup(copy); !problem.isEmpty()) return problem;
     if (DbTarget::Of(database).IsServer()) {
@@ -249,6 +285,18 @@ QString RestoreBackup(const QString& copy, const QString& database, QString* kep
         if (others.trimmed() != "0")
             return QStringLiteral(
                 "データベースを使っているプログラムがあります。すべて終了してから戻して下さい。");
+        // The live database is kept as it is now, as a dump beside the backup.
+        const QString old = QFileInfo(copy).absoluteDir().filePath(
+            QStringLiteral("ondrel-replaced-") + QDateTime::currentDateTime().toString(kStamp) +
+            QStringLiteral(".dump"));
+        if (QString e = RunTool(QStringLiteral("pg_dump"),
+                                {QStringLiteral("-Fc"), QStringLiteral("-f"), old, database});
+            !e.isEmpty()) {
+            QFile::remove(old);
+            return QStringLiteral("今のデータベースを残せません: ") + e;
+        }
+        QFile::setPermissions(old, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        if (kept) *kept = old;
         if (QString e = RunTool(
                 QStringLiteral("pg_restore"),
                 {QStringLiteral("--clean"), QStringLiteral("--if-exists"),
@@ -265,19 +313,23 @@ QString RestoreBackup(const QString& copy, const QString& database, QString* kep
         return QStringLiteral(
             "データベースを使っているプログラムがあります。すべて終了してから戻して下さい。");
     }
-    QString result;
+    QString result = KeepLiveFile(
+        database,
+        database + QStringLiteral(".replaced-") + QDateTime::currentDateTime().toString(kStamp),
+        kept);
     const QString tmp = database + QStringLiteral(".restoring");
-    const QString old =
-        database + QStringLiteral(".replaced-") + QDateTime::currentDateTime().toString(kStamp);
     QFile::remove(tmp);
-    if (!QFile::copy(copy, tmp) || Sha256Of(tmp) != Sha256Of(copy)) {
+    if (result.isEmpty() && (!QFile::copy(copy, tmp) || Sha256Of(tmp) != Sha256Of(copy)))
         result = QStringLiteral("バックアップを写せません: ") + tmp;
-    } else if (QFile::exists(database) && !QFile::copy(database, old)) {
-        result = QStringLiteral("今のデータベースを残せません: ") + old;
-    } else if (::rename(tmp.toLocal8Bit().constData(), database.toLocal8Bit().constData()) != 0) {
-        result = QStringLiteral("戻せませんでした: ") + database;
-    } else if (kept && QFile::exists(old)) {
-        *kept = old;
+    if (result.isEmpty()) {
+        // Nothing the old file left beside it may be replayed into the new one.
+        for (const char* companion : kCompanions)
+            QFile::remove(database + QString::fromLatin1(companion));
+        if (::rename(tmp.toLocal8Bit().constData(), database.toLocal8Bit().constData()) != 0) {
+            result = QStringLiteral("戻せませんでした: ") + database;
+        } else if (const QString check = IntegrityOf(database); check != u"ok") {
+            result = QStringLiteral("戻したデータベースを確かめると異常があります: ") + check;
+        }
     }
     QFile::remove(tmp);
     ::close(fd);

@@ -15,6 +15,13 @@ using namespace ondrel::test;
 class TstBackup : public QObject {
     Q_OBJECT
 
+    // As the next program to open the file finds it.
+    static QString Integrity(const QString& file) {
+        DbConnection cn;
+        if (!OpenDbConnectionAt(file, cn)) return QStringLiteral("cannot open");
+        QSqlQuery q = RunQuery(cn, "PRAGMA integrity_check");
+        return q.next() ? q.value(0).toString() : QString();
+    }
     static qint64 Memos(const QString& file) {
         DbConnection cn;
         if (!OpenDbConnectionAt(file, cn)) return -1;
@@ -27,6 +34,7 @@ class TstBackup : public QObject {
     void rotation();
     void backupWhileAnotherProcessWrites();
     void restoreChecksAndKeepsTheReplacedFile();
+    void restoreOverAnInterruptedWrite();
     void restoreRefusesWhatIsUnsound_data();
     void restoreRefusesWhatIsUnsound();
     void serverBackupAndRestore();
@@ -99,6 +107,41 @@ void TstBackup::restoreChecksAndKeepsTheReplacedFile() {
     QCOMPARE(Memos(kept), 2);
 }
 
+// A write killed half-way leaves its rollback journal beside the live file.
+// The restored file must not have that journal replayed into it, and the
+// copy kept of the live file is the file as the journal settles it.
+void TstBackup::restoreOverAnInterruptedWrite() {
+    if (OnServer()) QSKIP("a file's restore");
+    TestDbProgram p;
+    for (int i = 0; i < 200; ++i) p.AddMemo(0, 12345, "2024-01-01", QString(200, u'字'));
+    BackupPlan plan;
+    plan.folder = p.Root() + "/backup";
+    QString copy;
+    QCOMPARE(MakeBackup(p.OwnerDbPath(), plan, &copy), QString());
+    p.AddMemo(0, 12345, "2024-01-02", "バックアップ後");
+    {
+        QProcess writer;  // another program, killed in the middle of its write
+        writer.start("sqlite3", {p.DbPath()});
+        QVERIFY(writer.waitForStarted());
+        writer.write(
+            "PRAGMA cache_size = 1;\nBEGIN;\n"
+            "UPDATE tblDatCommon SET LText000 = LText000 || '途中';\n");
+        const QString journal = p.DbPath() + "-journal";
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(journal).size() > 4096, 10000);
+        writer.kill();
+        writer.waitForFinished();
+        QVERIFY(QFileInfo(journal).size() > 0);
+    }
+    QString kept;
+    QCOMPARE(RestoreBackup(copy, p.OwnerDbPath(), &kept), QString());
+    QVERIFY(!QFile::exists(p.DbPath() + "-journal"));
+    QCOMPARE(Integrity(p.DbPath()), QStringLiteral("ok"));
+    QCOMPARE(Memos(p.DbPath()), 200);
+    QCOMPARE(Integrity(kept), QStringLiteral("ok"));
+    QCOMPARE(Memos(kept), 201);
+    QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon Where LText000 Like '%途中%'").toInt(), 0);
+}
+
 void TstBackup::restoreRefusesWhatIsUnsound_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("told");
@@ -163,8 +206,17 @@ void TstBackup::serverBackupAndRestore() {
         QVERIFY(RestoreBackup(copy, p.OwnerDbPath()).contains("使っているプログラムがあります"));
     }
     Session(*p.ctx).CloseKept();
-    QCOMPARE(RestoreBackup(copy, p.OwnerDbPath()), QString());
+    QString kept;
+    QCOMPARE(RestoreBackup(copy, p.OwnerDbPath(), &kept), QString());
     QCOMPARE(Memos(p.DbPath()), 1);
+    // The database as it was before is kept, for the owner alone.
+    QVERIFY2(QFileInfo(kept).size() > 0, qPrintable(kept));
+    QCOMPARE(QFile::permissions(kept) & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+             QFileDevice::Permissions());
+    QProcess list;
+    list.start("pg_restore", {"--list", kept});
+    QVERIFY(list.waitForFinished(60000));
+    QCOMPARE(list.exitCode(), 0);
 }
 
 QTEST_MAIN(TstBackup)
