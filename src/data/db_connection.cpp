@@ -55,12 +55,15 @@ void DbConnection::Release() noexcept {
 }
 
 void DbConnection::RollbackAndClose() noexcept {
+    const bool file = HoldsConnection() && engine_ == Engine::SQLite;
+    const QString path = target_.Text();
     // A server's transaction whose BEGIN still waits was never begun there.
     if (IsOpen() && inTransaction_ && (engine_ == Engine::SQLite || serverTransaction_)) {
         QSqlQuery q(Database());
         q.exec(QStringLiteral("ROLLBACK"));  // failure ignored: nothing more can be done
     }
     Release();
+    if (file) SqlitePath::Settle(path);
 }
 
 bool OpenDbConnection(const DbTarget& target, DbConnection& cn, bool allowEmptyFile) {

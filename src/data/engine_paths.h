@@ -38,6 +38,11 @@ struct SqlitePath {
                            const std::function<void(const RowReader&)>& row);
     // A file made by an older version gains the row version column.
     static void AddRowVersion(DbConnection& cn);
+    // After a write that failed half-way (a full disk, an I/O error), SQLite
+    // leaves its journal for the next opener to roll back; this rolls it
+    // back now, so the file is whole on its own. Nothing when there is no
+    // journal, or when it is another writer's.
+    static void Settle(const QString& file) noexcept;
 };
 
 // A server: libpq as the server driver loaded it; statements whose answer

@@ -185,6 +185,18 @@ void SqlitePath::ForEachRow(DbConnection& cn, const QString& sql, const QVariant
     while (st.Step()) row(reader);
 }
 
+void SqlitePath::Settle(const QString& file) noexcept {
+    if (QFileInfo(file + QStringLiteral("-journal")).size() <= 0) return;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_busy_timeout(db, int(BusyTimeout().count()));
+        // The first read rolls a hot journal back.
+        sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr);
+    }
+    sqlite3_close(db);
+}
+
 // An added column with a default keeps every row as it was.
 void SqlitePath::AddRowVersion(DbConnection& cn) {
     bool any = false, has = false;

@@ -41,6 +41,8 @@ class TstDbTool : public QObject {
     void importMemosRefusedWhole_data();
     void importMemosRefusedWhole();
     void importMaster();
+    void failedImportLeavesTheFileWhole_data();
+    void failedImportLeavesTheFileWhole();
     void serverInit();
 };
 
@@ -452,6 +454,47 @@ void TstDbTool::importMaster() {
     QVERIFY2(err.contains(QStringLiteral("知らない列名です: Colour")), qPrintable(err));
     QCOMPARE(p.Scalar("Select Name03 From tblMasSystemA").toString(),
              QStringLiteral("服薬「髙」①"));
+}
+
+// A disk that fills in the middle of an import (here: a limit on the size
+// of the files the tool may write): the tool says nothing changed, and the
+// file on its own is whole, with no journal left for the next opener.
+void TstDbTool::failedImportLeavesTheFileWhole_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("row");  // %1: the row's number
+    QTest::newRow("memos") << "import-memos"
+                           << "MainKey,FormCode,KarteNo,KarteNoBranch,CreDate,LText000"
+                           << "%1,0,1234,12345,2024-01-01,";
+    QTest::newRow("patients") << "import-patients"
+                              << "カルテ番号,氏名,住所１"
+                              << "%1,患者,";
+}
+
+void TstDbTool::failedImportLeavesTheFileWhole() {
+    if (OnServer()) QSKIP("a file's disk");
+    QFETCH(QString, command);
+    QFETCH(QString, header);
+    QFETCH(QString, row);
+    TestDbProgram p;
+    const QString csv = p.Root() + "/big.csv";
+    {
+        QString text = header + "\n";
+        for (int i = 100; i < 3100; ++i) text += row.arg(i) + QString(300, u'字') + "\n";
+        WriteBytes(csv, text.toUtf8());
+    }
+    const QString db = p.OwnerDbPath();
+    const QByteArray before = ReadBytes(db);
+    QProcess tool;
+    // SIGXFSZ ignored: a write past the limit fails as on a full disk.
+    tool.start("sh", {"-c", "trap '' XFSZ; ulimit -f 600; exec \"$0\" \"$@\"",
+                      qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/ondrel-db", command,
+                      db, csv});
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitCode(), 1);
+    QVERIFY(QString::fromUtf8(tool.readAllStandardError()).contains(QStringLiteral("何も")));
+    QVERIFY(QFileInfo(db + "-journal").size() <= 0);
+    QCOMPARE(ReadBytes(db), before);
 }
 
 QTEST_GUILESS_MAIN(TstDbTool)
