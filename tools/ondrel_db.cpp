@@ -35,6 +35,16 @@ int Usage() {
     return 2;
 }
 
+// A database named by a URI this program does not accept (a password in it,
+// above all) is refused before anything is opened, run or printed: the
+// reason is told, never the URI.
+bool Refused(const QString& target) {
+    const ondrel::DbTarget t = ondrel::DbTarget::Of(target);
+    if (!t.IsServer() || t.Server()) return false;
+    std::fprintf(stderr, "ondrel-db: %s\n", t.Problem().toUtf8().constData());
+    return true;
+}
+
 // ondrel-db log FILE [--from D] [--to D] [--chart N] [--cp932]
 int Log(const QStringList& args) {
     QString file;
@@ -61,6 +71,7 @@ int Log(const QStringList& args) {
         }
     }
     if (file.isEmpty()) return Usage();
+    if (Refused(file)) return 1;
     QString csv;
     const QString error = ondrel::tool::AccessLogCsv(file, from, to, chart, &csv);
     if (!error.isEmpty()) {
@@ -89,6 +100,10 @@ int main(int argc, char* argv[]) {
         if (a.startsWith(u'-')) return Usage();  // no options; a file named so is refused too
     }
     const QString& command = args[0];
+    // restore names the backup first; copy names two databases.
+    for (qsizetype i = command == u"restore" ? 2 : 1; i < args.size(); ++i) {
+        if ((i == 1 || command == u"copy" || command == u"restore") && Refused(args[i])) return 1;
+    }
     QString error;
     QString done;
     int rows = 0;

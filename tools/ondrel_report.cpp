@@ -11,6 +11,7 @@
 #include "core/app_context.h"
 #include "core/app_settings.h"
 #include "core/console_prompter.h"
+#include "core/db_target.h"
 #include "core/program_folder.h"
 #include "core/trap.h"
 #include "data/japanese_date.h"
@@ -101,6 +102,10 @@ int main(int argc, char* argv[]) {
     ReportInfo report;
     try {
         LoadSettings(ctx);
+        // A server URI the program does not accept is told for what it is,
+        // not as a patient that is not registered.
+        if (const DbTarget t = DbTarget::Of(ctx.settings.SystemDB); t.IsServer() && !t.Server())
+            return Fail(t.Problem().toUtf8().constData());
         const auto patient = LookUpPatient(ctx, FullChartNo(n));
         if (!patient) return Fail("カルテ番号が登録されていません。");
         const BaseChartNo karteNo = patient->BaseNo;
