@@ -401,10 +401,14 @@ QString AccessLogCsv(const QString& file, const QDate& from, const QDate& to,
                      std::optional<qint32> chart, QString* csv) {
     DbConnection cn;
     if (const QString error = OpenTarget(file, cn); !error.isEmpty()) return error;
-    auto field = [](const QString& v) {
+    auto field = [](QString v) {
+        // A cell a spreadsheet would take for a formula (a login or host name
+        // chosen to look like one) is kept as text by a leading apostrophe.
+        static const QString kFormulaStart = QStringLiteral("=+-@\t\r");
+        if (!v.isEmpty() && kFormulaStart.contains(v[0])) v.prepend(u'\'');
         if (!v.contains(u',') && !v.contains(u'"') && !v.contains(u'\n') && !v.contains(u'\r'))
             return v;
-        return u'"' + QString(v).replace(u'"', QStringLiteral("\"\"")) + u'"';
+        return u'"' + v.replace(u'"', QStringLiteral("\"\"")) + u'"';
     };
     try {
         QString out = QStringLiteral("日時,入力者,端末,カルテ番号,操作\r\n");

@@ -68,6 +68,8 @@ class TstRecords : public QObject {
     void noFalseAlarmOnManyChanges();
     void olderFileGainsRecords();
     void accessLog();
+    void logCellsNeverFormulas_data();
+    void logCellsNeverFormulas();
 };
 
 void TstRecords::chainAndMemosHold() {
@@ -256,6 +258,43 @@ void TstRecords::accessLog() {
     QCOMPARE(lines.size(), 1 + 8 + 250);
     QCOMPARE(lines[9].section(u',', 3, 4), QStringLiteral("1000,表示"));
     QCOMPARE(lines.last().section(u',', 3, 4), QStringLiteral("1249,表示"));
+}
+
+// A login or host name that looks like a formula stays text when the log is
+// opened in a spreadsheet.
+void TstRecords::logCellsNeverFormulas_data() {
+    QTest::addColumn<QString>("person");
+    QTest::addColumn<QString>("cell");  // as the CSV line has it
+    QTest::newRow("=") << "=HYPERLINK(\"http://x\")"
+                       << "\"'=HYPERLINK(\"\"http://x\"\")\"";
+    QTest::newRow("+") << "+1+1"
+                       << "'+1+1";
+    QTest::newRow("-") << "-1+1"
+                       << "'-1+1";
+    QTest::newRow("@") << "@SUM(1)"
+                       << "'@SUM(1)";
+    QTest::newRow("tab") << "\t=1"
+                         << "'\t=1";
+    QTest::newRow("CR") << "\r=1"
+                        << "\"'\r=1\"";
+    QTest::newRow("plain") << "nurse1"
+                           << "nurse1";
+    QTest::newRow("inner =") << "a=b"
+                             << "a=b";
+}
+
+void TstRecords::logCellsNeverFormulas() {
+    QFETCH(QString, person);
+    QFETCH(QString, cell);
+    TestDbProgram p;
+    p.Exec(
+        "Insert Into tblAccessLog (At, Person, Workstation, KarteNo, Action) "
+        "Values ('2026-12-10 09:00:00.000', ?, ?, 12345, '表示')",
+        {person, person});
+    QString out;
+    QCOMPARE(Tool({"log", p.DbPath()}, &out), 0);
+    const QString line = out.section(QStringLiteral("\r\n"), 1, 1);
+    QCOMPARE(line, "2026-12-10 09:00:00.000," + cell + u',' + cell + ",12345,表示");
 }
 
 QTEST_MAIN(TstRecords)
