@@ -40,7 +40,8 @@ bool WriteSha256(const QString& copy) {
     QSaveFile f(copy + QStringLiteral(".sha256"));
     if (!f.open(QIODevice::WriteOnly)) return false;
     f.write((Sha256Of(copy) + QStringLiteral("  ") + QFileInfo(copy).fileName() + u'\n').toUtf8());
-    return f.commit();
+    return f.commit() && QFile::setPermissions(copy + QStringLiteral(".sha256"),
+                                               QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 QString IntegrityOf(const QString& file) {
@@ -182,11 +183,17 @@ bool HasBackupOn(const BackupPlan& plan, const QDate& day) {
 }
 
 QString MakeBackup(const QString& database, const BackupPlan& plan, QString* made) {
-    if (!QDir().mkpath(plan.folder))
-        return QStringLiteral("バックアップのフォルダーを作れません: ") + plan.folder;
-    QFile::setPermissions(plan.folder,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const bool server = DbTarget::Of(database).IsServer();
+    if (!server && QFileInfo(database).isDir())
+        return QStringLiteral("データベースではなくフォルダーです: ") + database;
+    // A folder made here is the owner's alone; one that exists keeps the
+    // mode its owner gave it (a folder shared on purpose stays shared).
+    if (!QFileInfo(plan.folder).isDir()) {
+        if (!QDir().mkpath(plan.folder))
+            return QStringLiteral("バックアップのフォルダーを作れません: ") + plan.folder;
+        QFile::setPermissions(
+            plan.folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
     const QString copy =
         QDir(plan.folder)
             .filePath(QStringLiteral("ondrel-") + QDateTime::currentDateTime().toString(kStamp) +
@@ -200,6 +207,7 @@ QString MakeBackup(const QString& database, const BackupPlan& plan, QString* mad
             QFile::remove(part);
             return QStringLiteral("バックアップできませんでした: ") + e;
         }
+        QFile::setPermissions(part, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         if (QString e = RunTool(QStringLiteral("pg_restore"), {QStringLiteral("--list"), part});
             !e.isEmpty()) {
             QFile::remove(part);
@@ -269,6 +277,8 @@ QString KeepLiveFile(const QString& database, const QString& old, QString* kept)
 }  // namespace
 
 QString RestoreBackup(const QString& copy, const QString& database, QString* kept) {
+    if (!DbTarget::Of(database).IsServer() && QFileInfo(database).isDir())
+        return QStringLiteral("データベースではなくフォルダーです: ") + database;
     if (const QString problem = CheckBackup(copy); !problem.isEmpty()) return problem;
     if (DbTarget::Of(database).IsServer()) {
         if (!copy.endsWith(QStringLiteral(".dump")))

@@ -1,6 +1,8 @@
 // Copies of the system database a clinic can count on: taken while the
 // program writes, checked before they count, rotated, and put back only when
 // sound and when no program uses the database.
+#include <sys/stat.h>
+
 #include <QProcess>
 #include <QtTest>
 
@@ -38,6 +40,8 @@ class TstBackup : public QObject {
     void restoreRefusesWhatIsUnsound_data();
     void restoreRefusesWhatIsUnsound();
     void serverBackupAndRestore();
+    void filesAreTheOwnersAlone();
+    void folderAsDatabaseRefusedByName();
 };
 
 // Copies taken at these times (days after 2026-11-30, one at noon each);
@@ -217,6 +221,52 @@ void TstBackup::serverBackupAndRestore() {
     list.start("pg_restore", {"--list", kept});
     QVERIFY(list.waitForFinished(60000));
     QCOMPARE(list.exitCode(), 0);
+}
+
+namespace {
+
+mode_t ModeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+}  // namespace
+
+// Copies and their checksums hold patient data: the owner's alone, whatever
+// the umask. A backup folder made here is too; one that exists keeps its mode.
+void TstBackup::filesAreTheOwnersAlone() {
+    const mode_t mask = ::umask(0);
+    struct Restore {
+        mode_t mask;
+        ~Restore() { ::umask(mask); }
+    } restore{mask};
+    TestDbProgram p;
+    p.AddMemo(0, 12345, "2024-01-01", "メモ");
+    BackupPlan plan;
+    plan.folder = p.Root() + "/backup";
+    QString copy;
+    QCOMPARE(MakeBackup(p.OwnerDbPath(), plan, &copy), QString());
+    QCOMPARE(ModeOf(plan.folder), mode_t(0700));
+    QCOMPARE(ModeOf(copy), mode_t(0600));
+    QCOMPARE(ModeOf(copy + ".sha256"), mode_t(0600));
+    const QString shared = p.Root() + "/shared";
+    QVERIFY(QDir().mkpath(shared));
+    QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 02775), 0);
+    plan.folder = shared;
+    QCOMPARE(MakeBackup(p.OwnerDbPath(), plan, &copy), QString());
+    QCOMPARE(ModeOf(shared), mode_t(02775));
+    QCOMPARE(ModeOf(copy), mode_t(0600));
+}
+
+void TstBackup::folderAsDatabaseRefusedByName() {
+    if (OnServer()) QSKIP("a file's backup");
+    TestProgram p;
+    BackupPlan plan;
+    plan.folder = p.Root() + "/backup";
+    const QString folder = p.Root() + "/prog";
+    QVERIFY(MakeBackup(folder, plan).contains(QStringLiteral("フォルダーです")));
+    QVERIFY(!QFileInfo::exists(plan.folder));
+    QVERIFY(RestoreBackup(p.Root() + "/x.db", folder).contains(QStringLiteral("フォルダーです")));
 }
 
 QTEST_MAIN(TstBackup)
