@@ -57,6 +57,11 @@ int main(int argc, char* argv[]) {
     if (!karteNo.isEmpty() && !kChart.match(karteNo).hasMatch())
         return Usage(qPrintable(QStringLiteral("カルテ番号は数字で指定して下さい: ") + karteNo));
     if (karteNo.isEmpty() && status == u"1") return Usage("カルテ番号がありません。");
+    // The status is a number as the link bar writes it; a line break would
+    // put lines of its own into the file.
+    static const QRegularExpression kStatus(QStringLiteral("^[0-9]+$"));
+    if (!kStatus.match(status).hasMatch())
+        return Usage(qPrintable(QStringLiteral("状態は数字で指定して下さい: ") + status));
     // The link bar's folder is the clinic's; a mistyped one is not made here.
     const QFileInfo folder(QFileInfo(file).absolutePath());
     if (!folder.isDir()) {

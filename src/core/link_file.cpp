@@ -41,6 +41,10 @@ bool LinkFileSettled(const QString& path, const LinkSelection& first, const Cloc
 }
 
 bool WriteLinkFile(const QString& path, const LinkSelection& selection) {
+    // A line break inside a value would write lines of its own.
+    for (const QString* v : {&selection.status, &selection.karteNoBranch}) {
+        if (v->contains(u'\n') || v->contains(u'\r')) return false;
+    }
     WriteIniString(path, kSection, kKarteNoBranch, selection.karteNoBranch);
     WriteIniString(path, kSection, kStatus, selection.status);
     return ReadLinkFile(path) == selection;

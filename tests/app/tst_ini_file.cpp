@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/ini_file.h"
+#include "core/link_file.h"
 #include "test_support.h"
 
 using namespace ondrel;
@@ -26,6 +27,7 @@ class TstIniFile : public QObject {
     }
 
   private slots:
+    void linkFileNeverTakesALineBreak();
     void readsAsWindowsProfileFunctions_data();
     void readsAsWindowsProfileFunctions();
     void writeChangesOnlyItsOwnLine_data();
@@ -348,6 +350,17 @@ void TstIniFile::fileEncodings() {
     QCOMPARE(ReadBytes(Path("enc.ini")), afterWrite);
     QCOMPARE(ReadIniStrings(Path("enc.ini"), "System", {"Title"}),
              std::optional<QStringList>(QStringList{QStringLiteral("新しい題名")}));
+}
+
+// The link file as the link bar writes it, and never a value that would put
+// lines of its own into it.
+void TstIniFile::linkFileNeverTakesALineBreak() {
+    QVERIFY(WriteLinkFile(Path(), {"1", "1234-5"}));
+    QCOMPARE(ReadLinkFile(Path()), std::optional<LinkSelection>(LinkSelection{"1", "1234-5"}));
+    const QByteArray before = ReadBytes(Path());
+    QVERIFY(!WriteLinkFile(Path(), {"1\r\nStatus=9", "12346"}));
+    QVERIFY(!WriteLinkFile(Path(), {"1", "12346\nX=1"}));
+    QCOMPARE(ReadBytes(Path()), before);
 }
 
 QTEST_GUILESS_MAIN(TstIniFile)

@@ -188,6 +188,10 @@ void TstDbTool::commandLines_data() {
     QTest::newRow("link: written") << "ondrel-link" << QStringList{"--folder", link, "1234-5"} << 0
                                    << "KarteNoBranch=1234-5 Status=1"
                                    << "";
+    QTest::newRow("link: a line break in the status")
+        << "ondrel-link" << QStringList{"--folder", link, "--status", "1\nStatus=9", "12345"} << 2
+        << ""
+        << "状態は数字で指定して下さい";
     QTest::newRow("db: unknown option") << "ondrel-db" << QStringList{"init", "--force"} << 2 << ""
                                         << "使い方";
     QTest::newRow("db: import says how many")
