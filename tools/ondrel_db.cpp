@@ -119,8 +119,13 @@ int main(int argc, char* argv[]) {
         error = ondrel::tool::MakeDemoDatabase(args[1], QDate::currentDate());
         done = QStringLiteral("デモ用のシステムデータベースを作成しました: ") + args[1];
     } else if (command == u"import-patients" && args.size() == 3) {
-        error = ondrel::tool::ImportCsv(args[1], args[2], QStringLiteral("患者マスター"), &rows);
-        done = QStringLiteral("患者マスターへ %1 行を取り込みました。").arg(rows);
+        int replaced = 0;
+        error = ondrel::tool::ImportCsv(args[1], args[2], QStringLiteral("患者マスター"), &rows,
+                                        &replaced);
+        done = QStringLiteral("患者マスターへ %1 行を取り込みました。").arg(rows) +
+               (replaced > 0
+                    ? QStringLiteral("うち %1 人は既にあった患者を置き換えました。").arg(replaced)
+                    : QString());
     } else if (command == u"import-clinic" && args.size() == 3) {
         error = ondrel::tool::ImportCsv(args[1], args[2], QStringLiteral("医院情報"), &rows);
         done = QStringLiteral("医院情報へ %1 行を取り込みました。").arg(rows);

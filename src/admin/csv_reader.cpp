@@ -1,25 +1,59 @@
 #include "admin/csv_reader.h"
 
 #include <QStringDecoder>
+#include <algorithm>
 
 namespace ondrel::tool {
 
 namespace {
 
-QString DecodeDetected(const QByteArray& bytes) {
+// The line (from 1) of byte `at`.
+int LineAt(const QByteArray& bytes, qsizetype at) { return int(bytes.left(at).count('\n')) + 1; }
+
+// UTF-8 when the whole file is; else code page 932, strictly: a line that
+// is not valid code page 932, or a line that is UTF-8 among code page 932
+// ones (a file put together from two sources), is refused by its number.
+QString DecodeDetected(const QByteArray& bytes, QString* error) {
     QByteArray b = bytes;
     if (b.startsWith("\xEF\xBB\xBF")) b.remove(0, 3);
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString text = utf8.decode(b);
     if (!utf8.hasError()) return text;
-    QStringDecoder cp932("windows-31j");
-    return cp932.decode(b);
+    QString out;
+    qsizetype start = 0;
+    while (start < b.size()) {
+        qsizetype end = b.indexOf('\n', start);
+        end = end < 0 ? b.size() : end + 1;
+        const QByteArray line = b.mid(start, end - start);
+        const bool wide = std::any_of(line.begin(), line.end(), [](char c) { return c & 0x80; });
+        if (wide) {
+            QStringDecoder asUtf8(QStringDecoder::Utf8);
+            const QString decoded = asUtf8.decode(line);  // decodes only when taken
+            if (!asUtf8.hasError()) {
+                *error = QStringLiteral(
+                             "%1 行目: UTF-8 の行とシフトJIS の行が混ざっています。"
+                             "どちらかにそろえて下さい。")
+                             .arg(LineAt(b, start));
+                return {};
+            }
+        }
+        QStringDecoder cp932("windows-31j");
+        out += cp932.decode(line);
+        if (cp932.hasError()) {
+            *error = QStringLiteral("%1 行目: シフトJIS として読めない文字があります。")
+                         .arg(LineAt(b, start));
+            return {};
+        }
+        start = end;
+    }
+    return out;
 }
 
 }  // namespace
 
 CsvTable ParseCsv(const QByteArray& bytes, QString* error) {
-    const QString text = DecodeDetected(bytes);
+    const QString text = DecodeDetected(bytes, error);
+    if (!error->isEmpty()) return {};
     CsvTable table;
     std::vector<QStringList> records;
     std::vector<int> lines;
@@ -93,10 +127,31 @@ CsvTable ParseCsv(const QByteArray& bytes, QString* error) {
                     .arg(table.header.size());
             return {};
         }
+        for (const QString& f : records[r]) {
+            if (f.contains(QChar(u'\0'))) {
+                *error = QStringLiteral("%1 行目: NUL 文字があります。").arg(lines[r]);
+                return {};
+            }
+        }
         table.rows.push_back(records[r]);
         table.lineOfRow.push_back(lines[r]);
     }
     return table;
+}
+
+QString TooLong(const CsvTable& csv, int limit, const QStringList& limited) {
+    for (size_t r = 0; r < csv.rows.size(); ++r) {
+        for (qsizetype c = 0; c < csv.header.size(); ++c) {
+            if (!limited.isEmpty() && !limited.contains(csv.header[c])) continue;
+            if (csv.rows[r][c].size() > limit) {
+                return QStringLiteral("%1 行目: %2 が長すぎます（%3 文字までです）。")
+                    .arg(csv.lineOfRow[r])
+                    .arg(csv.header[c])
+                    .arg(limit);
+            }
+        }
+    }
+    return {};
 }
 
 }  // namespace ondrel::tool

@@ -140,7 +140,12 @@ QString CreateDatabase(const QString& file, DbConnection& cn, bool* renewed = nu
     return {};
 }
 
-void ImportPatientRow(DbConnection& cn, const QStringList& header, const QStringList& row) {
+// What a name, a patient's or the clinic's column may hold, and a memo's text.
+constexpr int kNameLimit = 255;
+constexpr int kMemoLimit = 1000000;
+
+// True when the row replaced a patient already there.
+bool ImportPatientRow(DbConnection& cn, const QStringList& header, const QStringList& row) {
     QStringList marks;
     QVariantList values;
     for (int i = 0; i < header.size(); ++i) {
@@ -148,11 +153,13 @@ void ImportPatientRow(DbConnection& cn, const QStringList& header, const QString
         values << SqlText(row[i]);
     }
     const int key = header.indexOf(QStringLiteral("カルテ番号"));
-    RunChange(cn, QStringLiteral("Delete From 患者マスター Where (カルテ番号 = ?)"), {values[key]});
+    const int replaced = RunChange(
+        cn, QStringLiteral("Delete From 患者マスター Where (カルテ番号 = ?)"), {values[key]});
     RunChange(cn,
               QStringLiteral("Insert Into 患者マスター (") + header.join(u',') +
                   QStringLiteral(") Values (") + marks.join(u',') + u')',
               values);
+    return replaced > 0;
 }
 
 }  // namespace
@@ -190,7 +197,8 @@ QString SystemDatabaseFileProblem(const QString& file) {
     return {};
 }
 
-QString ImportCsv(const QString& file, const QString& csvPath, const QString& table, int* rows) {
+QString ImportCsv(const QString& file, const QString& csvPath, const QString& table, int* rows,
+                  int* replaced) {
     const bool patients = table == QStringLiteral("患者マスター");
     const QStringList& known = patients ? tables::PatientColumns() : tables::ClinicColumns();
     QFile f(csvPath);
@@ -207,19 +215,30 @@ QString ImportCsv(const QString& file, const QString& csvPath, const QString& ta
     if (QSet<QString>(csv.header.begin(), csv.header.end()).size() != csv.header.size()) {
         return QStringLiteral("1 行目: 同じ列名が二度あります。");
     }
+    if (const QString e = TooLong(csv, kNameLimit); !e.isEmpty()) return e;
     const int keyColumn = csv.header.indexOf(QStringLiteral("カルテ番号"));
     if (patients && keyColumn < 0) return QStringLiteral("1 行目: カルテ番号の列がありません。");
     if (patients) {
+        QHash<int, int> lineOfKey;
         for (size_t r = 0; r < csv.rows.size(); ++r) {
             bool ok = false;
-            csv.rows[r][keyColumn].trimmed().toInt(&ok);
-            if (!ok) {
-                return QStringLiteral("%1 行目: カルテ番号が数字ではありません: %2")
+            const int key = csv.rows[r][keyColumn].trimmed().toInt(&ok);
+            if (!ok || key < 1) {
+                return QStringLiteral(
+                           "%1 行目: カルテ番号が 1 から 2147483647 までの数字ではありません: %2")
                     .arg(csv.lineOfRow[r])
                     .arg(csv.rows[r][keyColumn]);
             }
+            if (lineOfKey.contains(key)) {
+                return QStringLiteral("%1 行目: カルテ番号 %2 は %3 行目にもあります。")
+                    .arg(csv.lineOfRow[r])
+                    .arg(key)
+                    .arg(lineOfKey[key]);
+            }
+            lineOfKey.insert(key, csv.lineOfRow[r]);
         }
     }
+    int replacedPatients = 0;
 
     DbConnection cn;
     if (const QString error = OpenTarget(file, cn); !error.isEmpty()) return error;
@@ -228,7 +247,7 @@ QString ImportCsv(const QString& file, const QString& csvPath, const QString& ta
         if (!patients) RunChange(cn, QStringLiteral("Delete From 医院情報"));
         for (const QStringList& row : csv.rows) {
             if (patients) {
-                ImportPatientRow(cn, csv.header, row);
+                if (ImportPatientRow(cn, csv.header, row)) ++replacedPatients;
             } else {
                 QStringList marks;
                 QVariantList values;
@@ -244,6 +263,7 @@ QString ImportCsv(const QString& file, const QString& csvPath, const QString& ta
         return RolledBack(cn, QStringLiteral("取り込めませんでした（何も変更していません）: "), e);
     }
     if (rows) *rows = int(csv.rows.size());
+    if (replaced) *replaced = replacedPatients;
     return {};
 }
 
@@ -485,6 +505,7 @@ QString ImportMemos(const QString& file, const QString& csvPath, int* rows) {
         if (std::find(at.begin(), at.end(), known.indexOf(QLatin1String(needed))) == at.end())
             return QStringLiteral("1 行目: %1 の列がありません。").arg(QLatin1String(needed));
     }
+    if (const QString e = TooLong(csv, kMemoLimit); !e.isEmpty()) return e;
     // Every value checked before anything is written.
     std::vector<QVariantList> memos;
     for (size_t r = 0; r < csv.rows.size(); ++r) {
@@ -514,6 +535,11 @@ QString ImportMemos(const QString& file, const QString& csvPath, int* rows) {
                     return QStringLiteral("%1 行目: %2 が数字ではありません: %3")
                         .arg(csv.lineOfRow[r])
                         .arg(name, v);
+                }
+                if (name == u"MainKey" && n < 1) {
+                    return QStringLiteral("%1 行目: MainKey は 1 以上の数字です: %2")
+                        .arg(csv.lineOfRow[r])
+                        .arg(v);
                 }
                 values[at[c]] = n;
             }
@@ -559,6 +585,7 @@ QString ImportMaster(const QString& file, const QString& csvPath) {
         return QStringLiteral("tblMasSystemA は 1 行です（CSV には %1 行あります）。")
             .arg(csv.rows.size());
     }
+    if (const QString e = TooLong(csv, kNameLimit); !e.isEmpty()) return e;
     DbConnection cn;
     if (error = OpenTarget(file, cn); !error.isEmpty()) return error;
     try {

@@ -16,9 +16,11 @@ QString InitOrRenewDatabase(const QString& file, bool* renewed);
 // Why the file is not a system database this program can use (empty: it is).
 // Only read; a wrong file picked by mistake is never changed.
 QString SystemDatabaseFileProblem(const QString& file);
-// rows, when given, receives the number of rows taken in.
+// rows, when given, receives the number of rows taken in; replaced, the
+// number of patients that were there already and were replaced. A chart
+// number twice in the file refuses the file.
 QString ImportCsv(const QString& file, const QString& csvPath, const QString& table,
-                  int* rows = nullptr);
+                  int* rows = nullptr, int* replaced = nullptr);
 QString MakeDemoDatabase(const QString& file, const QDate& today);
 // The old system's memos (tblDatCommon exported as CSV, by the Windows
 // database's text export or mdb-export), keys kept, each with its first

@@ -94,6 +94,25 @@ void TstDbTool::importPatients_data() {
     QTest::newRow("chart number not a number")
         << (header + "12345,a,1,S,50,1,2\r\nabc,b,1,S,1,1,1\r\n").toUtf8() << 1 << "3 行目";
     QTest::newRow("unknown column") << QByteArray("カルテ番号,好物\r\n1,寿司\r\n") << 1 << "好物";
+    QTest::newRow("a chart number twice")
+        << (header + "20001,a,1,S,50,1,2\r\n20002,b,1,S,1,1,1\r\n20001,c,1,S,1,1,1\r\n").toUtf8()
+        << 1 << "4 行目: カルテ番号 20001 は 2 行目にもあります";
+    QTest::newRow("chart number 0")
+        << (header + "0,a,1,S,50,1,2\r\n").toUtf8() << 1 << "2 行目: カルテ番号が 1 から";
+    QTest::newRow("chart number beyond 32 bits")
+        << (header + "2147483648,a,1,S,50,1,2\r\n").toUtf8() << 1 << "2 行目: カルテ番号が 1 から";
+    QTest::newRow("a name of 10 MB")
+        << (header + "20001," + QString(10000000, u'名') + ",1,S,50,1,2\r\n").toUtf8() << 1
+        << "2 行目: 氏名 が長すぎます（255 文字までです）";
+    QTest::newRow("a UTF-8 line among code page 932 ones")
+        << ToCp932(header + "20001,髙橋,1,S,50,1,2\r\n") +
+               QByteArray("20002,日本語UTF8,1,S,1,1,1\r\n")
+        << 1 << "3 行目: UTF-8 の行とシフトJIS の行が混ざっています";
+    QTest::newRow("not code page 932") << ToCp932(header + "20001,髙橋,1,S,50,1,2\r\n") +
+                                              QByteArray("20002,\x82\xff,1,S,1,1,1\r\n")
+                                       << 1 << "3 行目: シフトJIS として読めない文字があります";
+    QTest::newRow("a NUL byte") << (header.toUtf8() + QByteArray("20001,a\0b,1,S,50,1,2\r\n", 23))
+                                << 1 << "2 行目: NUL 文字があります";
 }
 
 void TstDbTool::importPatients() {
@@ -102,12 +121,15 @@ void TstDbTool::importPatients() {
     QFETCH(QString, message);
     TestDbProgram p;
     WriteBytes(p.Root() + "/p.csv", csv);
-    QString err;
-    QCOMPARE(Run("ondrel-db", {"import-patients", p.OwnerDbPath(), p.Root() + "/p.csv"}, &err),
-             exitCode);
+    QString err, out;
+    QCOMPARE(
+        Run("ondrel-db", {"import-patients", p.OwnerDbPath(), p.Root() + "/p.csv"}, &err, &out),
+        exitCode);
     const QString name = LookUpPatient(*p.ctx, FullChartNo(12345)).value_or(PatientInfo{}).Name;
     if (exitCode == 0) {
         QCOMPARE(name, message);
+        QVERIFY2(out.contains(QStringLiteral("うち 1 人は既にあった患者を置き換えました")),
+                 qPrintable(out));
         QCOMPARE(p.Scalar("Select Count(*) From 患者マスター Where カルテ番号 = 12345").toInt(), 1);
     } else {
         QVERIFY2(err.contains(message), qPrintable(err));
@@ -425,6 +447,15 @@ void TstDbTool::importMemosRefusedWhole_data() {
         << QStringLiteral("3 行目: 引用符が閉じられていません");
     QTest::newRow("a column too many") << head + "300,0,1234,12345,2024-01-01,a,x\n"
                                        << QStringLiteral("2 行目: 列の数が見出し行と違います");
+    QTest::newRow("key 0") << head + "0,0,1234,12345,2024-01-01,a\n"
+                           << QStringLiteral("2 行目: MainKey は 1 以上の数字です");
+    QTest::newRow("negative key") << head + "-5,0,1234,12345,2024-01-01,a\n"
+                                  << QStringLiteral("2 行目: MainKey は 1 以上の数字です");
+    QTest::newRow("key beyond 32 bits") << head + "2147483648,0,1234,12345,2024-01-01,a\n"
+                                        << QStringLiteral("2 行目: MainKey が数字ではありません");
+    QTest::newRow("a memo of over a million characters")
+        << head + "300,0,1234,12345,2024-01-01," + QByteArray(1000001, 'a') + "\n"
+        << QStringLiteral("2 行目: LText000 が長すぎます（1000000 文字までです）");
     QTest::newRow("no CreDate column")
         << QByteArray("MainKey,FormCode,KarteNo,KarteNoBranch\n1,0,1,10\n")
         << QStringLiteral("CreDate の列がありません");
@@ -486,7 +517,7 @@ void TstDbTool::failedImportLeavesTheFileWhole() {
     const QString csv = p.Root() + "/big.csv";
     {
         QString text = header + "\n";
-        for (int i = 100; i < 3100; ++i) text += row.arg(i) + QString(300, u'字') + "\n";
+        for (int i = 100; i < 3100; ++i) text += row.arg(i) + QString(200, u'字') + "\n";
         WriteBytes(csv, text.toUtf8());
     }
     const QString db = p.OwnerDbPath();
