@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
@@ -24,10 +23,6 @@ struct Workbook {
 
 }  // namespace
 
-// A copy of the warm profile into `folder`, without what belongs to the
-// office that made it (its lock and process number).
-void CopyWarmProfile(const QString& folder);
-
 class TstReport : public QObject {
     Q_OBJECT
 
@@ -42,15 +37,6 @@ class TstReport : public QObject {
         return c;
     }
 
-  public:
-    // An office profile that has done its first start, made once for the run:
-    // each test's office starts from a copy of it, not from nothing.
-    static QString& WarmProfile() {
-        static QString folder;
-        return folder;
-    }
-
-  private:
     // A program folder with the template installed and 帳票 beside it.
     static void Install(TestProgram& p) {
         QDir(p.Folder()).mkpath("Template");
@@ -74,16 +60,6 @@ class TstReport : public QObject {
 
   private slots:
     void initTestCase() {
-        {
-            OfficeConfig warm = Config();
-            warm.pipeName += QStringLiteral("-warm");
-            warm.profileDir = officeHome_.path() + "/warm";
-            Office office(warm);
-            office.Connect();
-            office.Terminate();
-            WarmProfile() = warm.profileDir;
-        }
-        CopyWarmProfile(Config().profileDir);
         office_ = std::make_unique<Office>(Config());
         QElapsedTimer t;
         t.start();
@@ -339,7 +315,6 @@ OfficeConfig OwnOffice(const TestProgram& p, const char* name) {
                      .arg(QCoreApplication::applicationPid())
                      .arg(QString::fromLatin1(name));
     c.profileDir = p.Root() + "/profile-" + QString::fromLatin1(name);
-    CopyWarmProfile(c.profileDir);
     c.connectDeadline = std::chrono::milliseconds(1000);
     c.workDeadline = std::chrono::milliseconds(3000);
     return c;
@@ -505,23 +480,6 @@ void TstReport::printedPages() {
     }
 }
 
-void CopyWarmProfile(const QString& folder) {
-    const QString from = TstReport::WarmProfile();
-    if (from.isEmpty()) return;
-    QDirIterator it(from, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString name = it.fileName();
-        if (name == u".lock" || name == u"office.pid") continue;
-        const QString to = folder + u'/' + QDir(from).relativeFilePath(path);
-        if (it.fileInfo().isDir())
-            QDir().mkpath(to);
-        else
-            QFile::copy(path, to);
-    }
-}
-
 QTEST_GUILESS_MAIN(TstReport)
 #include "tst_report.moc"
 
@@ -561,16 +519,6 @@ void TstReport::batchCommand() {
     QProcess tool;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CACHE_HOME", officeHome_.path() + "/batch-cache");  // an office of its own
-    {
-        // The profile the command will take for this program folder, warmed.
-        const QByteArray cache = qgetenv("XDG_CACHE_HOME");
-        qputenv("XDG_CACHE_HOME", env.value("XDG_CACHE_HOME").toUtf8());
-        CopyWarmProfile(OfficeConfig::For(p.Folder()).profileDir);
-        if (cache.isNull())
-            qunsetenv("XDG_CACHE_HOME");
-        else
-            qputenv("XDG_CACHE_HOME", cache);
-    }
     env.remove("DISPLAY");
     tool.setProcessEnvironment(env);
     tool.start(qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/ondrel-report",
