@@ -73,6 +73,14 @@ class DatabaseBusy : public AppError {
 // What the user is told when the database server does not answer.
 QString ServerUnreachableMessage(const QString& server, const QString& reason);
 
+// The disk or the database's files failed a statement (full, read-only, an
+// I/O error): not a fault of the program, told like a busy database.
+class DatabaseUnavailable : public DatabaseBusy {
+  public:
+    DatabaseUnavailable(int number, QString detail, QString userMessage)
+        : DatabaseBusy(number, std::move(detail), std::move(userMessage)) {}
+};
+
 // The server refused a statement because the login lacks a right (a role
 // set up by hand, or a database made by an older version): not a fault of
 // the program, so told like a busy database, with nothing on screen lost.

@@ -47,10 +47,37 @@ QString RefusedRight(const QString& message, const QString& statements) {
     return name;
 }
 
+// What the user is told of a failure of the disk or the database's files:
+// not a fault of the program, so the text on screen stays and the command
+// can be tried again; empty for anything else.
+QString UnavailableMessage(const QSqlError& error, Engine engine) {
+    const QString state = error.nativeErrorCode();
+    const int primary = engine == Engine::SQLite ? state.toInt() & 0xff : 0;
+    const QString kept = QStringLiteral("\r\n画面の内容はそのままです。");
+    if (primary == 13 || state == u"53100") {
+        return QStringLiteral("ディスクがいっぱいのため、データベースに書き込めませんでした。") +
+               kept + QStringLiteral("ディスクの空きを作ってから、もう一度実行して下さい。");
+    }
+    if (primary == 8 || state == u"25006") {
+        return QStringLiteral("データベースが読み取り専用のため、書き込めませんでした。") + kept +
+               QStringLiteral("管理者に連絡して下さい。");
+    }
+    if (primary == 10 || state == u"58030") {
+        return QStringLiteral("データベースの読み書きに失敗したため、処理できませんでした。") +
+               kept + QStringLiteral("もう一度実行して下さい。続く場合は管理者に連絡して下さい。");
+    }
+    return {};
+}
+
 }  // namespace
 
 [[noreturn]] void ThrowDbError(const QSqlError& error, Engine engine, const QString& statements) {
     if (IsBusy(error, engine)) throw DatabaseBusy(error.text());
+    if (const QString told = UnavailableMessage(error, engine); !told.isEmpty()) {
+        const int code = engine == Engine::Postgres ? ResultCodeOf(error.nativeErrorCode())
+                                                    : error.nativeErrorCode().toInt();
+        throw DatabaseUnavailable(DatabaseErrorNumber(code), error.text(), told);
+    }
     if (engine == Engine::Postgres && error.nativeErrorCode() == u"42501") {
         // The server's first line without its severity ("ERROR:  ").
         QString reason = error.databaseText().section(u'\n', 0, 0);

@@ -138,6 +138,16 @@ bool ServerLost(const QSqlDatabase& db) {
     return !conn || (status && status(conn) == CONNECTION_BAD);
 }
 
+// The server ended our connection (an immediate shutdown, a crash, a
+// terminated backend) or cannot take it now: as a lost connection, even
+// while libpq still reports it open. A failure without a SQLSTATE is
+// libpq's own, of the connection ("server closed the connection
+// unexpectedly").
+bool ServerGone(const QString& state) {
+    return state.isEmpty() || state.startsWith(u"08") || state == u"57P01" || state == u"57P02" ||
+           state == u"57P03";
+}
+
 // The statement with each "?" outside quotes replaced by its value as the
 // driver writes a literal (escaped by libpq): one round trip, where a
 // prepared statement takes three.
@@ -278,7 +288,7 @@ PgResult ServerBatch::Run(DbConnection& cn, const QString& statement, bool commi
         }
         const QSqlError error(QStringLiteral("QPSQL: Unable to create query"), message,
                               QSqlError::StatementError, state);
-        if (!ServerLost(cn.Database())) {
+        if (!ServerLost(cn.Database()) && !ServerGone(state)) {
             const QString sent = parts.join(QStringLiteral(";\n"));
             cn.deferred_.clear();
             ThrowDbError(error, Engine::Postgres, sent);
@@ -361,7 +371,8 @@ QSqlQuery ServerPath::Execute(DbConnection& cn, const QString& sql, const QVaria
             if (q.exec(text)) return q;
             error = q.lastError();
         }
-        if (!ServerLost(cn.Database())) ThrowDbError(error, Engine::Postgres, text);
+        if (!ServerLost(cn.Database()) && !ServerGone(error.nativeErrorCode()))
+            ThrowDbError(error, Engine::Postgres, text);
         // Not inside a transaction: that one is gone with its connection.
         ServerBatch::Reconnect(cn, error, attempt == 0 && !cn.inTransaction_);
     }

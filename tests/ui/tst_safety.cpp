@@ -1,12 +1,15 @@
 // Faults found under stress: the wrong patient, a lost or changed memo.
 #include <sqlite3.h>
+#include <sys/resource.h>
 
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
 #include <atomic>
+#include <csignal>
 #include <thread>
 
 #include "core/app_error.h"
@@ -16,6 +19,29 @@ using namespace ondrel;
 using namespace ondrel::test;
 
 namespace {
+
+// No file of this process may grow past `bytes` while it lives: a write past
+// it fails as on a full disk (SIGXFSZ ignored).
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        signal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, signal_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit old_{};
+    void (*signal_)(int) = nullptr;
+};
 
 // Another program (the chart system, an import) holding the write lock until
 // it is let go, or for a given time.
@@ -68,6 +94,7 @@ class TstSafety : public QObject {
     void viewedMemoStoredUnchanged_data();
     void viewedMemoStoredUnchanged();
     void enterSavesFirst();
+    void fullDiskKeepsTheText();
 };
 
 // The whole value is checked, never one cut to the box's ten characters.
@@ -256,6 +283,36 @@ void TstSafety::enterSavesFirst() {
     QVERIFY(f.prompter.shown.empty());
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
              QStringLiteral("typed before Enter"));
+}
+
+// The disk fills while the memo is saved: the user is told, patient, page
+// and text stay, nothing is half written, and the save goes through once
+// there is room again.
+void TstSafety::fullDiskKeepsTheText() {
+    WindowFixture f;
+    const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "before");
+    f.Open();
+    auto& w = *f.window;
+    const QString typed = QString(40000, u'字');  // far more than the file has room for
+    Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(typed);
+    {
+        FileSizeLimit full(rlim_t(QFileInfo(f.DbPath()).size()));
+        f.prompter.Answer({true});
+        Ctl<QPushButton>(w, "cmdProcess", 4)->click();
+    }
+    const QString told = f.prompter.Texts().join(u'\n');
+    QVERIFY2(told.contains(QStringLiteral("画面の内容はそのままです")), qPrintable(told));
+    QCOMPARE(w.ShownChartNo()->value, 12345);
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->toPlainText(), typed);
+    QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+             QStringLiteral("before"));
+    QCOMPARE(f.Scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+    f.prompter.shown.clear();
+    f.prompter.Answer({true});
+    Ctl<QPushButton>(w, "cmdProcess", 4)->click();
+    QCOMPARE(f.prompter.Texts().size(), 1);  // the question only
+    QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+             typed);
 }
 
 QTEST_MAIN(TstSafety)

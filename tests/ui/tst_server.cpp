@@ -29,6 +29,7 @@ class TstServer : public QObject {
     void twoWorkstations();
     void deleteAfterAnotherWorkstation_data();
     void deleteAfterAnotherWorkstation();
+    void serverStoppedDuringSave_data();
     void serverStoppedDuringSave();
     void refusedRight_data();
     void refusedRight();
@@ -224,8 +225,16 @@ void TstServer::deleteAfterAnotherWorkstation() {
 
 // The server stops while the memo is on screen: the save tells the user and
 // keeps the text; the link poll keeps the patient and tells once; after the
-// server is back, the same save writes the text.
+// server is back, the same save writes the text. Stopped in order, or at
+// once as when its PC loses power (its connections end without a word).
+void TstServer::serverStoppedDuringSave_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("fast") << "fast";
+    QTest::newRow("immediate") << "immediate";
+}
+
 void TstServer::serverStoppedDuringSave() {
+    QFETCH(QString, mode);
     if (!OnServer()) QSKIP("needs the test server");
     // A server of its own: stopping the shared one would fail the other tests.
     const QString script = QStringLiteral(ONDREL_SOURCE_DIR "/scripts/pg-cluster");
@@ -250,10 +259,14 @@ void TstServer::serverStoppedDuringSave() {
     } cleanup{script, folder, shared};
     auto cluster = [&](const QString& action) {
         QProcess pgctl;
-        const QStringList args{QStringLiteral("-D"),   folder + QStringLiteral("/data"),
-                               QStringLiteral("-w"),   QStringLiteral("-m"),
-                               QStringLiteral("fast"), action,
-                               QStringLiteral("-l"),   folder + QStringLiteral("/server.log")};
+        const QStringList args{QStringLiteral("-D"),
+                               folder + QStringLiteral("/data"),
+                               QStringLiteral("-w"),
+                               QStringLiteral("-m"),
+                               action == u"stop" ? mode : QStringLiteral("fast"),
+                               action,
+                               QStringLiteral("-l"),
+                               folder + QStringLiteral("/server.log")};
         const QString ctl = QStringLiteral("/usr/lib/postgresql/15/bin/pg_ctl");
         if (geteuid() == 0) {
             pgctl.start(QStringLiteral("runuser"),
