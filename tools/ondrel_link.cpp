@@ -53,8 +53,7 @@ int main(int argc, char* argv[]) {
         }
     }
     // Only what the window reads as a chart number, never an option or a word.
-    static const QRegularExpression kChart(QStringLiteral("^[0-9]+(-[0-9])?$"));
-    if (!karteNo.isEmpty() && !kChart.match(karteNo).hasMatch())
+    if (!karteNo.isEmpty() && !ondrel::LinkChartNo(karteNo))
         return Usage(qPrintable(QStringLiteral("カルテ番号は数字で指定して下さい: ") + karteNo));
     if (karteNo.isEmpty() && status == u"1") return Usage("カルテ番号がありません。");
     // The status is a number as the link bar writes it; a line break would

@@ -1,6 +1,7 @@
 #include "core/link_file.h"
 
 #include <QDir>
+#include <QRegularExpression>
 
 #include "core/clock.h"
 #include "core/ini_file.h"
@@ -27,6 +28,14 @@ QString LinkFileIn(const QString& linkFolder) {
 
 QString LinkFileFor(const QString& programFolder) {
     return LinkFileIn(LinkFolderFor(programFolder));
+}
+
+std::optional<qint32> LinkChartNo(const QString& karteNoBranch) {
+    static const QRegularExpression kChart(QStringLiteral("^[0-9]+(-[0-9])?$"));
+    if (!kChart.match(karteNoBranch).hasMatch()) return std::nullopt;
+    bool ok = false;
+    const qint32 n = QString(karteNoBranch).remove(u'-').toInt(&ok);
+    return ok ? std::optional<qint32>(n) : std::nullopt;
 }
 
 std::optional<LinkSelection> ReadLinkFile(const QString& path) {

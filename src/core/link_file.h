@@ -22,6 +22,11 @@ struct LinkSelection {
     bool operator==(const LinkSelection&) const = default;
 };
 
+// The link file's number as a chart number: digits, with at most one dash
+// before the last digit (1234-5, 12345), within the 32-bit range; nullopt
+// for anything else (-12345, 1-23-45, 12345.0, twenty digits).
+std::optional<qint32> LinkChartNo(const QString& karteNoBranch);
+
 // Both keys from one read, so a file rewritten meanwhile never mixes;
 // nullopt when the file cannot be read.
 std::optional<LinkSelection> ReadLinkFile(const QString& path);

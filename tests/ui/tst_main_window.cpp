@@ -358,9 +358,12 @@ void TstMainWindow::linkPoll_data() {
     QTest::newRow("same patient with dash") << link("1", "1234-5") << 12345 << 0 << false;
     QTest::newRow("other patient, saved first") << link("1", "12346") << 12346 << 0 << true;
     QTest::newRow("unregistered, told once") << link("1", "55555") << -1 << 1 << true;
+    // Not a chart number: told once, and the patient on screen stays.
     QTest::newRow("garbage, told once")
-        << QByteArray("[Patient.Info]\r\nStatus=1\r\nKarteNoBranch=\x82\xff zz\r\n") << -1 << 1
-        << true;
+        << QByteArray("[Patient.Info]\r\nStatus=1\r\nKarteNoBranch=\x82\xff zz\r\n") << 12345 << 1
+        << false;
+    for (const char* junk : {"-12346", "12346.0", "1-234-6", "1234-6-", "12345678901234567890"})
+        QTest::addRow("not a chart number: %s", junk) << link("1", junk) << 12345 << 1 << false;
     QTest::newRow("binary file") << QByteArray("\x00\x01\x02[\xff\xfe", 7) << 12345 << 0 << false;
 }
 

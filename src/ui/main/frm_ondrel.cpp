@@ -525,16 +525,21 @@ void FrmOndrel::Rtn_LinkCheck() {
         if (!first || !first->Selected()) return;
         const QString k = first->karteNoBranch;
         // 1234-5 and 12345 are the same patient.
-        QString digits = k;
-        digits.remove(u'-');
-        const auto number = ReadNumber(digits);
-        if (number && lblInfo1_ && *number == double(lblInfo1_->value)) {
+        const auto number = LinkChartNo(k);
+        if (number && lblInfo1_ && *number == lblInfo1_->value) {
             linkRejected_.clear();
             return;
         }
         if (k == linkRejected_) return;  // told once already
         // A file still being written is read again at the next check.
         if (!LinkFileSettled(path, *first, ctx_.clock)) return;
+        // Not a chart number: told once, and the patient on screen stays
+        // (-12345 or 12345.6 must not open 1234-5).
+        if (!number) {
+            linkRejected_ = k;
+            ctx_.prompter.Warning(ctx_.settings.Title, QStringLiteral("カルテ番号が不正です。"));
+            return;
+        }
         BusyScope busy(busy_);
         // A memo that cannot be written keeps its patient and its text; the
         // next check tries again, and the user is told once per patient the
