@@ -290,6 +290,7 @@ RestoreOutcome RestoreDeletedMemo(AppContext& ctx, const Revision& deleted) {
 }
 
 QStringList VerifyRecords(DbConnection& cn, qint64* checked) {
+    RequireRecordTables(cn);
     QStringList findings;
     std::map<qint32, Revision> latest;
     QString prev;
@@ -345,20 +346,86 @@ QStringList VerifyRecords(DbConnection& cn, qint64* checked) {
     return findings;
 }
 
+namespace {
+
+// The tables of the record a database lacks, by name.
+QStringList MissingRecordTables(DbConnection& cn) {
+    QStringList missing;
+    for (const char* table : {"tblDatRevision", "tblAccessLog"}) {
+        const QString name = QString::fromLatin1(table);
+        QSqlQuery q =
+            cn.engine() == Engine::SQLite
+                ? RunQuery(cn,
+                           QStringLiteral("Select Count(*) From sqlite_master Where type = "
+                                          "'table' And name = ? Collate NoCase"),
+                           {name})
+                : RunQuery(cn,
+                           QStringLiteral("Select Count(*) From pg_tables Where tablename = "
+                                          "? And schemaname = current_schema()"),
+                           {name.toLower()});
+        if (!(q.next() && q.value(0).toInt() > 0)) missing << name;
+    }
+    return missing;
+}
+
+int FileVersion(DbConnection& cn) {
+    QSqlQuery q = RunQuery(cn, QStringLiteral("PRAGMA user_version"));
+    return q.next() ? q.value(0).toInt() : 0;
+}
+
+// Closed as well: no command goes on with a database whose records are gone.
+[[noreturn]] void RefuseLostRecords(DbConnection& cn, const QStringList& missing) {
+    cn.RollbackAndClose();
+    throw DatabaseUnavailable(
+        err::DatabaseBase + 11, QStringLiteral("record tables missing: ") + missing.join(u' '),
+        QStringLiteral("データベースの記録の表（%1）がありません。"
+                       "誰かが削除したおそれがあります。\r\n"
+                       "記録が確かめられるまで、このデータベースは使えません。"
+                       "管理者に連絡して下さい（ondrel-db verify、バックアップから戻す）。")
+            .arg(missing.join(QStringLiteral("、"))));
+}
+
+}  // namespace
+
+void RequireRecordTables(DbConnection& cn) {
+    if (const QStringList missing = MissingRecordTables(cn); !missing.isEmpty())
+        RefuseLostRecords(cn, missing);
+}
+
 void AddRecordTables(DbConnection& cn) {
-    auto has = [&](const char* table) {
-        QSqlQuery q = RunQuery(
-            cn,
-            QStringLiteral("Select Count(*) From sqlite_master Where type = 'table' And name = ?"),
-            {QString::fromLatin1(table)});
+    if (cn.engine() != Engine::SQLite) return;
+    auto hasMemos = [&] {
+        QSqlQuery q = RunQuery(cn, QStringLiteral("Select Count(*) From sqlite_master Where "
+                                                  "type = 'table' And name = 'tblDatCommon'"));
         return q.next() && q.value(0).toInt() > 0;
     };
-    if (cn.engine() != Engine::SQLite || !has("tblDatCommon") || has("tblDatRevision")) return;
+    if (!hasMemos()) return;
+    QStringList missing = MissingRecordTables(cn);
+    if (missing.isEmpty()) {
+        // A file made before files were marked: marked now, so that losing
+        // its records later is told. Best effort: a read-only copy still opens.
+        if (FileVersion(cn) < tables::kRecordsFileVersion) {
+            try {
+                RunChange(
+                    cn,
+                    QStringLiteral("PRAGMA user_version = %1").arg(tables::kRecordsFileVersion));
+            } catch (const AppError&) {
+            }
+        }
+        return;
+    }
+    // Only a file that never had the records gains them; one that had them
+    // and lost them (marked, or one of the two left) is refused.
+    if (missing.size() < 2 || FileVersion(cn) >= tables::kRecordsFileVersion)
+        RefuseLostRecords(cn, missing);
     BeginTransaction(cn);
-    if (has("tblDatRevision")) {  // another program got there first
+    missing = MissingRecordTables(cn);
+    if (missing.isEmpty()) {  // another program got there first
         CommitTransaction(cn);
         return;
     }
+    if (missing.size() < 2 || FileVersion(cn) >= tables::kRecordsFileVersion)
+        RefuseLostRecords(cn, missing);
     for (const QString& sql : tables::RecordStatements(Engine::SQLite)) RunChange(cn, sql);
     std::vector<qint32> keys;
     {

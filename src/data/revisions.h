@@ -78,6 +78,11 @@ QStringList VerifyRecords(DbConnection& cn, qint64* checked = nullptr);
 
 // A file made before revisions existed gains the tables, and every memo a
 // first revision ("baseline"), in one transaction; nothing when it has them.
+// A file that had them (marked by its user_version) and lost one or both is
+// refused (DatabaseUnavailable, the connection closed): the history is not
+// begun anew over what was removed.
 void AddRecordTables(DbConnection& cn);
+// The same refusal on either engine when a record table is missing.
+void RequireRecordTables(DbConnection& cn);
 
 }  // namespace ondrel

@@ -51,10 +51,15 @@ QString ServerStartProblem(AppContext& ctx) {
             return server + QStringLiteral("に接続できません。");
         QSqlQuery q =
             RunQuery(*cn, QStringLiteral("SELECT to_regclass('tbldatcommon') IS NOT NULL"));
-        if (q.next() && q.value(0).toBool()) return {};
+        if (q.next() && q.value(0).toBool()) {
+            RequireRecordTables(*cn);
+            return {};
+        }
         return server + QStringLiteral(
                             "にシステムデータベースがありません。\r\n"
                             "先に ondrel-db init で作成して下さい。");
+    } catch (const DatabaseUnavailable& e) {
+        return server + QStringLiteral("を使えません。\r\n") + e.UserMessage();
     } catch (const DatabaseBusy& e) {
         return server + QStringLiteral("に接続できません。\r\n理由: ") + e.detail().trimmed();
     } catch (const AppError& e) {

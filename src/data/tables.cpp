@@ -115,6 +115,7 @@ QStringList RecordStatements(Engine engine) {
     // Append-only for the program: on a server the program's role has no
     // right to change or remove a row; a file refuses it itself.
     if (engine == Engine::SQLite) {
+        statements << QStringLiteral("PRAGMA user_version = %1").arg(kRecordsFileVersion);
         for (const char* table : {"tblDatRevision", "tblAccessLog"}) {
             for (const char* change : {"UPDATE", "DELETE"}) {
                 statements << QStringLiteral(

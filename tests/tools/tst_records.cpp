@@ -67,6 +67,8 @@ class TstRecords : public QObject {
     void revisionsAreAppendOnly();
     void noFalseAlarmOnManyChanges();
     void olderFileGainsRecords();
+    void lostRecordTablesRefused_data();
+    void lostRecordTablesRefused();
     void accessLog();
     void logCellsNeverFormulas_data();
     void logCellsNeverFormulas();
@@ -200,7 +202,7 @@ void TstRecords::olderFileGainsRecords() {
     if (OnServer()) QSKIP("a file's upgrade");
     TestDbProgram p;
     Tamper(p, {"Drop Trigger trgtblAccessLogUPDATE", "Drop Trigger trgtblAccessLogDELETE",
-               "Drop Table tblDatRevision", "Drop Table tblAccessLog"});
+               "Drop Table tblDatRevision", "Drop Table tblAccessLog", "Pragma user_version = 0"});
     const QString older = p.Root() + "/older.db";
     QVERIFY(QFile::copy(p.DbPath(), older));
     TestProgram q;
@@ -219,6 +221,58 @@ void TstRecords::olderFileGainsRecords() {
     QCOMPARE(ReadRevisions(*q.ctx, memo->MainKey)[0].action, QStringLiteral("baseline"));
     QString out;
     QCOMPARE(Tool({"verify", older}, &out), 0);
+}
+
+// Records that were there and are gone are never begun anew from the memos
+// (that would hide an edit made meanwhile): the program and verify refuse
+// the database and name what is missing.
+void TstRecords::lostRecordTablesRefused_data() {
+    QTest::addColumn<QStringList>("dropped");
+    QTest::addColumn<bool>("unmarked");  // a file from before files were marked
+    QTest::newRow("both") << QStringList{"tblDatRevision", "tblAccessLog"} << false;
+    QTest::newRow("history only") << QStringList{"tblDatRevision"} << false;
+    QTest::newRow("access log only") << QStringList{"tblAccessLog"} << false;
+    QTest::newRow("one of an unmarked file's") << QStringList{"tblDatRevision"} << true;
+}
+
+void TstRecords::lostRecordTablesRefused() {
+    QFETCH(QStringList, dropped);
+    QFETCH(bool, unmarked);
+    if (unmarked && OnServer()) QSKIP("a file's mark");
+    TestDbProgram p;
+    const auto keys = Changes(p);
+    QStringList statements{"Update tblDatCommon Set LText000 = '裏で変更' Where MainKey = 1"};
+    for (const QString& t : dropped) statements << "Drop Table " + t;
+    if (unmarked) statements << "Pragma user_version = 0";
+    Tamper(p, statements);
+    QString out;
+    QCOMPARE(Tool({"verify", p.DbPath()}, &out), 1);
+    for (const QString& t : dropped) QVERIFY2(out.contains(t), qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("がありません")), qPrintable(out));
+    // The program refuses as well, told, and makes nothing.
+    TestProgram q;
+    q.ctx->settings.SystemDB = p.DbPath();
+    if (OnServer()) {
+        const QString told = ServerStartProblem(*q.ctx);
+        for (const QString& t : dropped) QVERIFY2(told.contains(t), qPrintable(told));
+    } else {
+        try {
+            if (ReadCommon(*q.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, keys[0]))
+                QFAIL("read from a database whose records are gone");
+            QFAIL("opened");
+        } catch (const DatabaseUnavailable& e) {
+            for (const QString& t : dropped)
+                QVERIFY2(e.UserMessage().contains(t), qPrintable(e.UserMessage()));
+        }
+    }
+    for (const QString& t : dropped) {
+        const QString exists =
+            OnServer()
+                ? QStringLiteral("Select Count(*) From pg_tables Where tablename = '%1'")
+                      .arg(t.toLower())
+                : QStringLiteral("Select Count(*) From sqlite_master Where name = '%1'").arg(t);
+        QCOMPARE(p.Scalar(exists).toInt(), 0);
+    }
 }
 
 void TstRecords::accessLog() {
