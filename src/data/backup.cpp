@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
@@ -11,14 +12,17 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <algorithm>
 #include <map>
+#include <tuple>
 
 #include "core/app_context.h"
+#include "core/app_error.h"
 #include "core/db_target.h"
 #include "core/ini_file.h"
 #include "data/db_connection.h"
+#include "data/revisions.h"
+#include "data/session.h"
 
 namespace ondrel {
 
@@ -36,12 +40,25 @@ QString Sha256Of(const QString& path) {
     return QString::fromLatin1(hash.result().toHex());
 }
 
+// Forward declaration: defined with the other file helpers below.
+bool CreatePrivate(const QString& path);
+
 bool WriteSha256(const QString& copy) {
-    QSaveFile f(copy + QStringLiteral(".sha256"));
-    if (!f.open(QIODevice::WriteOnly)) return false;
-    f.write((Sha256Of(copy) + QStringLiteral("  ") + QFileInfo(copy).fileName() + u'\n').toUtf8());
-    return f.commit() && QFile::setPermissions(copy + QStringLiteral(".sha256"),
-                                               QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QString sum = copy + QStringLiteral(".sha256");
+    const QString part = sum + QStringLiteral(".part");
+    QFile f(part);
+    const bool written =
+        CreatePrivate(part) && f.open(QIODevice::WriteOnly) &&
+        f.write(
+            (Sha256Of(copy) + QStringLiteral("  ") + QFileInfo(copy).fileName() + u'\n').toUtf8()) >
+            0 &&
+        f.flush() && ::fsync(f.handle()) == 0;
+    f.close();
+    if (written &&
+        ::rename(QFile::encodeName(part).constData(), QFile::encodeName(sum).constData()) == 0)
+        return true;
+    QFile::remove(part);
+    return false;
 }
 
 QString IntegrityOf(const QString& file) {
@@ -60,15 +77,38 @@ QString IntegrityOf(const QString& file) {
     return result;
 }
 
+// What SQLite keeps beside a database file while it writes.
+const char* const kCompanions[] = {"-journal", "-wal", "-shm"};
+
+void RemoveWithCompanions(const QString& file) {
+    QFile::remove(file);
+    for (const char* companion : kCompanions) QFile::remove(file + QString::fromLatin1(companion));
+}
+
+// A new, empty file that only its owner may read, whatever the umask.
+bool CreatePrivate(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return false;
+    const bool ok = ::fchmod(fd, 0600) == 0;
+    ::close(fd);
+    return ok;
+}
+
 // A copy of one moment of a database file, made by SQLite into a new file
-// `to` (0600). `settle`: the source is opened for writing, so a journal left
-// by an interrupted write is rolled back first and the copy is consistent.
-QString SqliteCopy(const QString& from, const QString& to, bool settle) {
+// `to` (0600). The source is opened for writing, so that a journal left by an
+// interrupted write (a crash just before) is rolled back first and the copy
+// is consistent; a source the OS lets us only read is opened read-only. The
+// copy keeps no journal of its own: on failure nothing is left behind.
+QString SqliteCopy(const QString& from, const QString& to) {
     sqlite3* source = nullptr;
     sqlite3* target = nullptr;
-    int rc = sqlite3_open_v2(from.toUtf8().constData(), &source,
-                             settle ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_open(to.toUtf8().constData(), &target);
+    int rc = CreatePrivate(to) ? SQLITE_OK : SQLITE_CANTOPEN;
+    if (rc == SQLITE_OK)
+        rc = sqlite3_open_v2(from.toUtf8().constData(), &source, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_open_v2(to.toUtf8().constData(), &target, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(target, "PRAGMA journal_mode=MEMORY", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_busy_timeout(source, int(BusyTimeout().count()));
         // One step for the whole file: a copy of one moment, even while
@@ -82,39 +122,56 @@ QString SqliteCopy(const QString& from, const QString& to, bool settle) {
     sqlite3_close(target);
     sqlite3_close(source);
     if (rc != SQLITE_OK) {
-        QFile::remove(to);
+        RemoveWithCompanions(to);
         return why;
     }
-    QFile::setPermissions(to, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return {};
 }
 
-// What SQLite keeps beside a database file while it writes.
-const char* const kCompanions[] = {"-journal", "-wal", "-shm"};
-
 QString BackupFile(const QString& copy) { return QFileInfo(copy).fileName(); }
 
-// The copies in the folder with the time in their names, oldest first.
+// The copies in the folder with the time in their names, oldest first
+// (names of one moment in the order they were taken).
 std::vector<std::pair<QDateTime, QString>> Copies(const QString& folder) {
-    static const QRegularExpression name(QStringLiteral("^ondrel-(\\d{8}-\\d{6})\\.(db|dump)$"));
-    std::vector<std::pair<QDateTime, QString>> copies;
+    // Older copies were named to the second; a counter follows a name taken.
+    static const QRegularExpression name(
+        QStringLiteral("^ondrel-(\\d{8}-\\d{6})(?:-(\\d{3}))?(?:-(\\d+))?\\.(db|dump)$"));
+    std::vector<std::tuple<QDateTime, int, QString>> found;
     for (const QString& f : QDir(folder).entryList(QDir::Files)) {
         const auto m = name.match(f);
         if (!m.hasMatch()) continue;
-        const QDateTime t = QDateTime::fromString(m.captured(1), kStamp);
-        if (t.isValid()) copies.emplace_back(t, QDir(folder).filePath(f));
+        QDateTime t = QDateTime::fromString(m.captured(1), kStamp);
+        if (!t.isValid()) continue;
+        t = t.addMSecs(m.captured(2).toInt());
+        found.emplace_back(t, m.captured(3).toInt(), QDir(folder).filePath(f));
     }
-    std::sort(copies.begin(), copies.end());
+    std::sort(found.begin(), found.end());
+    std::vector<std::pair<QDateTime, QString>> copies;
+    for (auto& [t, n, path] : found) copies.emplace_back(t, std::move(path));
     return copies;
 }
 
-void Rotate(const BackupPlan& plan) {
+// A name no copy in the folder has: the time to the millisecond, and a
+// counter should another copy have taken that one.
+QString NewCopyName(const QString& folder, const QDateTime& now, const QString& suffix) {
+    const QString base = QStringLiteral("ondrel-") + now.toString(kStamp) + u'-' +
+                         now.toString(QStringLiteral("zzz"));
+    QString name = base + suffix;
+    for (int n = 1; QFileInfo::exists(QDir(folder).filePath(name)) ||
+                    QFileInfo::exists(QDir(folder).filePath(name + QStringLiteral(".part")));
+         ++n)
+        name = base + u'-' + QString::number(n) + suffix;
+    return QDir(folder).filePath(name);
+}
+
+// `made`, the copy just taken, is kept whatever the counts and the clock say.
+void Rotate(const BackupPlan& plan, const QString& made) {
     const auto copies = Copies(plan.folder);
     std::vector<QDateTime> times;
     for (const auto& c : copies) times.push_back(c.first);
-    const std::set<size_t> kept = KeptBackups(times, plan.counts);
+    std::set<size_t> kept = KeptBackups(times, plan.counts);
     for (size_t i = 0; i < copies.size(); ++i) {
-        if (kept.count(i)) continue;
+        if (kept.count(i) || copies[i].second == made) continue;
         QFile::remove(copies[i].second);
         QFile::remove(copies[i].second + QStringLiteral(".sha256"));
     }
@@ -194,13 +251,12 @@ QString MakeBackup(const QString& database, const BackupPlan& plan, QString* mad
         QFile::setPermissions(
             plan.folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
-    const QString copy =
-        QDir(plan.folder)
-            .filePath(QStringLiteral("ondrel-") + QDateTime::currentDateTime().toString(kStamp) +
-                      (server ? QStringLiteral(".dump") : QStringLiteral(".db")));
+    const QString copy = NewCopyName(plan.folder, QDateTime::currentDateTime(),
+                                     server ? QStringLiteral(".dump") : QStringLiteral(".db"));
     const QString part = copy + QStringLiteral(".part");
     QFile::remove(part);
     if (server) {
+        if (!CreatePrivate(part)) return QStringLiteral("バックアップを書けません: ") + part;
         if (QString e = RunTool(QStringLiteral("pg_dump"),
                                 {QStringLiteral("-Fc"), QStringLiteral("-f"), part, database});
             !e.isEmpty()) {
@@ -214,7 +270,7 @@ QString MakeBackup(const QString& database, const BackupPlan& plan, QString* mad
             return QStringLiteral("バックアップを確かめられませんでした: ") + e;
         }
     } else {
-        if (const QString why = SqliteCopy(database, part, false); !why.isEmpty())
+        if (const QString why = SqliteCopy(database, part); !why.isEmpty())
             return QStringLiteral("バックアップできませんでした: ") + why;
         if (const QString check = IntegrityOf(part); check != u"ok") {
             QFile::remove(part);
@@ -226,7 +282,7 @@ QString MakeBackup(const QString& database, const BackupPlan& plan, QString* mad
         QFile::remove(copy);
         return QStringLiteral("バックアップを書けません: ") + copy;
     }
-    Rotate(plan);
+    Rotate(plan, copy);
     if (made) *made = copy;
     return {};
 }
@@ -260,7 +316,7 @@ namespace {
 // companions under the same name.
 QString KeepLiveFile(const QString& database, const QString& old, QString* kept) {
     if (!QFile::exists(database)) return {};
-    if (SqliteCopy(database, old, true).isEmpty()) {
+    if (SqliteCopy(database, old).isEmpty()) {
         if (kept) *kept = old;
         return {};
     }
@@ -272,6 +328,32 @@ QString KeepLiveFile(const QString& database, const QString& old, QString* kept)
     }
     if (kept) *kept = old;
     return {};
+}
+
+// Whether a database's record holds: the chain walked and every memo matched
+// with its latest revision, as `ondrel-db verify` does. A copy from before
+// the records existed gains them as any such file does when opened. Empty
+// when sound, else what the user is told.
+QString ChainProblem(const QString& database) {
+    DbConnection cn;
+    try {
+        if (!OpenDbConnectionAt(database, cn)) return QStringLiteral("開けません");
+        UpgradeOlderFile(cn);
+        const QStringList findings = VerifyRecords(cn);
+        if (findings.isEmpty()) return {};
+        return QStringLiteral("%1 件。最初: %2").arg(findings.size()).arg(findings.first());
+    } catch (const DatabaseBusy& e) {
+        return e.UserMessage();
+    } catch (const AppError& e) {
+        return ErrorText(e.number());
+    }
+}
+
+QString ChainRefused(const QString& why) {
+    return QStringLiteral(
+               "バックアップの記録（変更履歴）に異常があるため戻しません"
+               "（書き換えられたおそれがあります）: ") +
+           why;
 }
 
 }  // namespace
@@ -299,20 +381,34 @@ QString RestoreBackup(const QString& copy, const QString& database, QString* kep
         const QString old = QFileInfo(copy).absoluteDir().filePath(
             QStringLiteral("ondrel-replaced-") + QDateTime::currentDateTime().toString(kStamp) +
             QStringLiteral(".dump"));
-        if (QString e = RunTool(QStringLiteral("pg_dump"),
-                                {QStringLiteral("-Fc"), QStringLiteral("-f"), old, database});
+        if (QString e = CreatePrivate(old)
+                            ? RunTool(QStringLiteral("pg_dump"),
+                                      {QStringLiteral("-Fc"), QStringLiteral("-f"), old, database})
+                            : QStringLiteral("書けません: ") + old;
             !e.isEmpty()) {
             QFile::remove(old);
             return QStringLiteral("今のデータベースを残せません: ") + e;
         }
-        QFile::setPermissions(old, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         if (kept) *kept = old;
-        if (QString e = RunTool(
+        auto restoreFrom = [&](const QString& dump) {
+            return RunTool(
                 QStringLiteral("pg_restore"),
                 {QStringLiteral("--clean"), QStringLiteral("--if-exists"),
-                 QStringLiteral("--single-transaction"), QStringLiteral("-d"), database, copy});
-            !e.isEmpty())
+                 QStringLiteral("--single-transaction"), QStringLiteral("-d"), database, dump});
+        };
+        if (QString e = restoreFrom(copy); !e.isEmpty())
             return QStringLiteral("戻せませんでした: ") + e;
+        // A server's copy can only be walked once it is in: one whose record
+        // does not hold is taken out again, the database as it was put back.
+        if (const QString why = ChainProblem(database); !why.isEmpty()) {
+            if (QString e = restoreFrom(old); !e.isEmpty())
+                return ChainRefused(why) +
+                       QStringLiteral(
+                           "\n元のデータベースを戻せませんでした（%1 から戻して下さい）: ")
+                           .arg(old) +
+                       e;
+            return ChainRefused(why) + QStringLiteral("\nデータベースは元のままです。");
+        }
         return {};
     }
     // No program may hold the database meanwhile.
@@ -323,14 +419,22 @@ QString RestoreBackup(const QString& copy, const QString& database, QString* kep
         return QStringLiteral(
             "データベースを使っているプログラムがあります。すべて終了してから戻して下さい。");
     }
-    QString result = KeepLiveFile(
-        database,
-        database + QStringLiteral(".replaced-") + QDateTime::currentDateTime().toString(kStamp),
-        kept);
+    // The copy is put beside the live file and its own record must hold
+    // before anything is kept or replaced.
     const QString tmp = database + QStringLiteral(".restoring");
-    QFile::remove(tmp);
-    if (result.isEmpty() && (!QFile::copy(copy, tmp) || Sha256Of(tmp) != Sha256Of(copy)))
+    RemoveWithCompanions(tmp);
+    QString result;
+    if (!QFile::copy(copy, tmp) || Sha256Of(tmp) != Sha256Of(copy))
         result = QStringLiteral("バックアップを写せません: ") + tmp;
+    if (result.isEmpty()) {
+        if (const QString why = ChainProblem(tmp); !why.isEmpty()) result = ChainRefused(why);
+    }
+    if (result.isEmpty()) {
+        result = KeepLiveFile(
+            database,
+            database + QStringLiteral(".replaced-") + QDateTime::currentDateTime().toString(kStamp),
+            kept);
+    }
     if (result.isEmpty()) {
         // Nothing the old file left beside it may be replayed into the new one.
         for (const char* companion : kCompanions)
@@ -341,7 +445,7 @@ QString RestoreBackup(const QString& copy, const QString& database, QString* kep
             result = QStringLiteral("戻したデータベースを確かめると異常があります: ") + check;
         }
     }
-    QFile::remove(tmp);
+    RemoveWithCompanions(tmp);
     ::close(fd);
     return result;
 }

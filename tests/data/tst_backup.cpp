@@ -31,6 +31,14 @@ class TstBackup : public QObject {
         QString copy;
         return MakeBackup(p.OwnerDbPath(), plan, &copy).isEmpty() ? copy : QString();
     }
+    // A checksum made anew for a changed copy, as a forger would.
+    static void RewriteSum(const QString& copy) {
+        QProcess sum;
+        sum.setWorkingDirectory(QFileInfo(copy).absolutePath());
+        sum.start("sh", {"-c", "sha256sum " + QFileInfo(copy).fileName() + " > " +
+                                   QFileInfo(copy).fileName() + ".sha256"});
+        QVERIFY(sum.waitForFinished());
+    }
     static qint64 Memos(const QString& file) {
         DbConnection cn;
         if (!OpenDbConnectionAt(file, cn)) return -1;
@@ -49,6 +57,9 @@ class TstBackup : public QObject {
     void serverBackupAndRestore();
     void filesAreTheOwnersAlone();
     void folderAsDatabaseRefusedByName();
+    void backupsOfOneSecondAllKept();
+    void backupRightAfterACrash();
+    void backupOnAFullDiskLeavesNothing();
 };
 
 // Copies taken at these times (days after 2026-11-30, one at noon each);
@@ -160,6 +171,12 @@ void TstBackup::restoreRefusesWhatIsUnsound_data() {
                                      << "SHA-256 のファイルがありません";
     QTest::newRow("broken inside, sum rewritten") << "rehash"
                                                   << "壊れています";
+    QTest::newRow("a memo changed, sum rewritten") << "memo"
+                                                   << "変更履歴）に異常がある";
+    QTest::newRow("history rewritten, sum rewritten") << "history"
+                                                      << "変更履歴）に異常がある";
+    QTest::newRow("history dropped, sum rewritten") << "dropped"
+                                                    << "tblDatRevision）がありません";
     QTest::newRow("a program uses the database") << "inuse"
                                                  << "使っているプログラムがあります";
 }
@@ -177,13 +194,19 @@ void TstBackup::restoreRefusesWhatIsUnsound() {
         QByteArray bytes = ReadBytes(copy);
         for (qsizetype i = 4096; i < 4096 + 512; ++i) bytes[i] = char(0x5a);  // inside a page
         WriteBytes(copy, bytes);
-        if (fault == u"rehash") {
-            QProcess sum;
-            sum.setWorkingDirectory(plan.folder);
-            sum.start("sh", {"-c", "sha256sum " + QFileInfo(copy).fileName() + " > " +
-                                       QFileInfo(copy).fileName() + ".sha256"});
-            QVERIFY(sum.waitForFinished());
-        }
+        if (fault == u"rehash") RewriteSum(copy);
+    } else if (fault == u"memo" || fault == u"history" || fault == u"dropped") {
+        // Changed with plain SQL, as someone with the file in hand could.
+        const char* sql =
+            fault == u"memo" ? "Update tblDatCommon Set LText000 = '書き換え' Where MainKey = 5"
+            : fault == u"history" ? "Drop Trigger trgtblDatRevisionUPDATE; Update tblDatRevision "
+                                    "Set LText000 = '書き換え' Where RevisionKey = 5"
+                                  : "Drop Table tblDatRevision";
+        QProcess sqlite;
+        sqlite.start("sqlite3", {copy, QString::fromUtf8(sql)});
+        QVERIFY(sqlite.waitForFinished());
+        QCOMPARE(sqlite.exitCode(), 0);
+        RewriteSum(copy);
     } else if (fault == u"nosum") {
         QFile::remove(copy + ".sha256");
     } else {
@@ -192,6 +215,9 @@ void TstBackup::restoreRefusesWhatIsUnsound() {
     const QString answer = RestoreBackup(copy, p.OwnerDbPath());
     QVERIFY2(answer.contains(told), qPrintable(answer));
     QCOMPARE(ReadBytes(p.DbPath()), original);
+    // Nothing of the refused restore is left beside the database.
+    QCOMPARE(QDir(p.Root()).entryList({"*.restoring*", "*.replaced-*"}, QDir::Files),
+             QStringList());
 }
 
 // A server's copy is pg_dump's, checked by pg_restore --list; restore puts
@@ -224,6 +250,17 @@ void TstBackup::serverBackupAndRestore() {
     list.start("pg_restore", {"--list", kept});
     QVERIFY(list.waitForFinished(60000));
     QCOMPARE(list.exitCode(), 0);
+    // A copy whose record does not hold is taken out again: the database as it was.
+    p.Exec("Update tblDatCommon Set LText000 = '裏で変更'");
+    QString forged;
+    QCOMPARE(MakeBackup(p.OwnerDbPath(), plan, &forged), QString());
+    p.Exec("Update tblDatCommon Set LText000 = 'サーバーのメモ'");
+    p.AddMemo(0, 12345, "2024-01-03", "戻す前");
+    const QString answer = RestoreBackup(forged, p.OwnerDbPath());
+    QVERIFY2(answer.contains(QStringLiteral("変更履歴）に異常がある")) &&
+                 answer.contains(QStringLiteral("元のまま")),
+             qPrintable(answer));
+    QCOMPARE(Memos(p.DbPath()), 2);
 }
 
 namespace {
@@ -270,6 +307,78 @@ void TstBackup::folderAsDatabaseRefusedByName() {
     QVERIFY(MakeBackup(folder, plan).contains(QStringLiteral("フォルダーです")));
     QVERIFY(!QFileInfo::exists(plan.folder));
     QVERIFY(RestoreBackup(p.Root() + "/x.db", folder).contains(QStringLiteral("フォルダーです")));
+}
+
+// Backups taken within one second (the daily one and a manual one) each get
+// their own name; rotation never removes the copy it was just given, even
+// when the counts keep none.
+void TstBackup::backupsOfOneSecondAllKept() {
+    TestDbProgram p;
+    p.AddMemo(0, 12345, "2024-01-01", "メモ");
+    BackupPlan plan;
+    plan.folder = p.Root() + "/backup";
+    QStringList made;
+    for (int i = 0; i < 3; ++i) {
+        QString copy;
+        QCOMPARE(MakeBackup(p.OwnerDbPath(), plan, &copy), QString());
+        made << copy;
+    }
+    QCOMPARE(QSet<QString>(made.begin(), made.end()).size(), 3);
+    QCOMPARE(CheckBackup(made.last()), QString());
+    plan.counts = {0, 0, 0};
+    QString copy;
+    QCOMPARE(MakeBackup(p.OwnerDbPath(), plan, &copy), QString());
+    QCOMPARE(CheckBackup(copy), QString());
+    QCOMPARE(QDir(plan.folder).entryList(QDir::Files),
+             (QStringList{QFileInfo(copy).fileName(), QFileInfo(copy).fileName() + ".sha256"}));
+}
+
+// A writer killed half-way leaves a hot journal: the backup settles the
+// file first, so the copy is taken and holds the last commit, not the half write.
+void TstBackup::backupRightAfterACrash() {
+    if (OnServer()) QSKIP("a file's journal");
+    TestDbProgram p;
+    for (int i = 0; i < 200; ++i) p.AddMemo(0, 12345, "2024-01-01", QString(200, u'字'));
+    {
+        QProcess writer;
+        writer.start("sqlite3", {p.DbPath()});
+        QVERIFY(writer.waitForStarted());
+        writer.write(
+            "PRAGMA cache_size = 1;\nBEGIN;\n"
+            "UPDATE tblDatCommon SET LText000 = LText000 || '途中';\n");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(p.DbPath() + "-journal").size() > 4096, 10000);
+        writer.kill();
+        writer.waitForFinished();
+    }
+    BackupPlan plan;
+    plan.folder = p.Root() + "/backup";
+    QString copy;
+    QCOMPARE(MakeBackup(p.OwnerDbPath(), plan, &copy), QString());
+    QCOMPARE(Memos(copy), 200);
+    DbConnection cn;
+    QVERIFY(OpenDbConnectionAt(copy, cn));
+    QSqlQuery q = RunQuery(cn, "Select Count(*) From tblDatCommon Where LText000 Like '%途中%'");
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toInt(), 0);
+}
+
+// A disk that fills up during the copy: told, and the folder holds nothing
+// new (no half copy, no journal).
+void TstBackup::backupOnAFullDiskLeavesNothing() {
+    if (OnServer()) QSKIP("a file's copy");
+    TestDbProgram p;
+    for (int i = 0; i < 200; ++i) p.AddMemo(0, 12345, "2024-01-01", QString(200, u'字'));
+    BackupPlan plan;
+    plan.folder = p.Root() + "/backup";
+    QVERIFY(QDir().mkpath(plan.folder));
+    QString answer;
+    {
+        FileSizeLimit full(16 * 1024);
+        answer = MakeBackup(p.OwnerDbPath(), plan);
+    }
+    QVERIFY2(answer.contains(QStringLiteral("バックアップできませんでした")), qPrintable(answer));
+    QCOMPARE(QDir(plan.folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(MakeBackup(p.OwnerDbPath(), plan), QString());  // and once there is room, it is taken
 }
 
 QTEST_MAIN(TstBackup)

@@ -11,6 +11,7 @@
 #include "core/app_error.h"
 #include "core/app_settings.h"
 #include "data/db_connection.h"
+#include "data/revisions.h"
 #include "data/tables.h"
 
 namespace ondrel::test {
@@ -98,7 +99,16 @@ qint32 TestDbProgram::AddMemo(int formCode, qint32 fullChartNo, const QString& i
                               const QString& text) const {
     QVariantList values{formCode, fullChartNo / 10, fullChartNo, isoDate};
     for (int k = 0; k < 7; ++k) values << (k == formCode ? SqlText(text) : SqlText(QString()));
-    return Scalar(tables::MemoInsert(), values).toInt();
+    // With its first revision, as the program writes one: the record holds.
+    DbConnection cn;
+    if (!OpenDbConnectionAt(OwnerDbPath(), cn)) qFatal("cannot open test database");
+    BeginTransaction(cn);
+    QSqlQuery q = RunQuery(cn, tables::MemoInsert(), values);
+    const qint32 key = q.next() ? q.value(0).toInt() : 0;
+    q.finish();
+    AppendRevision(cn, key, QStringLiteral("insert"), *MemoRowValues(cn, key));
+    CommitTransaction(cn);
+    return key;
 }
 
 }  // namespace ondrel::test

@@ -48,6 +48,7 @@ class TestDbProgram : public TestProgram {
     // checks).
     void Exec(const QString& sql, const QVariantList& values = {}) const;
     QVariant Scalar(const QString& sql, const QVariantList& values = {}) const;
+    // A memo with its first revision, as the program would write it.
     qint32 AddMemo(int formCode, qint32 fullChartNo, const QString& isoDate,
                    const QString& text) const;
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <sys/resource.h>
+
 #include <QByteArray>
 #include <QDate>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <csignal>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -82,6 +85,29 @@ class TestProgram {
 
   private:
     QTemporaryDir root_;
+};
+
+// No file of this process may grow past `bytes` while it lives: a write past
+// it fails as on a full disk (SIGXFSZ ignored).
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        signal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, signal_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit old_{};
+    void (*signal_)(int) = nullptr;
 };
 
 QByteArray ReadBytes(const QString& path);

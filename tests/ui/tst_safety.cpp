@@ -20,29 +20,6 @@ using namespace ondrel::test;
 
 namespace {
 
-// No file of this process may grow past `bytes` while it lives: a write past
-// it fails as on a full disk (SIGXFSZ ignored).
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        signal_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, signal_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-  private:
-    rlimit old_{};
-    void (*signal_)(int) = nullptr;
-};
-
 // Another program (the chart system, an import) holding the write lock until
 // it is let go, or for a given time.
 class WriteLockHolder {
