@@ -536,9 +536,10 @@ QString ImportMemos(const QString& file, const QString& csvPath, int* rows) {
                         .arg(csv.lineOfRow[r])
                         .arg(name, v);
                 }
-                if (name == u"MainKey" && n < 1) {
-                    return QStringLiteral("%1 行目: MainKey は 1 以上の数字です: %2")
+                if (name == u"MainKey" && (n < 1 || n > tables::kMaxImportedMemoKey)) {
+                    return QStringLiteral("%1 行目: MainKey は 1 から %2 までの数字です: %3")
                         .arg(csv.lineOfRow[r])
+                        .arg(tables::kMaxImportedMemoKey)
                         .arg(v);
                 }
                 values[at[c]] = n;

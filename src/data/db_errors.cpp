@@ -71,8 +71,18 @@ QString UnavailableMessage(const QSqlError& error, Engine engine) {
 
 }  // namespace
 
+void ThrowKeysExhausted(const QString& detail) {
+    throw DatabaseUnavailable(
+        err::Overflow, detail,
+        QStringLiteral("新しいメモに付ける番号（MainKey）が上限に達したため、保存できませんでした。"
+                       "\r\n画面の内容はそのままです。管理者に連絡して下さい。"));
+}
+
 [[noreturn]] void ThrowDbError(const QSqlError& error, Engine engine, const QString& statements) {
     if (IsBusy(error, engine)) throw DatabaseBusy(error.text());
+    // sequence_generator_limit_exceeded: the server's identity has run out.
+    if (engine == Engine::Postgres && error.nativeErrorCode() == u"2200H")
+        ThrowKeysExhausted(error.text());
     if (const QString told = UnavailableMessage(error, engine); !told.isEmpty()) {
         const int code = engine == Engine::Postgres ? ResultCodeOf(error.nativeErrorCode())
                                                     : error.nativeErrorCode().toInt();

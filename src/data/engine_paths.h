@@ -25,6 +25,9 @@ inline constexpr int kSqliteLocked = 6;
 [[noreturn]] void ThrowDbError(const QSqlError& error, Engine engine,
                                const QString& statements = {});
 void RequireOpen(const DbConnection& cn);
+// No key is left for a new memo (a key imported near the top of the range):
+// told, the save rolled back, the text on screen kept.
+[[noreturn]] void ThrowKeysExhausted(const QString& detail);
 
 // A file: SQLite behind QtSql, a save and a long read on SQLite's own handle
 // (QtSql's statement parsing and per-value caching were most of their cost).

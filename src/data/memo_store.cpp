@@ -7,6 +7,7 @@
 #include "core/app_error.h"
 #include "data/access_log.h"
 #include "data/db_connection.h"
+#include "data/engine_paths.h"
 #include "data/japanese_date.h"
 #include "data/revisions.h"
 #include "data/system_db.h"
@@ -73,12 +74,13 @@ qint32 InsertCommon(AppContext& ctx, const CommonRecord& r) {
         QVariantList values{r.FormCode, r.KarteNo.value, r.KarteNoBranch.value, SqlDate(r.CreDate)};
         for (const QString& t : r.LText) values << SqlText(t);
         // The key the engine gave this very row, not the table's highest.
-        std::optional<qint32> returned;
-        ForEachRow(cn, tables::MemoInsert(), values, [&](const RowReader& row) {
-            returned = IntValue(row.Value(0), QStringLiteral("MainKey"));
-        });
+        std::optional<qlonglong> returned;
+        ForEachRow(cn, tables::MemoInsert(), values,
+                   [&](const RowReader& row) { returned = row.Value(0).toLongLong(); });
         if (!returned) throw AppError(err::DatabaseBase + 1, QStringLiteral("no key returned"));
-        const qint32 key = *returned;
+        // A file's keys go on past the 32 bits a memo's key has.
+        if (*returned > INT32_MAX) ThrowKeysExhausted(QStringLiteral("MainKey %1").arg(*returned));
+        const qint32 key = IntValue(*returned, QStringLiteral("MainKey"));
         const QVariantList row = *MemoRowValues(cn, key);
         AppendRevision(cn, key, QStringLiteral("insert"), row);
         AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);

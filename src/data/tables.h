@@ -55,6 +55,9 @@ QStringList LockRevisions(Engine engine);
 // The key of the server's advisory lock that serialises the chain's writers
 // ("ondrel" in ASCII); other programs on the same database must not use it.
 inline constexpr qint64 kRevisionChainLock = 0x6f6e6472656cLL;
+// The highest key an imported memo may have: 147 million keys stay above
+// it for new memos (decades of a busy clinic), where a memo's key has 32 bits.
+inline constexpr qint32 kMaxImportedMemoKey = 2'000'000'000;
 // A file's user_version once it has the record tables: set by the schema
 // and by the one-time upgrade, so that tables lost later are not re-made.
 inline constexpr int kRecordsFileVersion = 1;

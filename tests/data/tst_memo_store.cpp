@@ -1,7 +1,9 @@
 #include <QtTest>
 
+#include "core/app_error.h"
 #include "data/memo_store.h"
 #include "data/shown_memo.h"
+#include "data/tables.h"
 #include "test_db.h"
 
 using namespace ondrel;
@@ -17,6 +19,7 @@ class TstMemoStore : public QObject {
     void hostileTextsRoundTrip();
     void failedInsertLeavesNoRow();
     void failedRecordLeavesMemoUnchanged();
+    void keysRunOutTold();
     void dateListOrder();
     void historyText();
     void savingTheShownMemo_data();
@@ -174,6 +177,29 @@ void TstMemoStore::failedInsertLeavesNoRow() {
     // The connection was closed and the lock released: the next write goes through.
     r.LText[0] = QStringLiteral("fine");
     QVERIFY(InsertCommon(*p.ctx, r) > 0);
+}
+
+// The highest key a memo can have is taken: a new memo is refused and told,
+// nothing is written, and the program goes on.
+void TstMemoStore::keysRunOutTold() {
+    TestDbProgram p;
+    QVariantList top{2147483647, 0, 1234, 12345, "2023-01-01", "最後の番号"};
+    for (int k = 1; k < 7; ++k) top << QVariant();
+    p.Exec(tables::MemoInsertKeyed(), top << 0);
+    if (OnServer())
+        p.Exec("Select setval(pg_get_serial_sequence('tbldatcommon', 'mainkey'), 2147483647)");
+    CommonRecord r{0, 0, BaseChartNo(1234), FullChartNo(12345), QStringLiteral("2026/12/10"), {}};
+    r.LText[0] = QStringLiteral("新しいメモ");
+    try {
+        (void)InsertCommon(*p.ctx, r);
+        QFAIL("a key beyond the range was given");
+    } catch (const DatabaseUnavailable& e) {
+        QVERIFY2(e.UserMessage().contains(QStringLiteral("上限に達した")),
+                 qPrintable(e.UserMessage()));
+    }
+    QCOMPARE(p.waitCursor.depth, 0);
+    QCOMPARE(p.Scalar("Select Count(*) From tblDatCommon").toInt(), 1);
+    QCOMPARE(p.Scalar("Select Count(*) From tblDatRevision").toInt(), 0);
 }
 
 // A save's records go last, on a server in one round trip with the commit: a

@@ -448,9 +448,14 @@ void TstDbTool::importMemosRefusedWhole_data() {
     QTest::newRow("a column too many") << head + "300,0,1234,12345,2024-01-01,a,x\n"
                                        << QStringLiteral("2 行目: 列の数が見出し行と違います");
     QTest::newRow("key 0") << head + "0,0,1234,12345,2024-01-01,a\n"
-                           << QStringLiteral("2 行目: MainKey は 1 以上の数字です");
+                           << QStringLiteral("2 行目: MainKey は 1 から 2000000000 までの数字です");
     QTest::newRow("negative key") << head + "-5,0,1234,12345,2024-01-01,a\n"
-                                  << QStringLiteral("2 行目: MainKey は 1 以上の数字です");
+                                  << QStringLiteral(
+                                         "2 行目: MainKey は 1 から 2000000000 までの数字です");
+    // No room would be left for the program's new memos.
+    QTest::newRow("key near the top")
+        << head + "2147483647,0,1234,12345,2024-01-01,a\n"
+        << QStringLiteral("2 行目: MainKey は 1 から 2000000000 までの数字です");
     QTest::newRow("key beyond 32 bits") << head + "2147483648,0,1234,12345,2024-01-01,a\n"
                                         << QStringLiteral("2 行目: MainKey が数字ではありません");
     QTest::newRow("a memo of over a million characters")
