@@ -179,12 +179,14 @@ int main(int argc, char* argv[]) {
                       "Update tblDatCommon Set RowVersion = RowVersion + 1, LText000 = 'r' "
                       "Where MainKey = ?",
                       {key});
+            size_t sent = 0;
             if (withRecords) {
                 const QVariantList row = *MemoRowValues(cn, key);
                 AppendRevision(cn, key, QStringLiteral("update"), row);
-                AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);
+                sent = AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);
             }
             CommitTransaction(cn);
+            AccessCommitted(ctx, sent);
         });
     };
     const auto records = bench::MedianPairs([&] { update(true); }, [&] { update(false); }, 31);

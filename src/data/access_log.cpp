@@ -15,13 +15,12 @@ namespace ondrel {
 
 namespace {
 
-void WriteQueued(AppContext& ctx, DbConnection& cn) {
-    if (Session(ctx).pendingAccess.empty()) return;
+void WriteRecords(DbConnection& cn, const std::vector<PendingAccess>& all) {
+    if (all.empty()) return;
     const QString person = cn.Person(), host = Workstation();
     // Several rows to a statement: a save writes its record with the views
     // queued since the last change, and each statement is parsed anew.
     constexpr size_t kRowsPerStatement = 100;
-    const auto& all = Session(ctx).pendingAccess;
     for (size_t from = 0; from < all.size(); from += kRowsPerStatement) {
         const size_t to = std::min(all.size(), from + kRowsPerStatement);
         QString sql = QStringLiteral(
@@ -61,11 +60,18 @@ void QueueAccess(AppContext& ctx, FullChartNo chart, AccessAction action) {
     Session(ctx).pendingAccess.push_back({Now(), chart.value, AccessActionText(action)});
 }
 
-void AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart, AccessAction action) {
+size_t AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart, AccessAction action) {
     Session(ctx).memoWritten = true;
-    QueueAccess(ctx, chart, action);
-    WriteQueued(ctx, cn);
-    Session(ctx).pendingAccess.clear();  // they go with the caller's transaction
+    // The change's own record is not queued: should the change fail, so has it.
+    std::vector<PendingAccess> records = Session(ctx).pendingAccess;
+    records.push_back({Now(), chart.value, AccessActionText(action)});
+    WriteRecords(cn, records);
+    return records.size() - 1;
+}
+
+void AccessCommitted(AppContext& ctx, size_t sent) {
+    auto& queue = Session(ctx).pendingAccess;
+    queue.erase(queue.begin(), queue.begin() + qsizetype(std::min(sent, queue.size())));
 }
 
 void FlushAccessLog(AppContext& ctx) {
@@ -73,7 +79,7 @@ void FlushAccessLog(AppContext& ctx) {
     try {
         WithSystemDb(ctx, [&](DbConnection& cn) {
             BeginTransaction(cn);
-            WriteQueued(ctx, cn);
+            WriteRecords(cn, Session(ctx).pendingAccess);
             CommitTransaction(cn);
         });
         Session(ctx).pendingAccess.clear();

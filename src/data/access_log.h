@@ -17,7 +17,12 @@ enum class AccessAction { Shown, Saved, Deleted, Restored, Report };
 QString AccessActionText(AccessAction action);  // 表示, 保存, 削除, 復元, 帳票
 
 // In the caller's transaction (a memo's change), with whatever was queued.
-void AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart, AccessAction action);
+// The queued records leave the queue only once that transaction is
+// committed: the caller hands the count returned here to AccessCommitted
+// after its commit; a transaction that fails leaves them queued.
+[[nodiscard]] size_t AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart,
+                                  AccessAction action);
+void AccessCommitted(AppContext& ctx, size_t sent);
 // A patient shown or a report made: queued with the workstation's time and
 // written with the next change or flush, so a patient switch waits for no
 // disk write.

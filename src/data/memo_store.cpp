@@ -83,8 +83,9 @@ qint32 InsertCommon(AppContext& ctx, const CommonRecord& r) {
         const qint32 key = IntValue(*returned, QStringLiteral("MainKey"));
         const QVariantList row = *MemoRowValues(cn, key);
         AppendRevision(cn, key, QStringLiteral("insert"), row);
-        AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);
+        const size_t sent = AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);
         CommitTransaction(cn);
+        AccessCommitted(ctx, sent);
         return key;
     });
 }
@@ -106,11 +107,13 @@ WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& r) {
         BeginTransaction(cn);
         const auto row = UpdateMemoRow(cn, r);
         const WriteOutcome outcome = row ? WriteOutcome::Done : Conflict(cn, r.MainKey);
+        size_t sent = 0;
         if (row) {
             AppendRevision(cn, r.MainKey, QStringLiteral("update"), *row);
-            AppendAccess(ctx, cn, ChartOf(*row), AccessAction::Saved);
+            sent = AppendAccess(ctx, cn, ChartOf(*row), AccessAction::Saved);
         }
         CommitTransaction(cn);
+        AccessCommitted(ctx, sent);
         return outcome;
     });
 }
@@ -127,11 +130,13 @@ WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion) {
                 {mainKey, rowVersion}) == 1
                 ? WriteOutcome::Done
                 : Conflict(cn, mainKey);
+        size_t sent = 0;
         if (outcome == WriteOutcome::Done) {
             AppendRevision(cn, mainKey, QStringLiteral("delete"), *before);
-            AppendAccess(ctx, cn, ChartOf(*before), AccessAction::Deleted);
+            sent = AppendAccess(ctx, cn, ChartOf(*before), AccessAction::Deleted);
         }
         CommitTransaction(cn);
+        AccessCommitted(ctx, sent);
         return outcome;
     });
 }

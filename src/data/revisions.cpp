@@ -264,8 +264,9 @@ RestoreOutcome RevertToRevision(AppContext& ctx, const Revision& revision, qint3
             return RestoreOutcome::ChangedElsewhere;
         }
         AppendRevision(cn, revision.mainKey, QStringLiteral("revert"), *now);
-        AppendAccess(ctx, cn, ChartOf(*now), AccessAction::Restored);
+        const size_t sent = AppendAccess(ctx, cn, ChartOf(*now), AccessAction::Restored);
         CommitTransaction(cn);
+        AccessCommitted(ctx, sent);
         return RestoreOutcome::Done;
     });
 }
@@ -283,8 +284,9 @@ RestoreOutcome RestoreDeletedMemo(AppContext& ctx, const Revision& deleted) {
         RunChange(cn, tables::MemoInsertKeyed(), values);
         const QVariantList now = *MemoRowValues(cn, deleted.mainKey);
         AppendRevision(cn, deleted.mainKey, QStringLiteral("restore"), now);
-        AppendAccess(ctx, cn, ChartOf(now), AccessAction::Restored);
+        const size_t sent = AppendAccess(ctx, cn, ChartOf(now), AccessAction::Restored);
         CommitTransaction(cn);
+        AccessCommitted(ctx, sent);
         return RestoreOutcome::Done;
     });
 }

@@ -1,7 +1,9 @@
 #include <QtTest>
 
 #include "core/app_error.h"
+#include "data/access_log.h"
 #include "data/memo_store.h"
+#include "data/session.h"
 #include "data/shown_memo.h"
 #include "data/tables.h"
 #include "test_db.h"
@@ -164,11 +166,13 @@ void TstMemoStore::failedInsertLeavesNoRow() {
     }
     CommonRecord r{0, 0, BaseChartNo(1234), FullChartNo(12345), QStringLiteral("2026/12/10"), {}};
     r.LText[0] = QStringLiteral("boom");
+    QueueAccess(*p.ctx, FullChartNo(12346), AccessAction::Shown);  // goes with the next change
     try {
         (void)InsertCommon(*p.ctx, r);
         QFAIL("the failure did not reach the error report");
     } catch (const ProgramEnded&) {
     }
+    QCOMPARE(Session(*p.ctx).pendingAccess.size(), size_t(1));  // still queued
     QCOMPARE(p.prompter.shown.size(), size_t(1));
     QVERIFY(p.prompter.shown[0].text.contains(QStringLiteral("(3019) ")));
     QCOMPARE(p.waitCursor.depth, 0);
@@ -177,6 +181,11 @@ void TstMemoStore::failedInsertLeavesNoRow() {
     // The connection was closed and the lock released: the next write goes through.
     r.LText[0] = QStringLiteral("fine");
     QVERIFY(InsertCommon(*p.ctx, r) > 0);
+    QVERIFY(Session(*p.ctx).pendingAccess.empty());
+    QCOMPARE(p.Scalar("Select Count(*) From tblAccessLog Where KarteNo = 12346 And Action = '表示'")
+                 .toInt(),
+             1);
+    QCOMPARE(p.Scalar("Select Count(*) From tblAccessLog Where KarteNo = 12345").toInt(), 1);
 }
 
 // The highest key a memo can have is taken: a new memo is refused and told,
