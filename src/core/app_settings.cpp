@@ -36,18 +36,21 @@ void LoadSettings(AppContext& ctx) {
         const QString path = SettingsFilePath(ctx);
         const QString& section = kSystem;
         auto& s = ctx.settings;
-        auto number = [&](const QString& key) {
-            return ToInt16(NullToZero(ReadIniString(path, section, key)));
-        };
-        s.Title = ReadIniString(path, section, QStringLiteral("Title"));
-        s.SystemDB = ReadIniString(path, section, QStringLiteral("SystemDB"));
-        for (int i = 1; i <= 3; ++i) {
-            s.MessageFlg[i] = number(QStringLiteral("MessageFlg") + QString::number(i));
-        }
-        s.KarteNoInput = number(QStringLiteral("KarteNoInput"));
-        s.DefaultTab = number(QStringLiteral("DefaultTab"));
-        s.PrintFlg = number(QStringLiteral("PrintFlg"));
-        s.WindowTop = number(QStringLiteral("WindowTop"));
+        // One read of the file for every key.
+        QStringList keys{QStringLiteral("Title"),        QStringLiteral("SystemDB"),
+                         QStringLiteral("KarteNoInput"), QStringLiteral("DefaultTab"),
+                         QStringLiteral("PrintFlg"),     QStringLiteral("WindowTop")};
+        for (int i = 1; i <= 3; ++i) keys << QStringLiteral("MessageFlg") + QString::number(i);
+        const QStringList v =
+            ReadIniStrings(path, section, keys).value_or(QStringList(keys.size(), QString()));
+        auto number = [&](int at) { return ToInt16(NullToZero(v[at])); };
+        s.Title = v[0];
+        s.SystemDB = v[1];
+        s.KarteNoInput = number(2);
+        s.DefaultTab = number(3);
+        s.PrintFlg = number(4);
+        s.WindowTop = number(5);
+        for (int i = 1; i <= 3; ++i) s.MessageFlg[i] = number(5 + i);
     } catch (const AppError& e) {
         ErrorReport(ctx, e.number(), nullptr);
     }

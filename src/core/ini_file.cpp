@@ -137,7 +137,7 @@ QByteArray ReadWholeFile(const QString& file, bool* ok) {
     if (fd < 0) return {};
     struct stat st {};
     QByteArray data;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kIniSizeLimit) {
         char buf[8192];
         for (;;) {
             const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -147,6 +147,7 @@ QByteArray ReadWholeFile(const QString& file, bool* ok) {
                 break;
             }
             data.append(buf, n);
+            if (data.size() > kIniSizeLimit) break;  // grown while read
         }
     }
     ::close(fd);

@@ -12,6 +12,10 @@ namespace ondrel {
 // holds a byte above 0x7F (saved by a Linux editor), is read as UTF-8, and a
 // write keeps the file's own encoding. Neither function reports a failure.
 
+// A file larger than this is not read (its keys read as missing): an INI
+// file of the program is a few hundred bytes.
+inline constexpr qint64 kIniSizeLimit = 1024 * 1024;
+
 // The value, without surrounding blanks and one pair of matching quotes, cut
 // to at most 254 bytes on a character boundary; empty when the file, the
 // section or the key is missing.

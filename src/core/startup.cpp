@@ -13,6 +13,7 @@
 #include "core/app_context.h"
 #include "core/app_settings.h"
 #include "core/db_target.h"
+#include "core/ini_file.h"
 
 namespace ondrel {
 
@@ -67,6 +68,18 @@ StartupOutcome RunStartupSteps(AppContext& ctx, const QStringList& arguments,
     }
     if (firstStart && !QFileInfo::exists(SettingsFilePath(ctx)) && !firstStart())
         return StartupOutcome::SetUpCancelled;
+    // A settings file is a few hundred bytes; one of megabytes is no
+    // settings file (and would cost seconds at every read).
+    if (const qint64 size = QFileInfo(SettingsFilePath(ctx)).size(); size > kIniSizeLimit) {
+        ctx.prompter.Warning(
+            ctx.settings.Title,
+            QStringLiteral("設定ファイル（%1）が大きすぎるため、読み込めません（%2 バイト）。\r\n"
+                           "設定ファイルではないか、壊れているおそれがあります。"
+                           "管理者に連絡して下さい。")
+                .arg(QDir::toNativeSeparators(SettingsFilePath(ctx)))
+                .arg(size));
+        return StartupOutcome::SettingsTooLarge;
+    }
     LoadSettings(ctx);
     if (!SystemDbExists(ctx)) {
         ctx.prompter.Warning(ctx.settings.Title,

@@ -30,7 +30,13 @@ bool SystemDbExists(const AppContext& ctx);
 
 QString JoinStartKarteNo(const QStringList& arguments);
 
-enum class StartupOutcome { Continue, AlreadyRunning, NoSystemDb, SetUpCancelled };
+enum class StartupOutcome {
+    Continue,
+    AlreadyRunning,
+    NoSystemDb,
+    SetUpCancelled,
+    SettingsTooLarge
+};
 
 // Single instance, settings, system database check and the start chart
 // number. On any outcome but Continue the caller ends the program.

@@ -220,8 +220,12 @@ void TstIniFile::hostileFiles_data() {
     while (big.size() < 10 * 1024 * 1024)
         big += "filler=0123456789012345678901234567890123456789\r\n";
     big += "k=last\r\n";
-    QTest::newRow("10 MB") << big << "last";
+    // Beyond the limit a file is neither read nor rewritten.
+    QTest::newRow("10 MB") << big << "";
     QTest::newRow("10 MB one line") << QByteArray(10 * 1024 * 1024, '[') << "";
+    QByteArray justBelow = "[S]\r\nk=last\r\n";
+    justBelow += QByteArray(kIniSizeLimit - justBelow.size(), ';');
+    QTest::newRow("at the limit") << justBelow << "last";
 }
 
 void TstIniFile::hostileFiles() {
@@ -235,6 +239,10 @@ void TstIniFile::hostileFiles() {
         QCOMPARE(got, expected);
     }
     WriteIniString(Path("h.ini"), QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("v"));
+    if (file.size() > kIniSizeLimit) {
+        QCOMPARE(ReadBytes(Path("h.ini")), file);
+        return;
+    }
     QCOMPARE(ReadIniString(Path("h.ini"), QStringLiteral("S"), QStringLiteral("k")),
              QStringLiteral("v"));
 }

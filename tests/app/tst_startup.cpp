@@ -2,6 +2,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include "core/ini_file.h"
 #include "core/startup.h"
 #include "test_support.h"
 
@@ -17,6 +18,7 @@ class TstStartup : public QObject {
     void startKarteNo();
     void noSettingsStopsAtSystemDb();
     void secondInstanceRefused();
+    void hugeSettingsFileRefused();
 };
 
 void TstStartup::systemDbExists_data() {
@@ -79,6 +81,26 @@ void TstStartup::noSettingsStopsAtSystemDb() {
     QCOMPARE(prog.prompter.shown[0].text,
              QStringLiteral("システムデータベースが見つかりません。\r\n先にzevシステムバーから環境"
                             "設定を行って下さい。"));
+}
+
+// A settings file of megabytes (a log written over it, a wrong file copied
+// in) is told at once, and neither read key by key nor rewritten.
+void TstStartup::hugeSettingsFileRefused() {
+    TestProgram prog;
+    QStringList lines{"[System]", "Title=T", "SystemDB=" + prog.Root() + "/x.db"};
+    for (int i = 0; i < 40000; ++i)
+        lines << QStringLiteral("Junk%1=%2").arg(i).arg(QString(30, u'x'));
+    prog.WriteIniText(lines);
+    const QByteArray before = ReadBytes(SettingsFilePath(*prog.ctx));
+    QVERIFY(before.size() > kIniSizeLimit);
+    SingleInstance instance(prog.Folder() + "/ondrel");
+    QCOMPARE(RunStartupSteps(*prog.ctx, {}, instance), StartupOutcome::SettingsTooLarge);
+    QCOMPARE(prog.prompter.shown.size(), size_t(1));
+    QVERIFY2(prog.prompter.Texts()[0].contains(QStringLiteral("大きすぎる")),
+             qPrintable(prog.prompter.Texts()[0]));
+    QCOMPARE(ReadIniString(SettingsFilePath(*prog.ctx), "System", "Title"), QString());
+    WriteIniString(SettingsFilePath(*prog.ctx), "System", "WindowTop", "1");
+    QCOMPARE(ReadBytes(SettingsFilePath(*prog.ctx)), before);
 }
 
 void TstStartup::secondInstanceRefused() {
