@@ -10,6 +10,7 @@
 #include "admin/db_tool.h"
 #include "core/db_target.h"
 #include "data/backup.h"
+#include "data/db_connection.h"
 
 namespace {
 
@@ -89,6 +90,8 @@ int Log(const QStringList& args) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    // An administrator's command may read for long (verify, copy); no window waits on it.
+    ondrel::SetServerDeadlineEnabled(false);
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         std::fputs(kUsage, stdout);

@@ -33,6 +33,17 @@ std::chrono::milliseconds BusyTimeout() { return std::chrono::milliseconds(busyT
 
 void SetBusyTimeout(std::chrono::milliseconds timeout) { busyTimeoutMs = int(timeout.count()); }
 
+namespace {
+std::atomic<bool> serverDeadlineEnabled{true};
+}  // namespace
+
+std::chrono::milliseconds ServerDeadline() {
+    using namespace std::chrono_literals;
+    return serverDeadlineEnabled ? BusyTimeout() + 3000ms : 0ms;
+}
+
+void SetServerDeadlineEnabled(bool enabled) { serverDeadlineEnabled = enabled; }
+
 DbConnection::~DbConnection() { Release(); }
 
 bool DbConnection::IsOpen() const { return HoldsConnection() && Database().isOpen(); }

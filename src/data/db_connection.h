@@ -64,6 +64,12 @@ inline constexpr std::chrono::milliseconds kBusyTimeout{5000};
 // changes it, so that a busy case does not wait out the real 5 s.
 std::chrono::milliseconds BusyTimeout();
 void SetBusyTimeout(std::chrono::milliseconds timeout);
+// How long a statement on a server may go unanswered before the command is
+// ended and told (the connection dropped): the lock wait and 3 s more, so a
+// busy database is still told as busy. 0: no deadline (the command-line
+// tools, whose long reads are meant).
+std::chrono::milliseconds ServerDeadline();
+void SetServerDeadlineEnabled(bool enabled);
 
 // Opens a system database read-write. A file is never created: false when
 // it is missing, a folder, unreadable or not a database; DatabaseBusy when

@@ -1,11 +1,16 @@
 #include <dlfcn.h>
 #include <libpq-fe.h>
+#include <sys/socket.h>
 
 #include <QDate>
 #include <QSqlDriver>
 #include <QSqlField>
+#include <condition_variable>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <type_traits>
 
 #include "core/app_error.h"
@@ -84,6 +89,7 @@ struct Pq {
     Oid (*ftype)(const PGresult*, int);
     char* (*cmdTuples)(PGresult*);
     void (*clear)(PGresult*);
+    int (*socket)(const PGconn*);
 };
 
 const Pq* LoadedPq() {
@@ -107,6 +113,7 @@ const Pq* LoadedPq() {
         get(pq.ftype, "PQftype");
         get(pq.cmdTuples, "PQcmdTuples");
         get(pq.clear, "PQclear");
+        get(pq.socket, "PQsocket");
         if (!all) return std::nullopt;
         return pq;
     }();
@@ -119,6 +126,86 @@ struct PgResultFree {
     }
 };
 using PgResult = std::unique_ptr<PGresult, PgResultFree>;
+
+// A statement's answer waited for at most the deadline: a server that stops
+// answering (its process halted, the network gone without a word) would
+// hold the window for as long as TCP takes to give up. One thread watches
+// every statement under way and, past its deadline, shuts the connection's
+// socket, so libpq's wait ends at once as for a lost server.
+class StatementDeadline {
+  public:
+    explicit StatementDeadline(PGconn* conn) {
+        const auto limit = ServerDeadline();
+        const Pq* pq = LoadedPq();
+        if (!conn || !pq || limit.count() <= 0) return;
+        const int fd = pq->socket(conn);
+        if (fd < 0) return;
+        Watch& w = TheWatch();
+        std::lock_guard lock(w.m);
+        id_ = ++w.next;
+        w.entries[id_] = {fd, std::chrono::steady_clock::now() + limit, false};
+        w.cv.notify_one();
+    }
+    ~StatementDeadline() { (void)Fired(); }
+    StatementDeadline(const StatementDeadline&) = delete;
+    StatementDeadline& operator=(const StatementDeadline&) = delete;
+
+    // Whether the deadline passed (the socket was shut); the watch ends here.
+    bool Fired() {
+        if (id_ == 0) return fired_;
+        Watch& w = TheWatch();
+        std::lock_guard lock(w.m);
+        const auto it = w.entries.find(id_);
+        fired_ = it != w.entries.end() && it->second.fired;
+        if (it != w.entries.end()) w.entries.erase(it);
+        id_ = 0;
+        return fired_;
+    }
+
+  private:
+    struct Entry {
+        int fd;
+        std::chrono::steady_clock::time_point until;
+        bool fired;
+    };
+    struct Watch {
+        std::mutex m;
+        std::condition_variable cv;
+        std::map<quint64, Entry> entries;
+        quint64 next = 0;
+    };
+    // Made once and never destroyed: the thread outlives static destruction.
+    static Watch& TheWatch() {
+        static Watch* const w = [] {
+            auto* watch = new Watch;
+            std::thread([watch] {
+                std::unique_lock lock(watch->m);
+                for (;;) {
+                    auto earliest = std::chrono::steady_clock::time_point::max();
+                    const auto now = std::chrono::steady_clock::now();
+                    for (auto& [id, e] : watch->entries) {
+                        if (e.fired) continue;
+                        if (e.until <= now) {
+                            ::shutdown(e.fd, SHUT_RDWR);
+                            e.fired = true;
+                        } else {
+                            earliest = std::min(earliest, e.until);
+                        }
+                    }
+                    if (earliest == std::chrono::steady_clock::time_point::max())
+                        watch->cv.wait(lock);
+                    else
+                        watch->cv.wait_until(lock, earliest);
+                }
+            }).detach();
+            return watch;
+        }();
+        return *w;
+    }
+
+    quint64 id_ = 0;
+    bool fired_ = false;
+};
 
 // The server driver's libpq connection; null on a file. Qt names the type
 // by libpq's struct tag.
@@ -257,7 +344,23 @@ struct ServerBatch {
         if (!cn.deferred_.isEmpty()) Run(cn, {});
     }
     static void Reconnect(DbConnection& cn, const QSqlError& error, bool retry);
+    // The server did not answer within the deadline: the connection is
+    // dropped (the next command opens a new one) and the user told.
+    [[noreturn]] static void Silent(DbConnection& cn, const QString& detail);
 };
+
+void ServerBatch::Silent(DbConnection& cn, const QString& detail) {
+    const QString shown = cn.target_.Shown();
+    cn.deferred_.clear();
+    cn.Release();
+    throw DatabaseBusy(
+        detail, QStringLiteral("データベースサーバー（%1）が %2 秒待っても応答しないため、"
+                               "処理を打ち切りました。\r\n"
+                               "画面の内容はそのままです。サーバーとネットワークを確かめてから、"
+                               "もう一度実行して下さい。")
+                    .arg(shown)
+                    .arg((ServerDeadline().count() + 999) / 1000));
+}
 
 // The waiting statements and then `statement` as one text; the answer is the
 // last statement's, and a failure of any of them is the failure. A kept
@@ -270,9 +373,11 @@ PgResult ServerBatch::Run(DbConnection& cn, const QString& statement, bool commi
         QStringList parts = cn.deferred_;
         if (!statement.isEmpty()) parts << statement;
         PGconn* conn = ServerHandle(cn.Database());
+        StatementDeadline deadline(conn);
         PgResult r(conn ? pq->exec(conn, parts.join(QStringLiteral(";\n")).toUtf8().constData())
                         : nullptr);
         const ExecStatusType status = r ? pq->resultStatus(r.get()) : PGRES_FATAL_ERROR;
+        const bool silent = deadline.Fired();
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
             cn.deferred_.clear();
             if (cn.inTransaction_) cn.serverTransaction_ = true;
@@ -288,6 +393,7 @@ PgResult ServerBatch::Run(DbConnection& cn, const QString& statement, bool commi
         }
         const QSqlError error(QStringLiteral("QPSQL: Unable to create query"), message,
                               QSqlError::StatementError, state);
+        if (silent) Silent(cn, error.text());
         if (!ServerLost(cn.Database()) && !ServerGone(state)) {
             const QString sent = parts.join(QStringLiteral(";\n"));
             cn.deferred_.clear();
@@ -322,6 +428,13 @@ bool ServerPath::Open(const ServerTarget& t, QSqlDatabase& db) {
     db.setUserName(t.user);
     QString options = t.options;
     if (!options.contains(QStringLiteral("options="))) options += u';' + ServerSessionOptions();
+    // A network that goes silent is noticed within seconds, not TCP's minutes.
+    if (!options.contains(QStringLiteral("keepalives")))
+        options += QStringLiteral(
+            ";keepalives=1;keepalives_idle=5;keepalives_interval=2;"
+            "keepalives_count=2");
+    if (!options.contains(QStringLiteral("tcp_user_timeout")))
+        options += QStringLiteral(";tcp_user_timeout=%1").arg(ServerDeadline().count());
     db.setConnectOptions(options);
     if (!db.open()) {
         const QString reason = db.lastError().databaseText();
@@ -368,8 +481,15 @@ QSqlQuery ServerPath::Execute(DbConnection& cn, const QString& sql, const QVaria
             // Not forward-only: the driver would fetch a server's rows one
             // message each; the whole result in one answer is several times faster.
             q.setForwardOnly(false);
-            if (q.exec(text)) return q;
+            StatementDeadline deadline(ServerHandle(cn.Database()));
+            const bool done = q.exec(text);
+            const bool silent = deadline.Fired();
+            if (done) return q;
             error = q.lastError();
+            if (silent) {
+                q.clear();
+                ServerBatch::Silent(cn, error.text());
+            }
         }
         if (!ServerLost(cn.Database()) && !ServerGone(error.nativeErrorCode()))
             ThrowDbError(error, Engine::Postgres, text);

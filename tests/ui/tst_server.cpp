@@ -1,8 +1,10 @@
 // Several workstations on one system database, and a database server that
 // is not there: nothing typed is lost, nothing of another workstation's work
 // is overwritten, and the window never ends for it.
+#include <signal.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -13,6 +15,7 @@
 #include "app/start_program.h"
 #include "core/db_target.h"
 #include "core/startup.h"
+#include "data/db_connection.h"
 #include "report/office.h"
 #include "ui_fixture.h"
 
@@ -33,6 +36,8 @@ class TstServer : public QObject {
     void serverStoppedDuringSave();
     void refusedRight_data();
     void refusedRight();
+    void silentServer_data();
+    void silentServer();
 };
 
 void TstServer::uriForms_data() {
@@ -368,6 +373,73 @@ void TstServer::refusedRight() {
     f.prompter.shown.clear();
     SaveBy(f, save);
     QVERIFY2(f.prompter.Texts().filter(QStringLiteral("アクセス権")).isEmpty(),
+             qPrintable(f.prompter.Texts().join(u'|')));
+    QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+             typed);
+}
+
+// The server stops answering without closing anything (its process halted,
+// as a dead network looks): the command ends at the deadline, told, with
+// patient and text kept; the next command, on a new connection, writes.
+void TstServer::silentServer_data() {
+    QTest::addColumn<QString>("command");
+    for (const char* command : {"save", "link"}) QTest::newRow(command) << command;
+}
+
+void TstServer::silentServer() {
+    QFETCH(QString, command);
+    if (!OnServer()) QSKIP("needs the test server");
+    if (::geteuid() != 0) QSKIP("halting the server's process needs root");
+    WindowFixture f;
+    const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "前");
+    f.Open();
+    auto& w = *f.window;
+    const QString typed = QStringLiteral("サーバーが黙っている間に入力した内容");
+    Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(typed);
+    f.WriteLink("1", "12346");
+    const QList<int> pids = [&] {
+        QList<int> found;
+        const QString list =
+            f.Scalar(
+                 "Select string_agg(pid::text, ',') From pg_stat_activity Where usename = "
+                 "'ondrel_ws' And datname = current_database()")
+                .toString();
+        for (const QString& pid : list.split(u',', Qt::SkipEmptyParts)) found << pid.toInt();
+        return found;
+    }();
+    QVERIFY(!pids.isEmpty());
+    struct Halted {
+        QList<int> pids;
+        ~Halted() {
+            for (int pid : pids) ::kill(pid, SIGCONT);
+        }
+    } halted{pids};
+    for (int pid : pids) QCOMPARE(::kill(pid, SIGSTOP), 0);
+    auto run = [&] {
+        if (command == u"save") {
+            f.prompter.Answer({true});
+            Ctl<QPushButton>(w, "cmdProcess", 4)->click();
+        } else {
+            w.Rtn_LinkCheck();
+        }
+    };
+    {
+        ShortBusyTimeout shortWait(std::chrono::milliseconds(500));
+        QElapsedTimer waited;
+        waited.start();
+        run();
+        QVERIFY2(waited.elapsed() < ServerDeadline().count() + 2000,
+                 qPrintable(QString::number(waited.elapsed())));
+    }
+    const QString told = f.prompter.Texts().join(u'\n');
+    QVERIFY2(told.contains(QStringLiteral("応答しない")), qPrintable(told));
+    QCOMPARE(w.ShownChartNo()->value, 12345);
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 0)->toPlainText(), typed);
+    QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+             QStringLiteral("前"));
+    f.prompter.shown.clear();
+    run();  // the halted process stays halted: a new connection does the work
+    QVERIFY2(f.prompter.Texts().filter(QStringLiteral("応答しない")).isEmpty(),
              qPrintable(f.prompter.Texts().join(u'|')));
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
              typed);
