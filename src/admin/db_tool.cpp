@@ -20,6 +20,7 @@
 #include "data/japanese_date.h"
 #include "data/revisions.h"
 #include "data/schema.h"
+#include "data/server_records.h"
 #include "data/session.h"
 #include "data/tables.h"
 
@@ -31,25 +32,32 @@ QString Describe(const AppError& e) {
     return QStringLiteral("(%1) %2").arg(e.number()).arg(ErrorText(e.number()));
 }
 
-// The group role a clinic's logins join: it may read and write the memos and
-// the category names and read the chart system's tables, nothing more (no
-// table is made or changed through it).
+// The group role a clinic's logins join: it may read the memos and the
+// records, change them only through the server's own functions (which write
+// each change's revision and access record as the login), write the category
+// names and read the chart system's tables; no table is made or changed
+// through it otherwise. Given anew on a database made by an older version:
+// rights it had are taken back.
 const QStringList& ServerRoleStatements() {
-    static const QStringList statements{
-        // The role is the cluster's: an init of another database may make it meanwhile.
-        QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
-                       "'ondrel_users') THEN CREATE ROLE ondrel_users NOLOGIN; END IF; "
-                       "EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END $$"),
-        QStringLiteral("GRANT USAGE ON SCHEMA public TO ondrel_users"),
-        QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON tblDatCommon TO ondrel_users"),
-        QStringLiteral("GRANT USAGE ON SEQUENCE tbldatcommon_mainkey_seq TO ondrel_users"),
-        QStringLiteral("GRANT SELECT, UPDATE ON tblMasSystemA TO ondrel_users"),
-        QStringLiteral("GRANT SELECT ON 患者マスター, 医院情報 TO ondrel_users"),
-        // The records only grow: no right to change or remove a row.
-        QStringLiteral("GRANT SELECT, INSERT ON tblDatRevision, tblAccessLog TO ondrel_users"),
-        QStringLiteral("GRANT USAGE ON SEQUENCE tbldatrevision_revisionkey_seq, "
-                       "tblaccesslog_logkey_seq TO ondrel_users"),
-    };
+    static const QStringList statements = [] {
+        QStringList s{
+            // The role is the cluster's: an init of another database may make it meanwhile.
+            QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
+                           "'ondrel_users') THEN CREATE ROLE ondrel_users NOLOGIN; END IF; "
+                           "EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END $$"),
+            QStringLiteral("GRANT USAGE ON SCHEMA public TO ondrel_users"),
+            QStringLiteral("REVOKE ALL ON tblDatCommon, tblDatRevision, tblAccessLog "
+                           "FROM ondrel_users"),
+            QStringLiteral("REVOKE ALL ON SEQUENCE tbldatcommon_mainkey_seq, "
+                           "tbldatrevision_revisionkey_seq, tblaccesslog_logkey_seq "
+                           "FROM ondrel_users"),
+            QStringLiteral("GRANT SELECT ON tblDatCommon, tblDatRevision, tblAccessLog "
+                           "TO ondrel_users"),
+            QStringLiteral("GRANT SELECT, UPDATE ON tblMasSystemA TO ondrel_users"),
+            QStringLiteral("GRANT SELECT ON 患者マスター, 医院情報 TO ondrel_users"),
+        };
+        return s + ServerRecordFunctions();
+    }();
     return statements;
 }
 

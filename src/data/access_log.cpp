@@ -8,6 +8,7 @@
 #include "core/app_error.h"
 #include "data/db_connection.h"
 #include "data/revisions.h"
+#include "data/server_records.h"
 #include "data/system_db.h"
 #include "data/tables.h"
 
@@ -17,6 +18,18 @@ namespace {
 
 void WriteRecords(DbConnection& cn, const std::vector<PendingAccess>& all) {
     if (all.empty()) return;
+    if (cn.engine() == Engine::Postgres) {  // written by the server as the login
+        QStringList at, actions;
+        QList<int> charts;
+        for (const PendingAccess& p : all) {
+            at << p.at;
+            charts << p.chart;
+            actions << p.action;
+        }
+        const auto [sql, values] = ServerAccessLog(at, charts, actions);
+        RunLater(cn, sql, values);
+        return;
+    }
     const QString person = cn.Person(), host = Workstation();
     // Several rows to a statement: a save writes its record with the views
     // queued since the last change, and each statement is parsed anew.
@@ -67,6 +80,12 @@ size_t AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart, Access
     records.push_back({Now(), chart.value, AccessActionText(action)});
     WriteRecords(cn, records);
     return records.size() - 1;
+}
+
+size_t AppendQueuedAccess(AppContext& ctx, DbConnection& cn) {
+    Session(ctx).memoWritten = true;
+    WriteRecords(cn, Session(ctx).pendingAccess);
+    return Session(ctx).pendingAccess.size();
 }
 
 void AccessCommitted(AppContext& ctx, size_t sent) {

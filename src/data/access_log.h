@@ -23,6 +23,9 @@ QString AccessActionText(AccessAction action);  // 表示, 保存, 削除, 復�
 [[nodiscard]] size_t AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart,
                                   AccessAction action);
 void AccessCommitted(AppContext& ctx, size_t sent);
+// The same for the queue alone, where the change's own record is written by
+// the server with the change.
+[[nodiscard]] size_t AppendQueuedAccess(AppContext& ctx, DbConnection& cn);
 // A patient shown or a report made: queued with the workstation's time and
 // written with the next change or flush, so a patient switch waits for no
 // disk write.

@@ -10,6 +10,7 @@
 #include "data/engine_paths.h"
 #include "data/japanese_date.h"
 #include "data/revisions.h"
+#include "data/server_records.h"
 #include "data/system_db.h"
 #include "data/tables.h"
 
@@ -71,6 +72,13 @@ qint32 InsertCommon(AppContext& ctx, const CommonRecord& r) {
     WaitCursorGuard wait(ctx.waitCursor);
     return WithSystemDb(ctx, [&](DbConnection& cn) {
         BeginTransaction(cn);
+        if (cn.engine() == Engine::Postgres) {  // the server writes the record
+            const size_t sent = AppendQueuedAccess(ctx, cn);
+            const qint32 key = ServerInsertMemo(cn, r);
+            CommitTransaction(cn);
+            AccessCommitted(ctx, sent);
+            return key;
+        }
         QVariantList values{r.FormCode, r.KarteNo.value, r.KarteNoBranch.value, SqlDate(r.CreDate)};
         for (const QString& t : r.LText) values << SqlText(t);
         // The key the engine gave this very row, not the table's highest.
@@ -105,6 +113,15 @@ WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& r) {
     WaitCursorGuard wait(ctx.waitCursor);
     return WithSystemDb(ctx, [&](DbConnection& cn) {
         BeginTransaction(cn);
+        if (cn.engine() == Engine::Postgres) {
+            const size_t sent = AppendQueuedAccess(ctx, cn);
+            const WriteOutcome outcome = ServerUpdateMemo(cn, r, QStringLiteral("update"))
+                                             ? WriteOutcome::Done
+                                             : Conflict(cn, r.MainKey);
+            CommitTransaction(cn);
+            AccessCommitted(ctx, sent);
+            return outcome;
+        }
         const auto row = UpdateMemoRow(cn, r);
         const WriteOutcome outcome = row ? WriteOutcome::Done : Conflict(cn, r.MainKey);
         size_t sent = 0;
@@ -122,6 +139,15 @@ WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion) {
     WaitCursorGuard wait(ctx.waitCursor);
     return WithSystemDb(ctx, [&](DbConnection& cn) {
         BeginTransaction(cn);
+        if (cn.engine() == Engine::Postgres) {
+            const size_t sent = AppendQueuedAccess(ctx, cn);
+            const WriteOutcome outcome = ServerDeleteMemo(cn, mainKey, rowVersion)
+                                             ? WriteOutcome::Done
+                                             : Conflict(cn, mainKey);
+            CommitTransaction(cn);
+            AccessCommitted(ctx, sent);
+            return outcome;
+        }
         const auto before = MemoRowValues(cn, mainKey);
         const WriteOutcome outcome =
             RunChange(

@@ -15,6 +15,7 @@
 #include "data/access_log.h"
 #include "data/db_connection.h"
 #include "data/japanese_date.h"
+#include "data/server_records.h"
 #include "data/system_db.h"
 #include "data/tables.h"
 
@@ -258,6 +259,13 @@ RestoreOutcome RevertToRevision(AppContext& ctx, const Revision& revision, qint3
         BeginTransaction(cn);
         CommonRecord memo = old;
         memo.RowVersion = rowVersion;
+        if (cn.engine() == Engine::Postgres) {  // the server writes the record
+            const size_t sent = AppendQueuedAccess(ctx, cn);
+            const bool done = ServerUpdateMemo(cn, memo, QStringLiteral("revert"));
+            CommitTransaction(cn);
+            AccessCommitted(ctx, sent);
+            return done ? RestoreOutcome::Done : RestoreOutcome::ChangedElsewhere;
+        }
         const auto now = UpdateMemoRow(cn, memo);
         if (!now) {
             CommitTransaction(cn);
@@ -274,6 +282,13 @@ RestoreOutcome RevertToRevision(AppContext& ctx, const Revision& revision, qint3
 RestoreOutcome RestoreDeletedMemo(AppContext& ctx, const Revision& deleted) {
     return WithSystemDb(ctx, [&](DbConnection& cn) {
         BeginTransaction(cn);
+        if (cn.engine() == Engine::Postgres) {
+            const size_t sent = AppendQueuedAccess(ctx, cn);
+            const bool done = ServerRestoreMemo(cn, deleted.key);
+            CommitTransaction(cn);
+            AccessCommitted(ctx, sent);
+            return done ? RestoreOutcome::Done : RestoreOutcome::NotDeleted;
+        }
         if (MemoRowValues(cn, deleted.mainKey)) {
             CommitTransaction(cn);
             return RestoreOutcome::NotDeleted;  // brought back by another workstation meanwhile

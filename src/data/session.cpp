@@ -49,11 +49,17 @@ QString ServerStartProblem(AppContext& ctx) {
     try {
         if (!detail::ConnectionFor(ctx, own, cn))
             return server + QStringLiteral("に接続できません。");
-        QSqlQuery q =
-            RunQuery(*cn, QStringLiteral("SELECT to_regclass('tbldatcommon') IS NOT NULL"));
+        QSqlQuery q = RunQuery(*cn, QStringLiteral("SELECT to_regclass('tbldatcommon') IS NOT "
+                                                   "NULL, to_regproc('ondrel_memo_insert') IS "
+                                                   "NOT NULL"));
         if (q.next() && q.value(0).toBool()) {
             RequireRecordTables(*cn);
-            return {};
+            if (q.value(1).toBool()) return {};
+            // Made by a version whose workstations wrote the record themselves.
+            return server + QStringLiteral(
+                                "のシステムデータベースは古い形式です。\r\n"
+                                "データベースの所有者が ondrel-db init をもう一度実行して下さい"
+                                "（表とデータはそのまま、記録を書く仕組みが加わります）。");
         }
         return server + QStringLiteral(
                             "にシステムデータベースがありません。\r\n"

@@ -6,6 +6,7 @@
 #include "data/db_connection.h"
 #include "data/memo_store.h"
 #include "data/patient_lookup.h"
+#include "data/server_records.h"
 #include "data/tables.h"
 #include "test_db.h"
 
@@ -331,7 +332,8 @@ void TstDbTool::serverInit() {
     DbConnection cn;
     QVERIFY(OpenDbConnectionAt(db, cn));
     RunChange(cn, "Insert Into tblMasSystemA (Name01) Values ('残る')");
-    RunChange(cn, "REVOKE INSERT ON tblDatRevision FROM ondrel_users");
+    RunChange(cn, "REVOKE EXECUTE ON FUNCTION ondrel_memo_update FROM ondrel_users");
+    RunChange(cn, "GRANT INSERT ON tblDatRevision TO ondrel_users");  // as an older version had
     QCOMPARE(Run("ondrel-db", {"init", db}, &err, &out), 0);
     QVERIFY2(out.contains(QStringLiteral("既にシステムデータベースがあります")) &&
                  out.contains(QStringLiteral("権限を設定し直しました")),
@@ -340,18 +342,29 @@ void TstDbTool::serverInit() {
         QSqlQuery kept = RunQuery(cn, "Select Count(*) From tblMasSystemA Where Name01 = '残る'");
         QVERIFY(kept.next() && kept.value(0).toInt() == 1);
     }
-    const QStringList checks{
-        "has_table_privilege('ondrel_users', 'tbldatcommon', 'UPDATE')",
-        "has_table_privilege('ondrel_users', 'tbldatcommon', 'DELETE')",
+    // Memos and records change only through the server's functions.
+    QStringList checks{
+        "has_table_privilege('ondrel_users', 'tbldatcommon', 'SELECT')",
         "has_table_privilege('ondrel_users', 'tblmassystema', 'UPDATE')",
-        "has_table_privilege('ondrel_users', 'tbldatrevision', 'INSERT')",
-        "NOT has_table_privilege('ondrel_users', 'tbldatrevision', 'UPDATE')",
-        "NOT has_table_privilege('ondrel_users', 'tblaccesslog', 'DELETE')",
+        "has_table_privilege('ondrel_users', 'tbldatrevision', 'SELECT')",
         "has_table_privilege('ondrel_users', '患者マスター', 'SELECT')",
         "NOT has_table_privilege('ondrel_users', '患者マスター', 'INSERT')",
         "NOT has_table_privilege('ondrel_users', 'tbldatcommon', 'TRUNCATE')",
         "NOT has_schema_privilege('ondrel_users', 'public', 'CREATE')",
+        "NOT has_sequence_privilege('ondrel_users', 'tbldatcommon_mainkey_seq', 'USAGE')",
     };
+    for (const char* right : {"INSERT", "UPDATE", "DELETE"}) {
+        for (const char* table : {"tbldatcommon", "tbldatrevision", "tblaccesslog"}) {
+            checks << QStringLiteral("NOT has_table_privilege('ondrel_users', '%1', '%2')")
+                          .arg(QLatin1String(table), QLatin1String(right));
+        }
+    }
+    const QString callable = QStringLiteral(
+        "(Select bool_or(has_function_privilege('ondrel_users', oid, 'EXECUTE')) From pg_proc "
+        "Where proname = '%1')");
+    for (const QString& f : ServerRecordEntryPoints()) checks << callable.arg(f);
+    for (const char* f : {"ondrel_append_revision", "ondrel_access_row", "ondrel_dt"})
+        checks << "NOT " + callable.arg(QLatin1String(f));
     for (const QString& c : checks) {
         QSqlQuery q = RunQuery(cn, "Select " + c);
         QVERIFY2(q.next() && q.value(0).toBool(), qPrintable(c));

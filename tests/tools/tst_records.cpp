@@ -2,6 +2,7 @@
 // that `ondrel-db verify` walks, and the access log `ondrel-db log` prints.
 #include <QProcess>
 #include <QtTest>
+#include <string_view>
 
 #include "core/app_error.h"
 #include "data/access_log.h"
@@ -65,6 +66,10 @@ class TstRecords : public QObject {
     void tamperingNamed_data();
     void tamperingNamed();
     void revisionsAreAppendOnly();
+    void serverWritesTheRecord_data();
+    void serverWritesTheRecord();
+    void serverDigestOfHostileTexts();
+    void olderServerDatabaseToldAtStart();
     void noFalseAlarmOnManyChanges();
     void olderFileGainsRecords();
     void lostRecordTablesRefused_data();
@@ -175,12 +180,102 @@ void TstRecords::revisionsAreAppendOnly() {
     }
 }
 
+// On a server a workstation's login changes memos and records only through
+// the server's functions: every other way is refused, and what the
+// functions write names the login, whatever the caller claims.
+void TstRecords::serverWritesTheRecord_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("memo inserted") << "Insert Into tblDatCommon (FormCode, KarteNo, KarteNoBranch, "
+                                      "CreDate) Values (0, 1234, 12345, '2026-01-01')";
+    QTest::newRow("memo updated") << "Update tblDatCommon Set LText000 = '裏で変更'";
+    QTest::newRow("memo deleted") << "Delete From tblDatCommon";
+    QTest::newRow("revision forged")
+        << "Insert Into tblDatRevision (MainKey, Action, ChangedAt, ChangedBy, Workstation, "
+           "FormCode, KarteNo, KarteNoBranch, CreDate, RowVersion, PrevDigest, Digest) Values "
+           "(1, 'update', '2026-01-01', '院長', 'pc', 0, 1234, 12345, '2026-01-01', 9, '', '')";
+    QTest::newRow("access record forged")
+        << "Insert Into tblAccessLog (At, Person, Workstation, KarteNo, Action) Values "
+           "('2026-01-01', '院長', 'pc', 12345, '表示')";
+    QTest::newRow("revision appended by hand")
+        << "Select ondrel_append_revision(1, 'update', 'pc')";
+    QTest::newRow("access row by hand") << "Select ondrel_access_row(12345, '保存', 'pc')";
+    QTest::newRow("a save queued as a view")
+        << "Select ondrel_access_log(ARRAY['2026-01-01'], ARRAY[12345], ARRAY['保存'], 'pc')";
+}
+
+void TstRecords::serverWritesTheRecord() {
+    QFETCH(QString, sql);
+    if (!OnServer()) QSKIP("the server's functions");
+    TestDbProgram p;
+    Changes(p);
+    const auto count = [&](const char* table) {
+        return p.Scalar(QStringLiteral("Select Count(*) From ") + QLatin1String(table)).toInt();
+    };
+    const int memos = count("tblDatCommon"), revisions = count("tblDatRevision"),
+              access = count("tblAccessLog");
+    DbConnection cn;
+    QVERIFY(OpenDbConnectionAt(p.DbPath(), cn));
+    QVERIFY_THROWS_EXCEPTION(AppError, RunChange(cn, sql));
+    cn.RollbackAndClose();
+    QCOMPARE(count("tblDatCommon"), memos);
+    QCOMPARE(count("tblDatRevision"), revisions);
+    QCOMPARE(count("tblAccessLog"), access);
+    // What the program wrote names the login, by the server's word.
+    QCOMPARE(p.Scalar("Select string_agg(Distinct ChangedBy, ',') From tblDatRevision").toString(),
+             QStringLiteral("ondrel_ws"));
+    QCOMPARE(p.Scalar("Select string_agg(Distinct Person, ',') From tblAccessLog").toString(),
+             QStringLiteral("ondrel_ws"));
+    QString out;
+    QCOMPARE(Tool({"verify", p.OwnerDbPath()}, &out), 0);
+}
+
+// The server's digest is the program's, for texts the server keeps escaped
+// (U+0000, U+E000) as for any other.
+void TstRecords::serverDigestOfHostileTexts() {
+    TestDbProgram p;
+    using namespace std::string_view_literals;
+    const auto text = [](std::u16string_view v) {  // NUL inside kept
+        return QString::fromUtf16(v.data(), qsizetype(v.size()));
+    };
+    const QStringList texts{text(u"前\u0000後"sv), text(u"\uE000"sv),
+                            text(u"\uE0000\uE000\uE000\u0000"sv), text(u"末尾\uE000"sv),
+                            QStringLiteral("改行\r\n😀")};
+    for (const QString& t : texts) {
+        CommonRecord r{0, 0, BaseChartNo(1234), FullChartNo(12345), QStringLiteral("2026/12/01"),
+                       {}};
+        r.LText[0] = t;
+        const qint32 key = InsertCommon(*p.ctx, r);
+        auto shown = ReadCommon(*p.ctx, 0, BaseChartNo(1234), FetchMode::ByKey, key);
+        QVERIFY(shown);
+        QCOMPARE(shown->LText[0], t);
+        shown->LText[0] += t;
+        QCOMPARE(UpdateCommon(*p.ctx, *shown), WriteOutcome::Done);
+    }
+    QString out;
+    QCOMPARE(Tool({"verify", p.OwnerDbPath()}, &out), 0);
+}
+
+// A database made by a version whose workstations wrote the record
+// themselves: told at start what the owner runs, and running it mends it.
+void TstRecords::olderServerDatabaseToldAtStart() {
+    if (!OnServer()) QSKIP("the server's functions");
+    TestDbProgram p;
+    p.Exec("Drop Function ondrel_memo_insert");
+    TestProgram q;
+    q.ctx->settings.SystemDB = p.DbPath();
+    const QString told = ServerStartProblem(*q.ctx);
+    QVERIFY2(told.contains(QStringLiteral("古い形式")) && told.contains("ondrel-db init"),
+             qPrintable(told));
+    QCOMPARE(Tool({"init", p.OwnerDbPath()}), 0);
+    QCOMPARE(ServerStartProblem(*q.ctx), QString());
+}
+
 // 10 000 changes in the chain, the program's own: no alarm.
 void TstRecords::noFalseAlarmOnManyChanges() {
     TestDbProgram p;
     const auto keys = Changes(p);
     DbConnection cn;
-    QVERIFY(OpenDbConnectionAt(p.DbPath(), cn));
+    QVERIFY(OpenDbConnectionAt(p.OwnerDbPath(), cn));
     BeginTransaction(cn);
     for (int i = 0; i < 10000; ++i) {
         const qint32 key = keys[size_t(i % 2)];

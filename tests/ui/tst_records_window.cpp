@@ -114,8 +114,8 @@ void TstRecordsWindow::manyVersionsOpenAtTheLatest() {
     Ctl<QPushButton>(*f.window, "cmdProcess", 0)->click();
     const qint32 key = *f.window->MainKeyShown(0);
     {
-        DbConnection cn;
-        QVERIFY(OpenDbConnectionAt(f.DbPath(), cn));
+        DbConnection cn;  // as the owner: the workstations change memos only through the server
+        QVERIFY(OpenDbConnectionAt(f.OwnerDbPath(), cn));
         BeginTransaction(cn);
         for (int i = 0; i < 10000; ++i) {
             RunChange(cn, "Update tblDatCommon Set LText000 = ? Where MainKey = ?",

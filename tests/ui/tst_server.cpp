@@ -348,13 +348,13 @@ void TstServer::refusedRight() {
     const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "前");
     f.Open();
     auto& w = *f.window;
-    f.Exec("REVOKE INSERT ON tblDatRevision FROM ondrel_users");
+    f.Exec("REVOKE EXECUTE ON FUNCTION ondrel_memo_update FROM ondrel_users");
     const QString typed = QStringLiteral("権限のない間に入力した内容");
     Ctl<QPlainTextEdit>(w, "txtLData", 0)->setPlainText(typed);
     SaveBy(f, save);
     const QString told = f.prompter.Texts().join(u'\n');
     QVERIFY2(told.contains(QStringLiteral("アクセス権がない")), qPrintable(told));
-    QVERIFY2(told.contains(QStringLiteral("tbldatrevision への INSERT")), qPrintable(told));
+    QVERIFY2(told.contains(QStringLiteral("ondrel_memo_update への EXECUTE")), qPrintable(told));
     QVERIFY2(told.contains(QStringLiteral("ondrel-db init")), qPrintable(told));
     QVERIFY2(told.contains(QStringLiteral("理由: permission denied")), qPrintable(told));
     QCOMPARE(w.ShownChartNo()->value, 12345);
