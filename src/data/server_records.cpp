@@ -11,10 +11,9 @@ namespace ondrel {
 
 namespace {
 
-// The digest's encoding of each value, as the program's own (DigestBytes):
-// "<byte length>:" then N for NULL, I and the number, D and the ISO date, T
-// and the UTF-8 text. A server's text keeps U+0000 as U+E000 '0' and U+E000
-// doubled; the digest is over the text the program stored, so that is undone.
+// A server's text keeps U+0000 as U+E000 '0' and U+E000 doubled; the digest
+// is over the text the program stored, so that is undone (rare: the digest's
+// expression calls this only for a text that holds U+E000).
 const char* const kDigestHelpers[] = {
     R"sql(CREATE OR REPLACE FUNCTION ondrel_stored_text(t text) RETURNS bytea
 LANGUAGE plpgsql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $f$
@@ -42,35 +41,55 @@ BEGIN
   END LOOP;
   RETURN result;
 END $f$)sql",
-    R"sql(CREATE OR REPLACE FUNCTION ondrel_framed(b bytea) RETURNS bytea
-LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $f$
-  SELECT convert_to(octet_length(b)::text || ':', 'UTF8') || b
-$f$)sql",
-    R"sql(CREATE OR REPLACE FUNCTION ondrel_dt(t text) RETURNS bytea
-LANGUAGE sql IMMUTABLE SET search_path = public, pg_catalog, pg_temp AS $f$
-  SELECT ondrel_framed(CASE WHEN t IS NULL THEN convert_to('N', 'UTF8')
-                            ELSE convert_to('T', 'UTF8') || ondrel_stored_text(t) END)
-$f$)sql",
-    R"sql(CREATE OR REPLACE FUNCTION ondrel_di(n bigint) RETURNS bytea
-LANGUAGE sql IMMUTABLE SET search_path = public, pg_catalog, pg_temp AS $f$
-  SELECT ondrel_framed(convert_to(CASE WHEN n IS NULL THEN 'N' ELSE 'I' || n::text END, 'UTF8'))
-$f$)sql",
-    R"sql(CREATE OR REPLACE FUNCTION ondrel_dd(d date) RETURNS bytea
-LANGUAGE sql IMMUTABLE SET search_path = public, pg_catalog, pg_temp AS $f$
-  SELECT ondrel_framed(convert_to(
-    CASE WHEN d IS NULL THEN 'N' ELSE 'D' || to_char(d, 'YYYY-MM-DD') END, 'UTF8'))
-$f$)sql",
 };
+
+// The digest's encoding of each value, as the program's own (DigestBytes):
+// "<byte length>:" then N for NULL, I and the number, D and the ISO date, T
+// and the UTF-8 text. Spelt out with built-in functions only: called SQL
+// functions are not inlined here and cost more than the rest of a save.
+QString TextDigest(const QString& x) {
+    const QString bytes = QStringLiteral(
+                              "(CASE WHEN strpos(%1, U&'\\E000') = 0 THEN convert_to(%1, 'UTF8') "
+                              "ELSE ondrel_stored_text(%1) END)")
+                              .arg(x);
+    return QStringLiteral(
+               "(CASE WHEN %1 IS NULL THEN convert_to('1:N', 'UTF8') ELSE "
+               "convert_to((octet_length(%2) + 1)::text || ':T', 'UTF8') || %2 END)")
+        .arg(x, bytes);
+}
+
+// A number or a date: ASCII, so its length is its byte length.
+QString AsciiDigest(const QString& text) {
+    return QStringLiteral("convert_to(coalesce(length(%1)::text || ':' || %1, '1:N'), 'UTF8')")
+        .arg(text);
+}
+
+QString IntDigest(const QString& x) { return AsciiDigest(QStringLiteral("('I' || %1)").arg(x)); }
+
+QString DateDigest(const QString& x) {
+    return AsciiDigest(QStringLiteral("('D' || to_char(%1, 'YYYY-MM-DD'))").arg(x));
+}
 
 // The record's writers: the revision of a memo as it is now, chained to the
 // last, and one access record; the clock and the person are the server's.
 QString RecordWriters() {
-    QStringList texts, digestTexts, memoValues;
+    QStringList texts, memoValues;
+    QStringList digest{TextDigest(QStringLiteral("v_prev")),
+                       IntDigest(QStringLiteral("p_key")),
+                       TextDigest(QStringLiteral("p_action")),
+                       TextDigest(QStringLiteral("v_at")),
+                       TextDigest(QStringLiteral("session_user::text")),
+                       TextDigest(QStringLiteral("p_ws")),
+                       IntDigest(QStringLiteral("m.FormCode")),
+                       IntDigest(QStringLiteral("m.KarteNo")),
+                       IntDigest(QStringLiteral("m.KarteNoBranch")),
+                       DateDigest(QStringLiteral("m.CreDate"))};
     for (int k = 0; k < kCategoryCount; ++k) {
         texts << tables::TextColumn(k);
-        digestTexts << QStringLiteral("ondrel_dt(m.%1)").arg(tables::TextColumn(k));
+        digest << TextDigest(QStringLiteral("m.") + tables::TextColumn(k));
         memoValues << QStringLiteral("m.%1").arg(tables::TextColumn(k));
     }
+    digest << IntDigest(QStringLiteral("m.RowVersion"));
     return QStringLiteral(
                R"sql(CREATE OR REPLACE FUNCTION ondrel_append_revision(p_key integer, p_action text, p_ws text)
 RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp AS $f$
@@ -85,17 +104,14 @@ BEGIN
   IF NOT FOUND THEN RAISE EXCEPTION 'no memo %%', p_key; END IF;
   v_at := to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS.MS');
   v_prev := coalesce((SELECT Digest FROM tblDatRevision ORDER BY RevisionKey DESC LIMIT 1), '');
-  v_digest := encode(sha256(ondrel_dt(v_prev) || ondrel_di(p_key) || ondrel_dt(p_action)
-    || ondrel_dt(v_at) || ondrel_dt(session_user::text) || ondrel_dt(p_ws)
-    || ondrel_di(m.FormCode) || ondrel_di(m.KarteNo) || ondrel_di(m.KarteNoBranch)
-    || ondrel_dd(m.CreDate) || %2 || ondrel_di(m.RowVersion)), 'hex');
+  v_digest := encode(sha256(%2), 'hex');
   INSERT INTO tblDatRevision (MainKey, Action, ChangedAt, ChangedBy, Workstation, FormCode,
       KarteNo, KarteNoBranch, CreDate, %3, RowVersion, PrevDigest, Digest)
     VALUES (p_key, p_action, v_at, session_user, p_ws, m.FormCode, m.KarteNo, m.KarteNoBranch,
       m.CreDate, %4, m.RowVersion, v_prev, v_digest);
 END $f$)sql")
         .arg(tables::kRevisionChainLock)
-        .arg(digestTexts.join(QStringLiteral(" || ")), texts.join(QStringLiteral(", ")),
+        .arg(digest.join(QStringLiteral("\n    || ")), texts.join(QStringLiteral(", ")),
              memoValues.join(QStringLiteral(", ")))
         .replace(QStringLiteral("%%"), QStringLiteral("%"));
 }
@@ -235,8 +251,7 @@ QStringList ServerRecordFunctions() {
     for (const char* sql : kDigestHelpers) statements << QString::fromUtf8(sql);
     statements << RecordWriters() << QString::fromUtf8(kAccessRow) << EntryPoints();
     // A function may be called by anyone unless told otherwise.
-    for (const char* f : {"ondrel_stored_text", "ondrel_framed", "ondrel_dt", "ondrel_di",
-                          "ondrel_dd", "ondrel_append_revision", "ondrel_access_row"})
+    for (const char* f : {"ondrel_stored_text", "ondrel_append_revision", "ondrel_access_row"})
         statements << QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC").arg(QLatin1String(f));
     for (const QString& f : ServerRecordEntryPoints()) {
         statements << QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC").arg(f)

@@ -363,7 +363,7 @@ void TstDbTool::serverInit() {
         "(Select bool_or(has_function_privilege('ondrel_users', oid, 'EXECUTE')) From pg_proc "
         "Where proname = '%1')");
     for (const QString& f : ServerRecordEntryPoints()) checks << callable.arg(f);
-    for (const char* f : {"ondrel_append_revision", "ondrel_access_row", "ondrel_dt"})
+    for (const char* f : {"ondrel_append_revision", "ondrel_access_row", "ondrel_stored_text"})
         checks << "NOT " + callable.arg(QLatin1String(f));
     for (const QString& c : checks) {
         QSqlQuery q = RunQuery(cn, "Select " + c);
