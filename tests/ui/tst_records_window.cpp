@@ -57,7 +57,15 @@ void TstRecordsWindow::revertToAnOldVersion() {
             seen << grid->model()->index(r, 1).data().toString() + u' ' +
                         grid->model()->index(r, 4).data().toString();
         d.grab().save(qEnvironmentVariable("ONDREL_TEST_BIN") + "/revisions-dialog.png");
+        // Opened at the version the memo is at now: nothing to go back to.
+        QVERIFY(!Ctl<QPushButton>(d, "cmdRestore")->isEnabled());
+        // The content has the room the other columns leave, its whole text on hover.
+        QVERIFY2(grid->columnWidth(4) >= grid->viewport()->width() / 3,
+                 qPrintable(QString::number(grid->columnWidth(4))));
+        QCOMPARE(grid->model()->index(2, 4).data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("二版"));
         Pick(d, 1);
+        QVERIFY(Ctl<QPushButton>(d, "cmdRestore")->isEnabled());
         QCOMPARE(Ctl<QPlainTextEdit>(d, "txtRevision")->toPlainText(), QStringLiteral("初版"));
         f.prompter.Answer({true});
         d.cmdRestore_Click();

@@ -33,7 +33,8 @@ class RevisionModel : public QAbstractTableModel {
     }
     const Revision& At(int row) const { return rows_[size_t(row)]; }
     int rowCount(const QModelIndex& = {}) const override { return int(rows_.size()); }
-    int columnCount(const QModelIndex& = {}) const override { return 5; }
+    static constexpr int kContent = 4;
+    int columnCount(const QModelIndex& = {}) const override { return kContent + 1; }
     QVariant headerData(int section, Qt::Orientation o, int role) const override {
         if (o != Qt::Horizontal || role != Qt::DisplayRole) return {};
         static const char16_t* versions[] = {u"日時", u"操作", u"入力者", u"端末", u"内容"};
@@ -42,8 +43,10 @@ class RevisionModel : public QAbstractTableModel {
         return QString::fromUtf16((deleted_ ? deleted : versions)[section]);
     }
     QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole) return {};
         const Revision& r = At(index.row());
+        // The content's column is elided at its right edge; the whole text on hover.
+        if (role == Qt::ToolTipRole && index.column() == kContent) return RevisionText(r);
+        if (role != Qt::DisplayRole) return {};
         static const QRegularExpression lineEnd(QStringLiteral("[\r\n\u2028]"));
         const QString firstLine = RevisionText(r).section(lineEnd, 0, 0);
         const QString at = r.changedAt.left(19).replace(u'-', u'/');
@@ -73,7 +76,7 @@ FrmRecords::FrmRecords(AppContext& ctx, Kind kind, qint32 mainKey, qint32 rowVer
     const bool deleted = kind == Kind::Deleted;
     NameControl(this, deleted ? QStringLiteral("frmDeletedMemos") : QStringLiteral("frmRevisions"));
     setWindowTitle(deleted ? QStringLiteral("削除したメモ") : QStringLiteral("変更履歴"));
-    resize(900, 520);
+    resize(1000, 520);
     model_ = new RevisionModel(deleted, this);
     grdRevisions = new QTableView(this);
     NameControl(grdRevisions, QStringLiteral("grdRevisions"));
@@ -82,7 +85,12 @@ FrmRecords::FrmRecords(AppContext& ctx, Kind kind, qint32 mainKey, qint32 rowVer
     grdRevisions->setSelectionMode(QAbstractItemView::SingleSelection);
     grdRevisions->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdRevisions->verticalHeader()->hide();
+    // The content takes the room the other columns leave, and never needs
+    // a horizontal scroll bar.
     grdRevisions->horizontalHeader()->setStretchLastSection(true);
+    grdRevisions->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    grdRevisions->setTextElideMode(Qt::ElideRight);
+    grdRevisions->setWordWrap(false);
     grdRevisions->verticalHeader()->setDefaultSectionSize(22);
     // Widths from the texts they hold, not measured row by row (a memo may
     // have thousands of versions).
@@ -108,8 +116,8 @@ FrmRecords::FrmRecords(AppContext& ctx, Kind kind, qint32 mainKey, qint32 rowVer
     right->addWidget(lblRevision);
     right->addWidget(txtRevision, 1);
     auto* top = new QHBoxLayout;
-    top->addWidget(grdRevisions, 3);
-    top->addLayout(right, 2);
+    top->addWidget(grdRevisions, 2);
+    top->addLayout(right, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(cmdRestore);
@@ -149,7 +157,9 @@ void FrmRecords::Reload() {
 void FrmRecords::ShowSelected() {
     const int row = grdRevisions->currentIndex().row();
     const bool any = row >= 0 && row < model_->rowCount();
-    cmdRestore->setEnabled(any);
+    // The version the memo is at now is no version to go back to.
+    const bool current = kind_ == Kind::Versions && row == model_->rowCount() - 1;
+    cmdRestore->setEnabled(any && !current);
     if (!any) {
         lblRevision->setText(kind_ == Kind::Deleted ? QStringLiteral("削除したメモはありません。")
                                                     : QString());
@@ -162,6 +172,7 @@ void FrmRecords::ShowSelected() {
 }
 
 void FrmRecords::cmdRestore_Click() {
+    if (!cmdRestore->isEnabled()) return;
     const int row = grdRevisions->currentIndex().row();
     if (row < 0 || row >= model_->rowCount()) return;
     const Revision r = model_->At(row);
