@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QToolButton>
+#include <utility>
 
 #include "gui/twips.h"
 
@@ -105,9 +106,20 @@ class DateTyping : public QObject {
     void Reset() {
         section_ = -1;
         typed_ = 0;
+        digits_.clear();
     }
 
     bool KeyPress(const QKeyEvent* key) {
+        // A run of digits with nothing else typed, wherever it began.
+        if (const QString t = key->text(); t.size() == 1 && t[0].isDigit()) {
+            if (digits_.isEmpty()) {
+                before_ = edit_->date();
+                inYear_ = edit_->currentSection() == QDateTimeEdit::YearSection;
+            }
+            digits_ += t;
+        } else if (!IsCommit(key->key())) {
+            digits_.clear();
+        }
         const int section = edit_->currentSectionIndex();
         if (section != section_) {
             section_ = section;
@@ -125,13 +137,36 @@ class DateTyping : public QObject {
             return true;
         }
         if (text.size() == 1 && text[0].isDigit()) ++typed_;
-        const int k = key->key();
-        if (k == Qt::Key_Tab || k == Qt::Key_Backtab || k == Qt::Key_Return || k == Qt::Key_Enter)
-            ReadTyped();
+        if (IsCommit(key->key())) ReadTyped();
         return false;
     }
 
+    static bool IsCommit(int k) {
+        return k == Qt::Key_Tab || k == Qt::Key_Backtab || k == Qt::Key_Return ||
+               k == Qt::Key_Enter;
+    }
+
+    // Digits alone, as a Japanese user types a date: yyyymmdd, yymmdd (this
+    // century) or mmdd (this year). An impossible one leaves the date as it
+    // was before the digits.
+    bool ReadDigits() {
+        const QString d = std::exchange(digits_, QString());
+        // Four digits typed into the year are that year, as the box takes them.
+        if (d.size() != 8 && d.size() != 6 && (d.size() != 4 || inYear_)) return false;
+        const int n = int(d.size());
+        const int year = n == 8   ? d.left(4).toInt()
+                         : n == 6 ? 2000 + d.left(2).toInt()
+                                  : QDate::currentDate().year();
+        const QDate date(year, d.mid(n - 4, 2).toInt(), d.right(2).toInt());
+        edit_->setDate(date.isValid() && date >= edit_->minimumDate() &&
+                               date <= edit_->maximumDate()
+                           ? date
+                           : before_);
+        return true;
+    }
+
     void ReadTyped() {
+        if (ReadDigits()) return;
         static const QRegularExpression kDate(QStringLiteral("^(\\d{4})/(\\d{1,2})/(\\d{1,2})$"));
         const auto* line = edit_->findChild<QLineEdit*>();
         if (!line) return;
@@ -145,6 +180,9 @@ class DateTyping : public QObject {
     bool calendarReady_ = false;
     int section_ = -1;
     int typed_ = 0;
+    QString digits_;
+    QDate before_;
+    bool inYear_ = false;
 };
 
 }  // namespace

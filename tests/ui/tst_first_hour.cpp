@@ -180,17 +180,28 @@ void TstFirstHour::ctrlSIsSave() {
 // A whole date typed into a picker, with or without the slashes, is that date.
 void TstFirstHour::typedDates_data() {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QDate>("date");
-    QTest::newRow("with slashes") << "2025/01/01" << QDate(2025, 1, 1);
-    QTest::newRow("digits only") << "20250101" << QDate(2025, 1, 1);
-    QTest::newRow("one-digit parts") << "2025/1/1" << QDate(2025, 1, 1);
-    QTest::newRow("one-digit month") << "2025/9/30" << QDate(2025, 9, 30);
-    QTest::newRow("one-digit day") << "1999/12/5" << QDate(1999, 12, 5);
+    QTest::addColumn<QDate>("date");   // invalid: the date the box had
+    QTest::addColumn<int>("section");  // where the typing begins
+    const int year = QDateTimeEdit::YearSection, day = QDateTimeEdit::DaySection;
+    QTest::newRow("with slashes") << "2025/01/01" << QDate(2025, 1, 1) << year;
+    QTest::newRow("digits only") << "20250101" << QDate(2025, 1, 1) << year;
+    QTest::newRow("one-digit parts") << "2025/1/1" << QDate(2025, 1, 1) << year;
+    QTest::newRow("one-digit month") << "2025/9/30" << QDate(2025, 9, 30) << year;
+    QTest::newRow("one-digit day") << "1999/12/5" << QDate(1999, 12, 5) << year;
+    QTest::newRow("8 digits from the day") << "20261201" << QDate(2026, 12, 1) << day;
+    QTest::newRow("6 digits") << "261201" << QDate(2026, 12, 1) << day;
+    QTest::newRow("4 digits, this year")
+        << "0315" << QDate(QDate::currentDate().year(), 3, 15) << day;
+    QTest::newRow("impossible 8 digits") << "20261332" << QDate() << day;
+    QTest::newRow("Feb 30 as 4 digits") << "0230" << QDate() << day;
+    // Four digits into the year alone change the year (month and day kept).
+    QTest::newRow("a year alone") << "2031" << QDate(2031, 1, 1) << year;
 }
 
 void TstFirstHour::typedDates() {
     QFETCH(QString, typed);
     QFETCH(QDate, date);
+    QFETCH(int, section);
     WindowFixture f;
     f.Open();
     OfficeConfig unused;
@@ -200,10 +211,13 @@ void TstFirstHour::typedDates() {
     d.show();
     auto* from = Ctl<QDateEdit>(d, "dtpData", 0);
     from->setFocus();
-    from->setSelectedSection(QDateTimeEdit::YearSection);
+    const QDate before = from->date();
+    from->setSelectedSection(QDateTimeEdit::Section(section));
     QTest::keyClicks(from, typed);
     QTest::keyClick(from, Qt::Key_Tab);
-    QCOMPARE(from->date(), date);
+    if (QByteArray(QTest::currentDataTag()) == "a year alone")
+        date = QDate(date.year(), before.month(), before.day());
+    QCOMPARE(from->date(), date.isValid() ? date : before);
 }
 
 void TstFirstHour::calendarInJapanese() {
