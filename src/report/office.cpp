@@ -77,6 +77,17 @@ using rtl::OUString;
 
 namespace {
 
+// A folder only its owner may enter, made (with its parents) when missing.
+void MakePrivateFolder(const QString& path) {
+    QDir().mkpath(path);
+    QFile::setPermissions(path,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+}  // namespace
+
+namespace {
+
 constexpr int kCannotStart = err::CannotCreateObject;  // 429
 constexpr int kAutomation = err::Automation;
 // Looking at an office at the program's end must never hold the end up.
@@ -209,7 +220,11 @@ void Office::StartProcess() {
 
     // Never two offices on one profile: the second would hand its work to the
     // first and exit. The lock passes to the office and lives as long as it.
-    QDir().mkpath(config_.profileDir);
+    // The office's profile (recent files, the documents' backups) is the
+    // user's alone; the office itself runs with the user's own umask, since
+    // it also makes shared folders (its extension cache, when started as
+    // root) that every other account must read.
+    MakePrivateFolder(config_.profileDir);
     QString profile = config_.profileDir;
     const QByteArray lockPath = QFile::encodeName(config_.profileDir + QStringLiteral("/.lock"));
     profileLockFd_ = ::open(lockPath.constData(), O_RDWR | O_CREAT, 0600);
@@ -218,7 +233,7 @@ void Office::StartProcess() {
         profileLockFd_ = -1;
         profile = QDir::tempPath() +
                   QStringLiteral("/ondrel-office-%1-%2").arg(::getuid()).arg(::getpid());
-        QDir().mkpath(profile);
+        MakePrivateFolder(profile);
     }
 
     QList<QByteArray> args{QFile::encodeName(soffice),
@@ -247,10 +262,7 @@ void Office::StartProcess() {
     posix_spawn_file_actions_addopen(&streams, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&streams, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    // Reports hold patient data: whatever the office writes is the user's alone.
-    const mode_t mask = ::umask(077);
     const int rc = posix_spawn(&pid, argv[0], &streams, &attr, argv.data(), environ);
-    ::umask(mask);
     posix_spawn_file_actions_destroy(&streams);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) throw AppError(kCannotStart, QStringLiteral("cannot spawn soffice"));
@@ -498,6 +510,8 @@ void OfficeDocument::Store(const QString& path, const char* filter, bool becomes
         else
             store->storeToURL(FileUrl(path), props);
     });
+    // A report holds patient data: the user's alone, whatever the umask.
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 void OfficeDocument::StoreAs(const QString& path) { Store(path, "MS Excel 97", true); }

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,6 +95,7 @@ class TstReport : public QObject {
     void stoppedOfficeReplaced();
     void failedReportRetriedOnFreshOffice();
     void idleOfficeEndsWithTheProgram();
+    void officeKeepsTheUsersMask();
     void memoLines_data();
     void memoLines();
     void printedPages_data();
@@ -402,6 +404,37 @@ void TstReport::idleOfficeEndsWithTheProgram() {
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, ErrorReport(*p.ctx, 440, nullptr));
     QTRY_VERIFY_WITH_TIMEOUT(Ended(pid), 5000);
     QVERIFY(!office.Connected());
+}
+
+// The office runs with the user's own umask: started as root (an IT person
+// trying the program with sudo) under the reports' 077 it made its shared
+// extension cache 0700 and no other account's office could start. The
+// report and the office's profile stay the user's alone all the same.
+void TstReport::officeKeepsTheUsersMask() {
+    const mode_t mask = ::umask(022);
+    struct Restore {
+        mode_t mask;
+        ~Restore() { ::umask(mask); }
+    } restore{mask};
+    TestProgram p;
+    Install(p);
+    Office office(OwnOffice(p, "mask"));
+    office.Connect();
+    QFile status(QStringLiteral("/proc/%1/status").arg(office.ProcessGroup()));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    const QString umask = QString::fromLatin1(status.readAll())
+                              .section(QStringLiteral("Umask:"), 1)
+                              .section(u'\n', 0, 0)
+                              .trimmed();
+    QCOMPARE(umask, QStringLiteral("0022"));
+    Rtn_GuidanceReport(*p.ctx, office,
+                       ReportInfo{"1234", "山田　太郎", "栄養指導", "2024/04/01", "メモ"},
+                       std::nullopt);
+    office.Terminate();
+    const auto shared = QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    QCOMPARE(QFile::permissions(p.Folder() + "/帳票/指導指示管理-1234.xls") & shared,
+             QFileDevice::Permissions());
+    QCOMPARE(QFile::permissions(p.Root() + "/profile-mask") & shared, QFileDevice::Permissions());
 }
 
 // Lines a memo takes in the memo area, counted generously: one too many
