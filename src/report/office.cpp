@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -163,9 +164,31 @@ OfficeConfig OfficeConfig::For(const QString& programFolder) {
     QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (cache.isEmpty()) cache = QDir::tempPath();
     c.profileDir = cache + QStringLiteral("/ondrel/office-") + key;
+    c.logFile = QDir(programFolder).filePath(QStringLiteral("office.log"));
     c.withDisplay =
         !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     return c;
+}
+
+// An office that cannot be started or reached is no fault of the program:
+// told, with the log that holds the office's own words and ours.
+void Office::CannotStart(const QString& why) const {
+    if (!config_.logFile.isEmpty()) {
+        QFile log(config_.logFile);
+        if (log.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            log.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            log.write(
+                (QDateTime::currentDateTime().toString(Qt::ISODate) + u' ' + why + u'\n').toUtf8());
+        }
+    }
+    throw ToldError(
+        kCannotStart, why,
+        QStringLiteral("表計算ソフト（帳票を作ります）を起動できませんでした。\r\n"
+                       "画面の内容はそのままです。表計算ソフト（LibreOffice Calc）が"
+                       "インストールされているか確かめて下さい。") +
+            (config_.logFile.isEmpty() ? QString()
+                                       : QStringLiteral("\r\n詳しくは次のファイルを見て下さい: ") +
+                                             QDir::toNativeSeparators(config_.logFile)));
 }
 
 Office::Office(OfficeConfig config) : config_(std::move(config)), impl_(std::make_unique<Impl>()) {}
@@ -216,7 +239,7 @@ void Office::StartProcess() {
     const QString soffice = config_.soffice.isEmpty()
                                 ? QStandardPaths::findExecutable(QStringLiteral("soffice"))
                                 : config_.soffice;
-    if (soffice.isEmpty()) throw AppError(kCannotStart, QStringLiteral("soffice not found"));
+    if (soffice.isEmpty()) CannotStart(QStringLiteral("soffice not found"));
 
     // Never two offices on one profile: the second would hand its work to the
     // first and exit. The lock passes to the office and lives as long as it.
@@ -259,13 +282,17 @@ void Office::StartProcess() {
     posix_spawn_file_actions_t streams;
     posix_spawn_file_actions_init(&streams);
     posix_spawn_file_actions_addopen(&streams, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&streams, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&streams, 2, "/dev/null", O_WRONLY, 0);
+    // Its own output goes to the log the user is told of when it fails.
+    const QByteArray log =
+        config_.logFile.isEmpty() ? QByteArray("/dev/null") : QFile::encodeName(config_.logFile);
+    posix_spawn_file_actions_addopen(&streams, 1, log.constData(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0600);
+    posix_spawn_file_actions_adddup2(&streams, 1, 2);
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, argv[0], &streams, &attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&streams);
     posix_spawnattr_destroy(&attr);
-    if (rc != 0) throw AppError(kCannotStart, QStringLiteral("cannot spawn soffice"));
+    if (rc != 0) CannotStart(QStringLiteral("cannot spawn soffice"));
     startedPid_ = pid;
     QFile pidFile(config_.profileDir + QStringLiteral("/office.pid"));
     if (pidFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -300,7 +327,7 @@ void Office::Connect() {
         int status = 0;
         if (::waitpid(startedPid_, &status, WNOHANG) == startedPid_) {
             startedPid_ = 0;
-            throw AppError(kCannotStart, QStringLiteral("soffice ended at start"));
+            CannotStart(QStringLiteral("soffice ended at start (status %1)").arg(status));
         }
         if (TryConnect()) {
             SeedProfile();
@@ -313,7 +340,7 @@ void Office::Connect() {
         QThread::msleep(100);
     }
     Discard();
-    throw AppError(kCannotStart, QStringLiteral("soffice did not answer in time"));
+    CannotStart(QStringLiteral("soffice did not answer in time"));
 }
 
 void Office::Discard() {

@@ -21,6 +21,9 @@ struct OfficeConfig {
     std::chrono::milliseconds connectDeadline{5000};
     std::chrono::milliseconds workDeadline{30000};
     bool withDisplay = false;
+    // Where the office's own output goes, and why it could not start (empty:
+    // nowhere). The program's: office.log in the program folder, 0600.
+    QString logFile;
 
     // Per user and program folder, under the user's cache folder; reused
     // across runs. Two program folders never share an office.
@@ -74,6 +77,7 @@ class Office {
     struct Impl;
 
   private:
+    [[noreturn]] void CannotStart(const QString& why) const;
     std::unique_ptr<OfficeDocument> Load(const QString& path, bool asTemplate);
     bool TryConnect();
     void StartProcess();

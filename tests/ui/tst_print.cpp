@@ -71,6 +71,7 @@ class TstPrint : public QObject {
     void rangeReport();
     void singleMemoSavesThenReports();
     void enterMovesThroughTheDialog();
+    void brokenOfficeKeepsTheWindow();
 };
 
 void TstPrint::rangeReport_data() {
@@ -124,6 +125,36 @@ void TstPrint::singleMemoSavesThenReports() {
              QStringLiteral("edited\r\nbefore printing"));
     QCOMPARE(Cells(f), (QStringList{"所見補助２", "令和8年12月10日", "1234\u3000\u3000山田　太郎",
                                     "edited\nbefore printing"}));
+}
+
+// An office that aborts at start (as one whose shared cache it may not read
+// does): told once, with the log named; window, patient, page and text stay.
+void TstPrint::brokenOfficeKeepsTheWindow() {
+    WindowFixture f;
+    f.SetIni({"MessageFlg2=1"});
+    Prepare(f);
+    OfficeConfig c;
+    c.pipeName = QStringLiteral("ondrel-test-broken-%1").arg(QCoreApplication::applicationPid());
+    c.profileDir = f.Root() + "/broken-profile";
+    c.soffice = f.Root() + "/soffice";
+    c.logFile = f.Folder() + "/office.log";
+    WriteBytes(c.soffice, "#!/bin/sh\necho 'DeploymentException' >&2\nexit 1\n");
+    QFile::setPermissions(c.soffice, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    Office broken(c);
+    f.window->printMemo = [&](FrmOndrel& w) {
+        Rtn_DataPrint(*f.ctx, broken, w.MemoReport(), w.ShownChartNo());
+    };
+    auto& w = *f.window;
+    const QString typed = QStringLiteral("印刷する前に入力した内容");
+    Ctl<QPlainTextEdit>(w, "txtLData", 1)->setPlainText(typed);
+    Ctl<QPushButton>(w, "cmdProcess", 5)->click();
+    QCOMPARE(f.prompter.Texts().size(), 1);
+    QVERIFY2(f.prompter.Texts()[0].contains(c.logFile), qPrintable(f.prompter.Texts()[0]));
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.ShownChartNo()->value, 12345);
+    QCOMPARE(w.CurrentTab(), 1);
+    QCOMPARE(Ctl<QPlainTextEdit>(w, "txtLData", 1)->toPlainText(), typed);
+    QVERIFY(QString::fromUtf8(ReadBytes(c.logFile)).contains("DeploymentException"));
 }
 
 void TstPrint::enterMovesThroughTheDialog() {

@@ -81,7 +81,7 @@ bool FrmOndrel::Trap(const std::function<void()>& body) {
         WithTrap(ctx_, nullptr, body);
         quietBusy_ = false;
         return true;
-    } catch (const DatabaseBusy& e) {
+    } catch (const ToldError& e) {
         if (!std::exchange(quietBusy_, false))
             ctx_.prompter.Warning(ctx_.settings.Title, e.UserMessage());
         return false;

@@ -330,7 +330,8 @@ void FrmOndrel::cmdProcess_Click(int index) {
             if (chkPrintFlg->isChecked()) {
                 if (openPrintDialog) openPrintDialog(*this);
             } else if (printMemo) {
-                printMemo(*this);
+                // An office that cannot start is told; the window stays as it is.
+                Trap([&] { printMemo(*this); });
             }
             break;
         }
