@@ -40,6 +40,7 @@
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
@@ -423,6 +424,14 @@ std::unique_ptr<OfficeDocument> Office::Load(const QString& path, bool asTemplat
         impl->component = loader->loadComponentFromURL(FileUrl(path), OUString("_blank"), 0, props);
         if (!impl->component.is())
             throw AppError(kAutomation, QStringLiteral("the workbook did not load"));
+        if (asTemplate) {
+            // A Japanese workbook: spelling, fonts and dates follow Japanese
+            // rules, and the status bar reads 日本語, whatever the office's own language.
+            Reference<css::beans::XPropertySet> doc(impl->component, UNO_QUERY_THROW);
+            const css::lang::Locale japanese(OUString("ja"), OUString("JP"), OUString());
+            for (const char* property : {"CharLocale", "CharLocaleAsian"})
+                doc->setPropertyValue(OUString::createFromAscii(property), css::uno::Any(japanese));
+        }
         return std::make_unique<OfficeDocument>(std::move(impl));
     });
 }
@@ -539,6 +548,15 @@ void OfficeDocument::Store(const QString& path, const char* filter, bool becomes
     });
     // A report holds patient data: the user's alone, whatever the umask.
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+QString OfficeDocument::Language() {
+    return Uno(kAutomation, [&] {
+        Reference<css::beans::XPropertySet> doc(impl_->component, UNO_QUERY_THROW);
+        css::lang::Locale locale;
+        doc->getPropertyValue(OUString("CharLocaleAsian")) >>= locale;
+        return FromOU(locale.Language) + u'-' + FromOU(locale.Country);
+    });
 }
 
 void OfficeDocument::StoreAs(const QString& path) { Store(path, "MS Excel 97", true); }

@@ -99,6 +99,8 @@ class OfficeDocument {
     ~OfficeDocument();
 
     QString FirstSheetName();
+    // The workbook's language for Japanese text, "ja-JP".
+    QString Language();
     // False when the spreadsheet refuses the name.
     bool RenameFirstSheet(const QString& name);
     QString CellText(int row, int column);  // 1-based, as the report counts

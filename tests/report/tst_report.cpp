@@ -177,6 +177,12 @@ void TstReport::oneMemoReport() {
     QCOMPARE(w.a6, QStringLiteral("一行目\n\n三行目 'quoted' \"x\""));
     QCOMPARE(ReadBytes(p.Folder() + "/Template/指導指示管理.xls"),
              templateBefore);  // never written
+    {
+        // The workbook shown to the user is a Japanese one.
+        auto doc = office_->LoadTemplate(p.Folder() + "/Template/指導指示管理.xls");
+        QCOMPARE(doc->Language(), QStringLiteral("ja-JP"));
+        doc->Close();
+    }
     // Chart number, name and memo: readable by the user alone, as the database.
     const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
                         QFileDevice::WriteOther;
