@@ -199,8 +199,7 @@ int main(int argc, char* argv[]) {
                 AppendRevision(cn, key, QStringLiteral("update"), row);
                 sent = AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);
             }
-            CommitTransaction(cn);
-            AccessCommitted(ctx, sent);
+            CommitWithAccess(ctx, cn, sent);
         });
     };
     const auto records = bench::MedianPairs([&] { update(true); }, [&] { update(false); }, 31);

@@ -88,7 +88,8 @@ size_t AppendQueuedAccess(AppContext& ctx, DbConnection& cn) {
     return Session(ctx).pendingAccess.size();
 }
 
-void AccessCommitted(AppContext& ctx, size_t sent) {
+void CommitWithAccess(AppContext& ctx, DbConnection& cn, size_t sent) {
+    CommitTransaction(cn);
     auto& queue = Session(ctx).pendingAccess;
     queue.erase(queue.begin(), queue.begin() + qsizetype(std::min(sent, queue.size())));
 }

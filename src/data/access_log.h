@@ -18,11 +18,12 @@ QString AccessActionText(AccessAction action);  // 表示, 保存, 削除, 復�
 
 // In the caller's transaction (a memo's change), with whatever was queued.
 // The queued records leave the queue only once that transaction is
-// committed: the caller hands the count returned here to AccessCommitted
-// after its commit; a transaction that fails leaves them queued.
+// committed: the caller commits with CommitWithAccess and the count returned
+// here; a transaction that fails leaves them queued.
 [[nodiscard]] size_t AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart,
                                   AccessAction action);
-void AccessCommitted(AppContext& ctx, size_t sent);
+// Commits the caller's transaction, then takes the `sent` queued records off.
+void CommitWithAccess(AppContext& ctx, DbConnection& cn, size_t sent);
 // The same for the queue alone, where the change's own record is written by
 // the server with the change.
 [[nodiscard]] size_t AppendQueuedAccess(AppContext& ctx, DbConnection& cn);

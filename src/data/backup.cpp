@@ -40,8 +40,14 @@ QString Sha256Of(const QString& path) {
     return QString::fromLatin1(hash.result().toHex());
 }
 
-// Forward declaration: defined with the other file helpers below.
-bool CreatePrivate(const QString& path);
+// A new, empty file that only its owner may read, whatever the umask.
+bool CreatePrivate(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return false;
+    const bool ok = ::fchmod(fd, 0600) == 0;
+    ::close(fd);
+    return ok;
+}
 
 bool WriteSha256(const QString& copy) {
     const QString sum = copy + QStringLiteral(".sha256");
@@ -83,15 +89,6 @@ const char* const kCompanions[] = {"-journal", "-wal", "-shm"};
 void RemoveWithCompanions(const QString& file) {
     QFile::remove(file);
     for (const char* companion : kCompanions) QFile::remove(file + QString::fromLatin1(companion));
-}
-
-// A new, empty file that only its owner may read, whatever the umask.
-bool CreatePrivate(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0) return false;
-    const bool ok = ::fchmod(fd, 0600) == 0;
-    ::close(fd);
-    return ok;
 }
 
 // A copy of one moment of a database file, made by SQLite into a new file

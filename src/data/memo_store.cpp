@@ -75,8 +75,7 @@ qint32 InsertCommon(AppContext& ctx, const CommonRecord& r) {
         if (cn.engine() == Engine::Postgres) {  // the server writes the record
             const size_t sent = AppendQueuedAccess(ctx, cn);
             const qint32 key = ServerInsertMemo(cn, r);
-            CommitTransaction(cn);
-            AccessCommitted(ctx, sent);
+            CommitWithAccess(ctx, cn, sent);
             return key;
         }
         QVariantList values{r.FormCode, r.KarteNo.value, r.KarteNoBranch.value, SqlDate(r.CreDate)};
@@ -92,8 +91,7 @@ qint32 InsertCommon(AppContext& ctx, const CommonRecord& r) {
         const QVariantList row = *MemoRowValues(cn, key);
         AppendRevision(cn, key, QStringLiteral("insert"), row);
         const size_t sent = AppendAccess(ctx, cn, ChartOf(row), AccessAction::Saved);
-        CommitTransaction(cn);
-        AccessCommitted(ctx, sent);
+        CommitWithAccess(ctx, cn, sent);
         return key;
     });
 }
@@ -118,8 +116,7 @@ WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& r) {
             const WriteOutcome outcome = ServerUpdateMemo(cn, r, QStringLiteral("update"))
                                              ? WriteOutcome::Done
                                              : Conflict(cn, r.MainKey);
-            CommitTransaction(cn);
-            AccessCommitted(ctx, sent);
+            CommitWithAccess(ctx, cn, sent);
             return outcome;
         }
         const auto row = UpdateMemoRow(cn, r);
@@ -129,8 +126,7 @@ WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& r) {
             AppendRevision(cn, r.MainKey, QStringLiteral("update"), *row);
             sent = AppendAccess(ctx, cn, ChartOf(*row), AccessAction::Saved);
         }
-        CommitTransaction(cn);
-        AccessCommitted(ctx, sent);
+        CommitWithAccess(ctx, cn, sent);
         return outcome;
     });
 }
@@ -144,8 +140,7 @@ WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion) {
             const WriteOutcome outcome = ServerDeleteMemo(cn, mainKey, rowVersion)
                                              ? WriteOutcome::Done
                                              : Conflict(cn, mainKey);
-            CommitTransaction(cn);
-            AccessCommitted(ctx, sent);
+            CommitWithAccess(ctx, cn, sent);
             return outcome;
         }
         const auto before = MemoRowValues(cn, mainKey);
@@ -161,8 +156,7 @@ WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion) {
             AppendRevision(cn, mainKey, QStringLiteral("delete"), *before);
             sent = AppendAccess(ctx, cn, ChartOf(*before), AccessAction::Deleted);
         }
-        CommitTransaction(cn);
-        AccessCommitted(ctx, sent);
+        CommitWithAccess(ctx, cn, sent);
         return outcome;
     });
 }

@@ -262,8 +262,7 @@ RestoreOutcome RevertToRevision(AppContext& ctx, const Revision& revision, qint3
         if (cn.engine() == Engine::Postgres) {  // the server writes the record
             const size_t sent = AppendQueuedAccess(ctx, cn);
             const bool done = ServerUpdateMemo(cn, memo, QStringLiteral("revert"));
-            CommitTransaction(cn);
-            AccessCommitted(ctx, sent);
+            CommitWithAccess(ctx, cn, sent);
             return done ? RestoreOutcome::Done : RestoreOutcome::ChangedElsewhere;
         }
         const auto now = UpdateMemoRow(cn, memo);
@@ -273,8 +272,7 @@ RestoreOutcome RevertToRevision(AppContext& ctx, const Revision& revision, qint3
         }
         AppendRevision(cn, revision.mainKey, QStringLiteral("revert"), *now);
         const size_t sent = AppendAccess(ctx, cn, ChartOf(*now), AccessAction::Restored);
-        CommitTransaction(cn);
-        AccessCommitted(ctx, sent);
+        CommitWithAccess(ctx, cn, sent);
         return RestoreOutcome::Done;
     });
 }
@@ -285,8 +283,7 @@ RestoreOutcome RestoreDeletedMemo(AppContext& ctx, const Revision& deleted) {
         if (cn.engine() == Engine::Postgres) {
             const size_t sent = AppendQueuedAccess(ctx, cn);
             const bool done = ServerRestoreMemo(cn, deleted.key);
-            CommitTransaction(cn);
-            AccessCommitted(ctx, sent);
+            CommitWithAccess(ctx, cn, sent);
             return done ? RestoreOutcome::Done : RestoreOutcome::NotDeleted;
         }
         if (MemoRowValues(cn, deleted.mainKey)) {
@@ -300,8 +297,7 @@ RestoreOutcome RestoreDeletedMemo(AppContext& ctx, const Revision& deleted) {
         const QVariantList now = *MemoRowValues(cn, deleted.mainKey);
         AppendRevision(cn, deleted.mainKey, QStringLiteral("restore"), now);
         const size_t sent = AppendAccess(ctx, cn, ChartOf(now), AccessAction::Restored);
-        CommitTransaction(cn);
-        AccessCommitted(ctx, sent);
+        CommitWithAccess(ctx, cn, sent);
         return RestoreOutcome::Done;
     });
 }
