@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
 #include <QUrl>
@@ -33,9 +34,11 @@
 #include <com/sun/star/container/XNameReplace.hpp>
 #include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/DispatchHelper.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/frame/XDispatchProvider.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
@@ -64,6 +67,7 @@
 #include <csignal>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "core/app_error.h"
 
@@ -84,6 +88,44 @@ void MakePrivateFolder(const QString& path) {
     QDir().mkpath(path);
     QFile::setPermissions(path,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+// Without a start module, closing the last document closes its window: the
+// office then shows nothing while a program of ours is connected, and ends by
+// itself once none is. With it, the office's start screen covered the screen.
+const QByteArray kNoStartModule =
+    "<item oor:path=\"/org.openoffice.Setup/Office/Factories\"><node "
+    "oor:name=\"com.sun.star.frame.StartModule\" oor:op=\"remove\"/></item>";
+
+// Written into the profile's settings before the office reads them, so that
+// the first office on a new profile already has it; a profile an earlier
+// version made gets the line added. The office keeps it when it writes the
+// file again.
+void SeedSettingsFile(const QString& profile) {
+    const QString folder = profile + QStringLiteral("/user");
+    MakePrivateFolder(folder);
+    QFile file(folder + QStringLiteral("/registrymodifications.xcu"));
+    QByteArray text;
+    if (file.open(QIODevice::ReadOnly)) text = file.readAll();
+    file.close();
+    if (text.contains(kNoStartModule)) return;
+    const qsizetype end = text.lastIndexOf("</oor:items>");
+    if (end < 0) {
+        text =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+            "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n" +
+            kNoStartModule + "\n</oor:items>\n";
+    } else {
+        text.insert(end, kNoStartModule + "\n");
+    }
+    // Best effort: an office that shows its start screen still prints.
+    QSaveFile out(file.fileName());
+    if (out.open(QIODevice::WriteOnly)) {
+        out.write(text);
+        out.commit();
+    }
 }
 
 }  // namespace
@@ -259,6 +301,7 @@ void Office::StartProcess() {
                   QStringLiteral("/ondrel-office-%1-%2").arg(::getuid()).arg(::getpid());
         MakePrivateFolder(profile);
     }
+    SeedSettingsFile(profile);
 
     QList<QByteArray> args{QFile::encodeName(soffice),
                            "-env:UserInstallation=" +
@@ -472,6 +515,37 @@ void Office::BringToFront() {
     } catch (const css::uno::Exception&) {
         // Bringing a window forward is a courtesy; it never fails a report.
     }
+}
+
+namespace {
+
+std::vector<Reference<css::frame::XFrame>> VisibleFrames(
+    const Reference<css::frame::XDesktop2>& desktop) {
+    std::vector<Reference<css::frame::XFrame>> shown;
+    Reference<css::container::XIndexAccess> frames(desktop->getFrames(), UNO_QUERY_THROW);
+    for (sal_Int32 i = 0; i < frames->getCount(); ++i) {
+        Reference<css::frame::XFrame> frame(frames->getByIndex(i), UNO_QUERY);
+        if (!frame.is()) continue;
+        Reference<css::awt::XWindow2> window(frame->getContainerWindow(), UNO_QUERY);
+        if (window.is() && window->isVisible()) shown.push_back(frame);
+    }
+    return shown;
+}
+
+}  // namespace
+
+int Office::VisibleWindows() {
+    return Uno(kAutomation, [&] { return int(VisibleFrames(impl_->desktop).size()); });
+}
+
+void Office::RunCommand(const QString& command) {
+    Uno(kAutomation, [&] {
+        const auto shown = VisibleFrames(impl_->desktop);
+        if (shown.empty()) return;
+        css::frame::DispatchHelper::create(impl_->remote)
+            ->executeDispatch(Reference<css::frame::XDispatchProvider>(shown.front(), UNO_QUERY),
+                              ToOU(command), OUString("_self"), 0, {});
+    });
 }
 
 void Office::Terminate() {

@@ -68,6 +68,11 @@ class Office {
     void CloseDocumentsAt(const QString& path);
     // The office's active window to the front, when it has a display.
     void BringToFront();
+    // The office's windows on screen (tests).
+    int VisibleWindows();
+    // Runs a command of the office's menus on a window it shows, as the user
+    // would (tests): ".uno:CloseDoc".
+    void RunCommand(const QString& command);
     // Ends the office (the batch command, tests).
     void Terminate();
 

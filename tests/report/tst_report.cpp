@@ -97,6 +97,10 @@ class TstReport : public QObject {
     void failedReportRetriedOnFreshOffice();
     void idleOfficeEndsWithTheProgram();
     void officeKeepsTheUsersMask();
+    void profileWithoutStartScreen_data();
+    void profileWithoutStartScreen();
+    void closedReportLeavesNothingOnScreen_data();
+    void closedReportLeavesNothingOnScreen();
     void memoLines_data();
     void memoLines();
     void printedPages_data();
@@ -458,6 +462,79 @@ void TstReport::officeKeepsTheUsersMask() {
     QCOMPARE(QFile::permissions(p.Root() + "/profile-mask") & shared, QFileDevice::Permissions());
 }
 
+// The office's start screen is taken out of every profile before the office
+// reads it: new ones, and ones an earlier version made, whose own settings stay.
+void TstReport::profileWithoutStartScreen_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::newRow("new profile") << QByteArray();
+    QTest::newRow("earlier profile") << QByteArray(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items "
+        "xmlns:oor=\"http://openoffice.org/2001/registry\" "
+        "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n<item "
+        "oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
+        "oor:name=\"FirstRun\" oor:op=\"fuse\"><value>false</value></prop></"
+        "item>\n</oor:items>\n");
+}
+
+void TstReport::profileWithoutStartScreen() {
+    QFETCH(QByteArray, before);
+    TestProgram p;
+    const OfficeConfig c = OwnOffice(p, "start");
+    const QString settings = c.profileDir + "/user/registrymodifications.xcu";
+    if (!before.isEmpty()) {
+        QDir().mkpath(c.profileDir + "/user");
+        QFile f(settings);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(before);
+    }
+    for (int start = 0; start < 2; ++start) {  // the second finds the office's own file
+        Office office(c);
+        office.Connect();
+        auto doc = office.LoadForReading(QStringLiteral(ONDREL_TEMPLATE));
+        doc->Close();
+        office.Terminate();
+        QFile f(settings);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray text = f.readAll();
+        QCOMPARE(text.count("\"com.sun.star.frame.StartModule\" oor:op=\"remove\""), 1);
+        if (!before.isEmpty()) QVERIFY(text.contains("oor:name=\"FirstRun\""));
+    }
+}
+
+// A shown report closed by the user (the office's menu or its window's
+// close box) leaves no office window behind: the start screen covered the
+// program. The office stays for the next report.
+void TstReport::closedReportLeavesNothingOnScreen_data() {
+    QTest::addColumn<QString>("command");
+    QTest::newRow("ファイル > 閉じる") << QStringLiteral(".uno:CloseDoc");
+    QTest::newRow("ウィンドウ > 閉じる") << QStringLiteral(".uno:CloseWin");
+    QTest::newRow("close box") << QStringLiteral(".uno:CloseFrame");
+}
+
+void TstReport::closedReportLeavesNothingOnScreen() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("needs an X display (ctest: tst_report_display)");
+    QFETCH(QString, command);
+    TestProgram p;
+    Install(p);
+    OfficeConfig c = OwnOffice(p, "shown");
+    c.withDisplay = true;
+    c.workDeadline = std::chrono::milliseconds(30000);
+    Office office(c);
+    for (const char* karte : {"1234", "5678"}) {
+        Rtn_GuidanceReport(*p.ctx, office,
+                           ReportInfo{karte, "山田　太郎", "栄養指導", "2024/04/01", "メモ"},
+                           std::nullopt);
+        QVERIFY(p.prompter.shown.empty());
+        QCOMPARE(office.VisibleWindows(), 1);
+        office.RunCommand(command);
+        QTRY_COMPARE_WITH_TIMEOUT(office.VisibleWindows(), 0, 10000);
+        QVERIFY(office.Connected());
+    }
+    office.Terminate();
+}
+
 // Lines a memo takes in the memo area, counted generously: one too many
 // leaves an empty row, one too few would cut text off the paper.
 void TstReport::memoLines_data() {
@@ -578,6 +655,7 @@ void TstReport::batchCommand() {
     tool.start(qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/ondrel-report",
                QStringList{"--folder", p.Folder()} + args);
     QVERIFY(tool.waitForFinished(120000));
+    if (tool.exitCode() != exitCode) qWarning() << tool.readAllStandardError();
     QCOMPARE(tool.exitCode(), exitCode);
     const QString out = p.Folder() + "/帳票/指導指示管理-1234.xls";
     if (exitCode != 0) {
