@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "core/app_error.h"
+#include "core/blocking_call.h"
 #include "data/engine_paths.h"
 #include "data/japanese_date.h"
 
@@ -374,8 +375,10 @@ PgResult ServerBatch::Run(DbConnection& cn, const QString& statement, bool commi
         if (!statement.isEmpty()) parts << statement;
         PGconn* conn = ServerHandle(cn.Database());
         StatementDeadline deadline(conn);
-        PgResult r(conn ? pq->exec(conn, parts.join(QStringLiteral(";\n")).toUtf8().constData())
-                        : nullptr);
+        const QByteArray text = parts.join(QStringLiteral(";\n")).toUtf8();
+        PGresult* answer = nullptr;
+        if (conn) RunBlockingCall([&] { answer = pq->exec(conn, text.constData()); });
+        PgResult r(answer);
         const ExecStatusType status = r ? pq->resultStatus(r.get()) : PGRES_FATAL_ERROR;
         const bool silent = deadline.Fired();
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
@@ -436,7 +439,9 @@ bool ServerPath::Open(const ServerTarget& t, QSqlDatabase& db) {
     if (!options.contains(QStringLiteral("tcp_user_timeout")))
         options += QStringLiteral(";tcp_user_timeout=%1").arg(ServerDeadline().count());
     db.setConnectOptions(options);
-    if (!db.open()) {
+    bool opened = false;
+    RunBlockingCall([&] { opened = db.open(); });
+    if (!opened) {
         const QString reason = db.lastError().databaseText();
         throw DatabaseBusy(reason, ServerUnreachableMessage(t.shown, reason));
     }
@@ -482,7 +487,8 @@ QSqlQuery ServerPath::Execute(DbConnection& cn, const QString& sql, const QVaria
             // message each; the whole result in one answer is several times faster.
             q.setForwardOnly(false);
             StatementDeadline deadline(ServerHandle(cn.Database()));
-            const bool done = q.exec(text);
+            bool done = false;
+            RunBlockingCall([&] { done = q.exec(text); });
             const bool silent = deadline.Fired();
             if (done) return q;
             error = q.lastError();

@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include "app/start_program.h"
+#include "core/blocking_call.h"
 #include "core/db_target.h"
 #include "core/startup.h"
 #include "data/db_connection.h"
@@ -25,6 +26,7 @@ using namespace ondrel::test;
 class TstServer : public QObject {
     Q_OBJECT
   private slots:
+    void initTestCase() { SetUpApplication(*qApp); }
     void uriForms_data();
     void uriForms();
     void unreachableServerAtStart();
@@ -423,6 +425,22 @@ void TstServer::silentServer() {
             w.Rtn_LinkCheck();
         }
     };
+    // Meanwhile the window paints, shows the wait cursor past a second and
+    // does not close.
+    struct Watch : QObject {
+        int paintsWhileWaiting = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint && BlockingCallUnderWay()) ++paintsWhileWaiting;
+            return false;
+        }
+    } watch;
+    qApp->installEventFilter(&watch);
+    Qt::CursorShape cursor = Qt::ArrowCursor;
+    QTimer::singleShot(300, &w, [&] { w.update(); });
+    QTimer::singleShot(600, &w, [&] { w.close(); });
+    QTimer::singleShot(1300, &w, [&] {
+        if (QGuiApplication::overrideCursor()) cursor = QGuiApplication::overrideCursor()->shape();
+    });
     {
         ShortBusyTimeout shortWait(std::chrono::milliseconds(500));
         QElapsedTimer waited;
@@ -431,6 +449,11 @@ void TstServer::silentServer() {
         QVERIFY2(waited.elapsed() < ServerDeadline().count() + 2000,
                  qPrintable(QString::number(waited.elapsed())));
     }
+    qApp->removeEventFilter(&watch);
+    QVERIFY(watch.paintsWhileWaiting > 0);
+    QCOMPARE(cursor, Qt::WaitCursor);
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QVERIFY(w.isVisible());
     const QString told = f.prompter.Texts().join(u'\n');
     QVERIFY2(told.contains(QStringLiteral("応答しない")), qPrintable(told));
     QCOMPARE(w.ShownChartNo()->value, 12345);

@@ -27,6 +27,7 @@
 #include "core/app_context.h"
 #include "core/app_error.h"
 #include "core/app_settings.h"
+#include "core/blocking_call.h"
 #include "core/conversions.h"
 #include "core/db_target.h"
 #include "core/link_file.h"
@@ -128,6 +129,8 @@ FrmOndrel::FrmOndrel(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(c
     timTimer->setObjectName(QStringLiteral("timTimer"));
     timTimer->setInterval(kTimerMs);
     connect(timTimer, &QTimer::timeout, this, [this] {
+        // A tick while a command waits on the server is the next one's.
+        if (BlockingCallUnderWay()) return;
         Rtn_LinkCheck();
         if (busy_ == 0) FlushAccessLog(ctx_);
     });
