@@ -1,4 +1,7 @@
 // The chart system's side of the system database: create, fill, demo.
+#include <termios.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
@@ -28,6 +31,12 @@ constexpr const char* kUsage =
     "  ondrel-db restore BACKUP FILE        確かめたバックアップを戻す（元のファイルは残す）\n"
     "  ondrel-db log FILE [--from 日付] [--to 日付] [--chart カルテ番号] [--cp932]\n"
     "                                       アクセス記録を CSV で出力する\n"
+    "  ondrel-db staff add FILE 職員ID 氏名 役割   職員を登録する（パスワードは標準入力から）\n"
+    "  ondrel-db staff list FILE                職員の一覧\n"
+    "  ondrel-db staff disable FILE 職員ID      職員を無効にする（サインインできなくなる）\n"
+    "  ondrel-db staff password FILE 職員ID     パスワードを変える（標準入力から）\n"
+    "  ondrel-db staff role FILE 職員ID 役割    役割を変える\n"
+    "    役割: doctor（医師） nurse（看護師） clerk（事務） admin（管理者）\n"
     "FILE・FROM・TO はファイルのパス、またはデータベースサーバーの URI\n"
     "（postgresql://ユーザー@ホスト:5432/データベース名）\n";
 
@@ -86,6 +95,92 @@ int Log(const QStringList& args) {
     return 0;
 }
 
+// A line of standard input without its line end; on a terminal, without
+// echo. Nothing when it ends first.
+std::optional<QByteArray> ReadLine(bool terminal) {
+    termios saved{};
+    if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    QByteArray line;
+    int c = 0;
+    // Far more than any password: a file piped in by mistake is cut, not read whole.
+    while ((c = std::getchar()) != EOF && c != '\n' && line.size() <= 1 << 20) line.append(char(c));
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+    if (c == EOF && line.isEmpty()) return std::nullopt;
+    if (line.endsWith('\r')) line.chop(1);
+    return line;
+}
+
+// The password: one line when standard input is not a terminal; asked twice
+// on one. Nothing when the two differ or input ended.
+std::optional<QByteArray> ReadPassword() {
+    const bool terminal = ::isatty(STDIN_FILENO) == 1;
+    if (!terminal) return ReadLine(false);
+    std::fputs("パスワード: ", stderr);
+    const auto first = ReadLine(true);
+    if (!first) return std::nullopt;
+    std::fputs("もう一度: ", stderr);
+    const auto second = ReadLine(true);
+    if (!second || *second != *first) {
+        std::fputs("ondrel-db: パスワードが一致しません。\n", stderr);
+        return std::nullopt;
+    }
+    return first;
+}
+
+// ondrel-db staff add|list|disable|password|role FILE …
+int Staff(const QStringList& args) {
+    if (args.size() < 2) return Usage();
+    for (const QString& a : args) {
+        if (a.startsWith(u'-')) return Usage();
+    }
+    const QString& sub = args[0];
+    const QString& file = args[1];
+    const qsizetype n = args.size();
+    const bool known = (sub == u"add" && n == 5) || (sub == u"list" && n == 2) ||
+                       (sub == u"disable" && n == 3) || (sub == u"password" && n == 3) ||
+                       (sub == u"role" && n == 4);
+    if (!known) return Usage();
+    if (Refused(file)) return 1;
+    QString error, done;
+    if (sub == u"list") {
+        QString table;
+        error = ondrel::tool::StaffList(file, &table);
+        if (error.isEmpty()) std::fputs(table.toUtf8().constData(), stdout);
+    } else if (sub == u"disable") {
+        error = ondrel::tool::StaffDisable(file, args[2]);
+        done = QStringLiteral("職員「%1」を無効にしました。").arg(args[2]);
+    } else if (sub == u"role") {
+        error = ondrel::tool::StaffSetRole(file, args[2], args[3]);
+        done = QStringLiteral("職員「%1」の役割を %2 にしました。").arg(args[2], args[3]);
+    } else {
+        const auto password = ReadPassword();
+        if (!password) {
+            std::fputs("ondrel-db: パスワードが入力されませんでした。\n", stderr);
+            return 1;
+        }
+        if (sub == u"add") {
+            error = ondrel::tool::StaffAdd(file, args[2], args[3], args[4], *password);
+            done = QStringLiteral("職員「%1」（%2）を登録しました。").arg(args[2], args[3]);
+        } else {
+            error = ondrel::tool::StaffSetPassword(file, args[2], *password);
+            done = QStringLiteral("職員「%1」のパスワードを変えました。").arg(args[2]);
+        }
+    }
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "ondrel-db: %s\n", error.toUtf8().constData());
+        return 1;
+    }
+    if (!done.isEmpty()) std::printf("%s\n", done.toUtf8().constData());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -99,6 +194,7 @@ int main(int argc, char* argv[]) {
     }
     if (args.size() < 2) return Usage();
     if (args[0] == u"log") return Log(args.mid(1));
+    if (args[0] == u"staff") return Staff(args.mid(1));
     for (const QString& a : args) {
         if (a.startsWith(u'-')) return Usage();  // no options; a file named so is refused too
     }

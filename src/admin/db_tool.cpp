@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QSqlQuery>
 #include <algorithm>
+#include <functional>
 #include <random>
 
 #include "admin/csv_reader.h"
@@ -22,6 +23,7 @@
 #include "data/schema.h"
 #include "data/server_records.h"
 #include "data/session.h"
+#include "data/staff.h"
 #include "data/tables.h"
 
 namespace ondrel::tool {
@@ -40,7 +42,8 @@ QString Describe(const AppError& e) {
 // rights it had are taken back.
 const QStringList& ServerRoleStatements() {
     static const QStringList statements = [] {
-        QStringList s{
+        QStringList s = tables::StaffStatements();
+        s << QStringList{
             // The role is the cluster's: an init of another database may make it meanwhile.
             QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
                            "'ondrel_users') THEN CREATE ROLE ondrel_users NOLOGIN; END IF; "
@@ -55,6 +58,9 @@ const QStringList& ServerRoleStatements() {
                            "TO ondrel_users"),
             QStringLiteral("GRANT SELECT, UPDATE ON tblMasSystemA TO ondrel_users"),
             QStringLiteral("GRANT SELECT ON 患者マスター, 医院情報 TO ondrel_users"),
+            // Sign-in reads the staff; only the owner (ondrel-db staff) changes them.
+            QStringLiteral("REVOKE ALL ON tblMasStaff FROM ondrel_users"),
+            QStringLiteral("GRANT SELECT ON tblMasStaff TO ondrel_users"),
         };
         return s + ServerRecordFunctions();
     }();
@@ -306,6 +312,10 @@ std::vector<TableCopy> CopiedTables() {
          {QStringLiteral("LogKey"), QStringLiteral("At"), QStringLiteral("Person"),
           QStringLiteral("Workstation"), QStringLiteral("KarteNo"), QStringLiteral("Action")},
          QStringLiteral("LogKey")},
+        {QStringLiteral("tblMasStaff"),
+         {QStringLiteral("Login"), QStringLiteral("Name"), QStringLiteral("Role"),
+          QStringLiteral("Active"), QStringLiteral("PasswordHash")},
+         QStringLiteral("Login")},
     };
 }
 
@@ -365,9 +375,14 @@ QString CopyDatabase(const QString& from, const QString& to, QString* report) {
     QString digest;
     try {
         std::vector<std::vector<QVariantList>> rows;
-        for (const TableCopy& t : all) rows.push_back(ReadRows(source, t));
+        const bool staff = HoldsStaffTable(source);  // not in a database made before it
+        for (const TableCopy& t : all) {
+            rows.push_back(t.table == u"tblMasStaff" && !staff ? std::vector<QVariantList>{}
+                                                               : ReadRows(source, t));
+        }
         digest = MemoDigest(rows[0]);
         BeginTransaction(target);
+        for (const QString& sql : tables::StaffStatements()) RunChange(target, sql);
         if (CountRows(target, QStringLiteral("tblDatCommon")) > 0) {
             target.RollbackAndClose();
             return QStringLiteral("コピー先には既にメモがあります。何も変更していません: ") + to;
@@ -696,6 +711,113 @@ QString MakeDemoDatabase(const QString& file, const QDate& today) {
         return QStringLiteral("デモ データベースを作成できません: ") + Describe(e);
     }
     return {};
+}
+
+namespace {
+
+// One change of the staff table in its own transaction; `change` returns
+// the message for the user when it refuses.
+QString ChangeStaff(const QString& file, const std::function<QString(DbConnection&)>& change) {
+    DbConnection cn;
+    if (const QString error = OpenTarget(file, cn); !error.isEmpty()) return error;
+    try {
+        BeginTransaction(cn);
+        for (const QString& sql : tables::StaffStatements()) RunChange(cn, sql);
+        // A server database made before the table: its workstations read it.
+        if (cn.engine() == Engine::Postgres) {
+            RunChange(cn, QStringLiteral(
+                              "DO $$ BEGIN IF EXISTS (SELECT FROM pg_roles WHERE rolname = "
+                              "'ondrel_users') THEN REVOKE ALL ON tblMasStaff FROM ondrel_users; "
+                              "GRANT SELECT ON tblMasStaff TO ondrel_users; END IF; END $$"));
+        }
+        if (const QString refused = change(cn); !refused.isEmpty()) {
+            cn.RollbackAndClose();
+            return refused;
+        }
+        CommitTransaction(cn);
+    } catch (const AppError& e) {
+        return RolledBack(cn, QStringLiteral("職員を登録できません: "), e, true);
+    }
+    return {};
+}
+
+QString UnknownLogin(const QString& login) {
+    return QStringLiteral("職員ID「%1」は登録されていません。").arg(login);
+}
+
+QString UnknownRole(const QString& role) {
+    return QStringLiteral("役割「%1」はありません（doctor, nurse, clerk, admin のいずれか）。")
+        .arg(role);
+}
+
+// Changes one column of a person who is there; 1 row or "unknown".
+QString SetStaffColumn(const QString& file, const QString& login, const QString& column,
+                       const QVariant& value) {
+    return ChangeStaff(file, [&](DbConnection& cn) {
+        const int rows = RunChange(
+            cn, QStringLiteral("Update tblMasStaff Set %1 = ? Where Login = ?").arg(column),
+            {value, login});
+        return rows == 1 ? QString() : UnknownLogin(login);
+    });
+}
+
+}  // namespace
+
+QString StaffAdd(const QString& file, const QString& login, const QString& name,
+                 const QString& role, const QByteArray& password) {
+    if (const QString p = StaffLoginProblem(login); !p.isEmpty()) return p + u'。';
+    if (const QString p = StaffNameProblem(name); !p.isEmpty()) return p + u'。';
+    if (!StaffRoleNamed(role)) return UnknownRole(role);
+    if (const QString p = PasswordProblem(password); !p.isEmpty()) return p + u'。';
+    const QString hash = HashPassword(password);
+    return ChangeStaff(file, [&](DbConnection& cn) {
+        if (FindStaff(cn, login))
+            return QStringLiteral("職員ID「%1」は既に登録されています。").arg(login);
+        RunChange(cn,
+                  QStringLiteral("Insert Into tblMasStaff (Login, Name, Role, Active, "
+                                 "PasswordHash) Values (?, ?, ?, 1, ?)"),
+                  {login, name, role, hash});
+        return QString();
+    });
+}
+
+QString StaffList(const QString& file, QString* table) {
+    DbConnection cn;
+    if (const QString error = OpenTarget(file, cn); !error.isEmpty()) return error;
+    try {
+        QString out = QStringLiteral("職員ID\t氏名\t役割\t状態\n");
+        for (const StaffRow& r : ReadStaff(cn)) {
+            const QString state = !r.problem.isEmpty() ? QStringLiteral("使えません（") +
+                                                             r.problem + QStringLiteral("）")
+                                  : r.member.active ? QStringLiteral("有効")
+                                                    : QStringLiteral("無効");
+            out +=
+                QStringList{r.member.login, r.member.name,
+                            r.problem.isEmpty() ? StaffRoleName(r.member.role) : QString(), state}
+                    .join(u'\t') +
+                u'\n';
+        }
+        *table = out;
+    } catch (const DatabaseBusy& e) {
+        return e.UserMessage();
+    } catch (const AppError& e) {
+        return QStringLiteral("読めませんでした: ") + Describe(e) + u' ' + e.detail();
+    }
+    return {};
+}
+
+QString StaffDisable(const QString& file, const QString& login) {
+    return SetStaffColumn(file, login, QStringLiteral("Active"), 0);
+}
+
+QString StaffSetPassword(const QString& file, const QString& login, const QByteArray& password) {
+    if (const QString p = PasswordProblem(password); !p.isEmpty()) return p + u'。';
+    return SetStaffColumn(file, login, QStringLiteral("PasswordHash"), HashPassword(password));
+}
+
+QString StaffSetRole(const QString& file, const QString& login, const QString& role) {
+    if (!StaffRoleNamed(role)) return UnknownRole(role);
+    return SetStaffColumn(file, login, QStringLiteral("Role"), role);
 }
 
 }  // namespace ondrel::tool

@@ -42,4 +42,14 @@ QString AccessLogCsv(const QString& file, const QDate& from, const QDate& to,
                      std::optional<qint32> chart, QString* csv);
 QString CopyDatabase(const QString& from, const QString& to, QString* report = nullptr);
 
+// ondrel-db staff: who may sign in. A database made before the staff table
+// existed gains it with the first person.
+QString StaffAdd(const QString& file, const QString& login, const QString& name,
+                 const QString& role, const QByteArray& password);
+// One line a person (職員ID, 氏名, 役割, 状態, tab-separated) under a header.
+QString StaffList(const QString& file, QString* table);
+QString StaffDisable(const QString& file, const QString& login);
+QString StaffSetPassword(const QString& file, const QString& login, const QByteArray& password);
+QString StaffSetRole(const QString& file, const QString& login, const QString& role);
+
 }  // namespace ondrel::tool

@@ -25,7 +25,10 @@ namespace {
 // A server's lock waits end as a file's do: after the busy timeout, as a
 // busy database. A statement never holds the window for long.
 QString ServerSessionOptions() {
-    return QStringLiteral("options='-c lock_timeout=%1 -c statement_timeout=30000'")
+    // The server's notices ("already exists, skipping") are no news to a user.
+    return QStringLiteral(
+               "options='-c lock_timeout=%1 -c statement_timeout=30000 "
+               "-c client_min_messages=warning'")
         .arg(BusyTimeout().count());
 }
 

@@ -144,6 +144,13 @@ QStringList LockRevisions(Engine engine) {
     return {QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kRevisionChainLock)};
 }
 
+QStringList StaffStatements() {
+    return {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS tblMasStaff (Login TEXT PRIMARY KEY, "
+                       "Name TEXT NOT NULL, Role TEXT NOT NULL, Active INTEGER NOT NULL, "
+                       "PasswordHash TEXT NOT NULL)")};
+}
+
 QStringList SchemaStatements(Engine engine) {
     const QString key =
         engine == Engine::SQLite
@@ -172,7 +179,7 @@ QStringList SchemaStatements(Engine engine) {
                        "CREATE INDEX idx患者マスターカルテ番号 ON 患者マスター (カルテ番号)"),
                    QStringLiteral("CREATE TABLE 医院情報 (") + clinic.join(sep) + u')',
                } +
-               RecordStatements(engine);
+               StaffStatements() + RecordStatements(engine);
     }();
 }
 

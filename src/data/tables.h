@@ -42,6 +42,10 @@ const QStringList& ClinicColumns();
 const QStringList& RevisionMemoColumns();
 // tblAccessLog: who worked on which patient, when.
 
+// tblMasStaff: who may sign in (made when missing: a database made before
+// it existed gains it with the first person).
+QStringList StaffStatements();
+
 // The statements that lay out an empty system database.
 QStringList SchemaStatements(Engine engine);
 // The revision and access-log tables alone (a file made before they existed

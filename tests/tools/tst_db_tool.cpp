@@ -7,6 +7,7 @@
 #include "data/memo_store.h"
 #include "data/patient_lookup.h"
 #include "data/server_records.h"
+#include "data/staff.h"
 #include "data/tables.h"
 #include "test_db.h"
 
@@ -17,9 +18,11 @@ class TstDbTool : public QObject {
     Q_OBJECT
 
     static int Run(const QString& tool, const QStringList& args, QString* err = nullptr,
-                   QString* out = nullptr) {
+                   QString* out = nullptr, const QByteArray& input = {}) {
         QProcess p;
         p.start(qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/" + tool, args);
+        p.write(input);
+        p.closeWriteChannel();
         p.waitForFinished(60000);
         if (err) *err = QString::fromUtf8(p.readAllStandardError());
         if (out) *out = QString::fromUtf8(p.readAllStandardOutput());
@@ -47,6 +50,7 @@ class TstDbTool : public QObject {
     void passwordNeverPrintedNorPassedOn();
     void failedImportLeavesTheFileWhole();
     void serverInit();
+    void staffCommands();
 };
 
 void TstDbTool::initMakesAPrivateFileOnceWithDefaultNames() {
@@ -317,6 +321,80 @@ void TstDbTool::copyBetweenEngines() {
     QCOMPARE(Run("ondrel-db", {"copy", p.OwnerDbPath(), other}, &err), 1);
     QVERIFY2(err.contains(QStringLiteral("既にメモがあります")), qPrintable(err));
     if (OnServer()) DropServerDatabase(other);
+}
+
+// ondrel-db staff, one step after another on one database: what each says
+// and how it ends (0 done, 1 refused, 2 wrong usage).
+void TstDbTool::staffCommands() {
+    TestDbProgram p;
+    const QString db = p.OwnerDbPath();
+    struct Step {
+        QStringList args;
+        QByteArray input;
+        int exit;
+        const char16_t* says;
+    };
+    const QByteArray longPassword(10000, 'x');
+    const Step steps[] = {
+        {{"add", db, "nurse01", "山田花子", "nurse"}, "secret\n", 0, u"登録しました"},
+        {{"add", db, "nurse01", "山田花子", "nurse"}, "secret\n", 1, u"既に登録されています"},
+        {{"add", db, "doc1", "佐藤一郎", "surgeon"}, "secret\n", 1, u"役割「surgeon」はありません"},
+        {{"add", db, "doc 1", "佐藤一郎", "doctor"}, "secret\n", 1, u"職員ID"},
+        {{"add", db, "", "佐藤一郎", "doctor"}, "secret\n", 1, u"職員IDが空です"},
+        {{"add", db, QString(33, u'a'), "佐藤一郎", "doctor"}, "secret\n", 1, u"32 文字"},
+        {{"add", db, "doc1", "", "doctor"}, "secret\n", 1, u"氏名が空です"},
+        {{"add", db, "doc1", "佐藤\n一郎", "doctor"}, "secret\n", 1, u"制御文字"},
+        {{"add", db, "doc1", QString(65, u'名'), "doctor"}, "secret\n", 1, u"64 文字"},
+        {{"add", db, "doc1", "佐藤一郎", "doctor"}, "", 1, u"パスワードが入力されませんでした"},
+        {{"add", db, "doc1", "佐藤一郎", "doctor"}, "\n", 1, u"パスワードが空です"},
+        {{"add", db, "doc1", "佐藤一郎", "doctor"}, longPassword, 1, u"256 文字"},
+        {{"add", db, "doc1", "佐藤一郎", "doctor"}, "pässwörd 日本\r\n", 0, u"登録しました"},
+        {{"role", db, "doc1", "admin"}, {}, 0, u"admin にしました"},
+        {{"role", db, "ghost", "admin"}, {}, 1, u"職員ID「ghost」は登録されていません"},
+        {{"role", db, "doc1", "root"}, {}, 1, u"役割「root」はありません"},
+        {{"password", db, "doc1"}, "new one\n", 0, u"パスワードを変えました"},
+        {{"password", db, "ghost"}, "new one\n", 1, u"登録されていません"},
+        {{"disable", db, "nurse01"}, {}, 0, u"無効にしました"},
+        {{"disable", db, "ghost"}, {}, 1, u"登録されていません"},
+        {{"add", db, "doc2"}, {}, 2, u"使い方"},
+        {{"remove", db, "doc1"}, {}, 2, u"使い方"},
+        {{"list", db, "--all"}, {}, 2, u"使い方"},
+    };
+    for (const Step& step : steps) {
+        QString err, out;
+        const int exit = Run("ondrel-db", QStringList{"staff"} + step.args, &err, &out, step.input);
+        const QString said = out + err;
+        QVERIFY2(exit == step.exit && said.contains(QString::fromUtf16(step.says)),
+                 qPrintable(step.args.join(u' ') + QStringLiteral(" → %1: ").arg(exit) + said));
+    }
+    // Only the hash is kept, and it takes the password given last.
+    const QString hash =
+        p.Scalar("Select PasswordHash From tblMasStaff Where Login = 'doc1'").toString();
+    QVERIFY(hash.startsWith(QStringLiteral("$argon2id$")));
+    QVERIFY(PasswordMatches(hash, "new one"));
+    QVERIFY(!PasswordMatches(hash, "pässwörd 日本"));
+    // A row written by plain SQL with a role the program does not know is
+    // listed as unusable, not dropped and not taken for another role.
+    p.Exec("Insert Into tblMasStaff Values ('x', 'X', 'superuser', 1, 'plain')");
+    QString out;
+    QCOMPARE(Run("ondrel-db", {"staff", "list", db}, nullptr, &out), 0);
+    QCOMPARE(out.split(u'\n', Qt::SkipEmptyParts),
+             (QStringList{QStringLiteral("職員ID\t氏名\t役割\t状態"),
+                          QStringLiteral("doc1\t佐藤一郎\tadmin\t有効"),
+                          QStringLiteral("nurse01\t山田花子\tnurse\t無効"),
+                          QStringLiteral("x\tX\t\t使えません（役割「superuser」はありません）")}));
+    if (OnServer()) {  // the workstations' login reads the staff, never changes them
+        QString err;
+        QCOMPARE(Run("ondrel-db", {"staff", "disable", p.DbPath(), "doc1"}, &err), 1);
+        QVERIFY2(err.contains(QStringLiteral("権限")) || err.contains(QStringLiteral("permission")),
+                 qPrintable(err));
+        QCOMPARE(Run("ondrel-db", {"staff", "list", p.DbPath()}), 0);
+    }
+    // A copy takes the staff along.
+    const QString copy = p.Root() + "/copy.db";
+    QCOMPARE(tool::CopyDatabase(db, copy), QString());
+    QCOMPARE(Run("ondrel-db", {"staff", "list", copy}, nullptr, &out), 0);
+    QVERIFY2(out.contains(QStringLiteral("doc1\t佐藤一郎\tadmin\t有効")), qPrintable(out));
 }
 
 // On a server, init lays out the tables once and the group role the clinic's
