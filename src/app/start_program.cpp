@@ -63,7 +63,9 @@ std::unique_ptr<FrmOndrel> StartProgram(AppContext& ctx, const QStringList& argu
             dialog.Form_Load();
             dialog.exec();
         };
+        window->quitProgram = [w = window.get()] { w->close(); };
         window->Form_Load();
+        window->StartSignIn();
         window->show();
         return window;
     });

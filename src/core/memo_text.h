@@ -32,6 +32,8 @@ class StoredText {
     // the stretch between the unchanged start and the unchanged end.
     void Update(const QString& raw);
     bool Edited() const { return raw_ != loadedRaw_; }
+    // The text as it was read.
+    const QString& Loaded() const { return loaded_; }
     QString Stored() const;
 
   private:

@@ -73,6 +73,30 @@ void QueueAccess(AppContext& ctx, FullChartNo chart, AccessAction action) {
     Session(ctx).pendingAccess.push_back({Now(), chart.value, AccessActionText(action)});
 }
 
+void QueueSignInEvent(AppContext& ctx, SignInEvent event, const QString& triedLogin) {
+    QString text;
+    switch (event) {
+        case SignInEvent::SignedIn:
+            text = QStringLiteral("サインイン");
+            break;
+        case SignInEvent::Failed: {
+            // What was typed, as far as a login goes: never a password typed
+            // into the wrong box at length, never a control character.
+            QString tried;
+            for (const QChar c : triedLogin.left(32)) tried += c.isPrint() ? c : QChar(u'?');
+            text = QStringLiteral("サインイン失敗（%1）").arg(tried);
+            break;
+        }
+        case SignInEvent::Locked:
+            text = QStringLiteral("ロック");
+            break;
+        case SignInEvent::SignedOut:
+            text = QStringLiteral("サインアウト");
+            break;
+    }
+    Session(ctx).pendingAccess.push_back({Now(), 0, text});
+}
+
 size_t AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart, AccessAction action) {
     Session(ctx).memoWritten = true;
     // The change's own record is not queued: should the change fail, so has it.

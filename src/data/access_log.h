@@ -31,6 +31,11 @@ void CommitWithAccess(AppContext& ctx, DbConnection& cn, size_t sent);
 // written with the next change or flush, so a patient switch waits for no
 // disk write.
 void QueueAccess(AppContext& ctx, FullChartNo chart, AccessAction action);
+// Sign-ins, kept in the same log with chart number 0 (no patient): サインイン,
+// サインイン失敗（the login tried）, ロック, サインアウト. Queued; the caller
+// flushes before the person changes, so each names the person it concerns.
+enum class SignInEvent { SignedIn, Failed, Locked, SignedOut };
+void QueueSignInEvent(AppContext& ctx, SignInEvent event, const QString& triedLogin = {});
 // Writes the queue in one transaction; a database that cannot take it now
 // keeps it for the next try (never a message, never the error report).
 void FlushAccessLog(AppContext& ctx);

@@ -44,6 +44,20 @@ std::chrono::milliseconds ServerDeadline() {
 
 void SetServerDeadlineEnabled(bool enabled) { serverDeadlineEnabled = enabled; }
 
+namespace {
+// Set and read on the window's thread only.
+QString signedInPerson;
+}  // namespace
+
+void SetSignedInPerson(const QString& shown) { signedInPerson = shown; }
+QString SignedInPerson() { return signedInPerson; }
+
+QString PersonWith(const QString& signedIn, const QString& account) {
+    return signedIn.isEmpty() ? account : signedIn + QStringLiteral(" (") + account + u')';
+}
+
+QString DbConnection::Person() const { return PersonWith(signedInPerson, person_); }
+
 DbConnection::~DbConnection() { Release(); }
 
 bool DbConnection::IsOpen() const { return HoldsConnection() && Database().isOpen(); }

@@ -31,8 +31,9 @@ class DbConnection final : public ReleasableConnection {
     // The SystemDB value (file or URI) this connection was opened on.
     const QString& OpenedAt() const { return target_.Text(); }
     Engine engine() const { return engine_; }
-    // Who the records name: the server's login, or the OS account on one PC.
-    const QString& Person() const { return person_; }
+    // Who the records name: the server's login, or the OS account on one PC;
+    // after the person signed in on the workstation when there is one.
+    QString Person() const;
     QSqlDatabase Database() const;
     void RollbackAndClose() noexcept override;
 
@@ -56,6 +57,13 @@ class DbConnection final : public ReleasableConnection {
     QStringList deferred_;
     bool serverTransaction_ = false;
 };
+
+// The person signed in on this workstation ("login 氏名"; empty: nobody,
+// the records name the login or account alone).
+void SetSignedInPerson(const QString& shown);
+QString SignedInPerson();
+// "login 氏名 (account)", as the server's records write it too.
+QString PersonWith(const QString& signedIn, const QString& account);
 
 // How long a statement waits for another program's lock before the database
 // counts as busy (DatabaseBusy): 5 s, on a file and on a server alike.

@@ -468,8 +468,14 @@ void ServerPath::Later(DbConnection& cn, const QString& sql, const QVariantList&
 }
 
 void ServerPath::Begin(DbConnection& cn) {
-    // Sent with the transaction's first statement.
+    // Sent with the transaction's first statement; the server's records
+    // name the person signed in here for this transaction only.
     cn.deferred_ << QStringLiteral("BEGIN");
+    if (const QString person = SignedInPerson(); !person.isEmpty()) {
+        cn.deferred_ << WithValues(cn.Database().driver(),
+                                   QStringLiteral("SELECT set_config('ondrel.staff', ?, true)"),
+                                   {person});
+    }
     cn.inTransaction_ = true;
 }
 

@@ -41,6 +41,13 @@ BEGIN
   END LOOP;
   RETURN result;
 END $f$)sql",
+    // Who the records name: the login, after the person signed in on the
+    // workstation when there is one (set for the transaction by the program).
+    R"sql(CREATE OR REPLACE FUNCTION ondrel_person() RETURNS text
+LANGUAGE sql STABLE SET search_path = pg_catalog, pg_temp AS $f$
+  SELECT CASE WHEN coalesce(current_setting('ondrel.staff', true), '') = '' THEN session_user::text
+    ELSE current_setting('ondrel.staff', true) || ' (' || session_user::text || ')' END
+$f$)sql",
 };
 
 // The digest's encoding of each value, as the program's own (DigestBytes):
@@ -74,16 +81,12 @@ QString DateDigest(const QString& x) {
 // last, and one access record; the clock and the person are the server's.
 QString RecordWriters() {
     QStringList texts, memoValues;
-    QStringList digest{TextDigest(QStringLiteral("v_prev")),
-                       IntDigest(QStringLiteral("p_key")),
-                       TextDigest(QStringLiteral("p_action")),
-                       TextDigest(QStringLiteral("v_at")),
-                       TextDigest(QStringLiteral("session_user::text")),
-                       TextDigest(QStringLiteral("p_ws")),
-                       IntDigest(QStringLiteral("m.FormCode")),
-                       IntDigest(QStringLiteral("m.KarteNo")),
-                       IntDigest(QStringLiteral("m.KarteNoBranch")),
-                       DateDigest(QStringLiteral("m.CreDate"))};
+    QStringList digest{
+        TextDigest(QStringLiteral("v_prev")),         IntDigest(QStringLiteral("p_key")),
+        TextDigest(QStringLiteral("p_action")),       TextDigest(QStringLiteral("v_at")),
+        TextDigest(QStringLiteral("v_person")),       TextDigest(QStringLiteral("p_ws")),
+        IntDigest(QStringLiteral("m.FormCode")),      IntDigest(QStringLiteral("m.KarteNo")),
+        IntDigest(QStringLiteral("m.KarteNoBranch")), DateDigest(QStringLiteral("m.CreDate"))};
     for (int k = 0; k < kCategoryCount; ++k) {
         texts << tables::TextColumn(k);
         digest << TextDigest(QStringLiteral("m.") + tables::TextColumn(k));
@@ -96,6 +99,7 @@ RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp
 DECLARE
   m tblDatCommon%%ROWTYPE;
   v_at text;
+  v_person text := ondrel_person();
   v_prev text;
   v_digest text;
 BEGIN
@@ -107,7 +111,7 @@ BEGIN
   v_digest := encode(sha256(%2), 'hex');
   INSERT INTO tblDatRevision (MainKey, Action, ChangedAt, ChangedBy, Workstation, FormCode,
       KarteNo, KarteNoBranch, CreDate, %3, RowVersion, PrevDigest, Digest)
-    VALUES (p_key, p_action, v_at, session_user, p_ws, m.FormCode, m.KarteNo, m.KarteNoBranch,
+    VALUES (p_key, p_action, v_at, v_person, p_ws, m.FormCode, m.KarteNo, m.KarteNoBranch,
       m.CreDate, %4, m.RowVersion, v_prev, v_digest);
 END $f$)sql")
         .arg(tables::kRevisionChainLock)
@@ -120,7 +124,7 @@ const char* const kAccessRow =
     R"sql(CREATE OR REPLACE FUNCTION ondrel_access_row(p_chart integer, p_action text, p_ws text)
 RETURNS void LANGUAGE sql SECURITY DEFINER SET search_path = public, pg_temp AS $f$
   INSERT INTO tblAccessLog (At, Person, Workstation, KarteNo, Action)
-    VALUES (to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS.MS'), session_user, p_ws, p_chart,
+    VALUES (to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS.MS'), ondrel_person(), p_ws, p_chart,
             p_action)
 $f$)sql";
 
@@ -220,18 +224,19 @@ END $f$)sql")
             .arg(tables::kRevisionChainLock)
             .arg(TextColumns(), TextColumns(QStringLiteral("r.")))
             .replace(QStringLiteral("%%"), QStringLiteral("%")),
-        // Views and reports come queued with the workstation's time; only
-        // those two may be written so.
+        // Views, reports and the sign-ins come queued with the workstation's
+        // time; only those may be written so.
         QStringLiteral(
             R"sql(CREATE OR REPLACE FUNCTION ondrel_access_log(p_at text[], p_chart integer[],
     p_action text[], p_ws text)
 RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp AS $f$
 BEGIN
-  IF EXISTS (SELECT 1 FROM unnest(p_action) a WHERE a IS NULL OR a NOT IN ('表示', '帳票')) THEN
-    RAISE EXCEPTION 'only views and reports are queued';
+  IF EXISTS (SELECT 1 FROM unnest(p_action) a WHERE a IS NULL OR (a NOT IN ('表示', '帳票',
+      'サインイン', 'ロック', 'サインアウト') AND a NOT LIKE 'サインイン失敗%')) THEN
+    RAISE EXCEPTION 'only views, reports and sign-ins are queued';
   END IF;
   INSERT INTO tblAccessLog (At, Person, Workstation, KarteNo, Action)
-    SELECT a, session_user, p_ws, c, x FROM unnest(p_at, p_chart, p_action) AS q(a, c, x);
+    SELECT a, ondrel_person(), p_ws, c, x FROM unnest(p_at, p_chart, p_action) AS q(a, c, x);
 END $f$)sql"),
     };
 }
@@ -251,7 +256,8 @@ QStringList ServerRecordFunctions() {
     for (const char* sql : kDigestHelpers) statements << QString::fromUtf8(sql);
     statements << RecordWriters() << QString::fromUtf8(kAccessRow) << EntryPoints();
     // A function may be called by anyone unless told otherwise.
-    for (const char* f : {"ondrel_stored_text", "ondrel_append_revision", "ondrel_access_row"})
+    for (const char* f :
+         {"ondrel_stored_text", "ondrel_person", "ondrel_append_revision", "ondrel_access_row"})
         statements << QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC").arg(QLatin1String(f));
     for (const QString& f : ServerRecordEntryPoints()) {
         statements << QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC").arg(f)

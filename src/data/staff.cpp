@@ -2,10 +2,13 @@
 
 #include <sodium.h>
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSqlQuery>
+#include <algorithm>
 
 #include "core/app_error.h"
+#include "core/ini_file.h"
 #include "data/db_connection.h"
 
 namespace ondrel {
@@ -151,6 +154,75 @@ std::optional<StaffRow> FindStaff(DbConnection& cn, const QString& login) {
     QSqlQuery q = RunQuery(cn, kSelect + QStringLiteral(" Where Login = ?"), {login});
     if (!q.next()) return std::nullopt;
     return RowAt(q);
+}
+
+SignInCheck::SignInCheck(std::function<qint64()> nowMs) : nowMs_(std::move(nowMs)) {
+    if (!nowMs_) {
+        nowMs_ = [] {
+            static QElapsedTimer started = [] {
+                QElapsedTimer t;
+                t.start();
+                return t;
+            }();
+            return started.elapsed();
+        };
+    }
+}
+
+SignInCheck::Result SignInCheck::Try(DbConnection& cn, const QString& login,
+                                     const QByteArray& password) {
+    Result r;
+    Count& count = counts_[login];
+    const qint64 now = nowMs_();
+    if (count.until > now) {
+        r.outcome = Outcome::Waiting;
+        r.message = QStringLiteral(
+                        "パスワードを %1 回続けて間違えたため、あと %2 秒はサインインできません。")
+                        .arg(kTries)
+                        .arg((count.until - now + 999) / 1000);
+        return r;
+    }
+    const auto wrong = [&] {
+        if (++count.wrong >= kTries) {
+            count.wrong = 0;
+            count.until = now + kWaitMs;
+        }
+        r.outcome = Outcome::Wrong;
+        r.message = QStringLiteral("職員IDまたはパスワードが違います。");
+        return r;
+    };
+    const std::optional<StaffRow> row =
+        StaffLoginProblem(login).isEmpty() ? FindStaff(cn, login) : std::nullopt;
+    if (!row) return wrong();
+    if (!row->problem.isEmpty()) {
+        r.outcome = Outcome::Unusable;
+        r.message = QStringLiteral(
+                        "職員「%1」の登録が正しくないため、サインインできません（%2）。"
+                        "\r\n管理者に連絡して下さい。")
+                        .arg(login, row->problem);
+        return r;
+    }
+    if (!PasswordMatches(row->member.passwordHash, password)) return wrong();
+    count = {};
+    if (!row->member.active) {
+        r.outcome = Outcome::Disabled;
+        r.message =
+            QStringLiteral("職員ID「%1」は無効になっています。管理者に連絡して下さい。").arg(login);
+        return r;
+    }
+    r.outcome = Outcome::SignedIn;
+    r.member = row->member;
+    return r;
+}
+
+int IdleLockMinutes(const QString& settingsFile) {
+    bool ok = false;
+    const int n =
+        ReadIniString(settingsFile, QStringLiteral("Security"), QStringLiteral("IdleLockMinutes"))
+            .trimmed()
+            .toInt(&ok);
+    if (!ok || n < 0) return 10;
+    return std::min(n, 24 * 60);
 }
 
 }  // namespace ondrel

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -50,5 +52,36 @@ struct StaffRow {
 };
 std::vector<StaffRow> ReadStaff(DbConnection& cn);
 std::optional<StaffRow> FindStaff(DbConnection& cn, const QString& login);
+
+// Checks a sign-in and counts the wrong passwords: five in a row for one
+// login, and that login waits a minute before the next try. Kept by the
+// running program (a wrong password on another PC is that PC's count).
+class SignInCheck {
+  public:
+    enum class Outcome { SignedIn, Wrong, Waiting, Disabled, Unusable };
+    struct Result {
+        Outcome outcome = Outcome::Wrong;
+        StaffMember member;  // SignedIn
+        QString message;     // the rest: what the user is told
+    };
+    static constexpr int kTries = 5;
+    static constexpr qint64 kWaitMs = 60000;
+
+    // `nowMs`: a steady clock in milliseconds (tests give their own).
+    explicit SignInCheck(std::function<qint64()> nowMs = {});
+    Result Try(DbConnection& cn, const QString& login, const QByteArray& password);
+
+  private:
+    struct Count {
+        int wrong = 0;
+        qint64 until = 0;
+    };
+    std::function<qint64()> nowMs_;
+    std::map<QString, Count> counts_;
+};
+
+// [Security] IdleLockMinutes: minutes without input before the window
+// locks; 0 never. 10 when missing or not a number; at most a day.
+int IdleLockMinutes(const QString& settingsFile);
 
 }  // namespace ondrel

@@ -44,6 +44,7 @@
 #include "ui/main/frm_records.h"
 #include "ui/main/history_panel.h"
 #include "ui/main/main_layout.h"
+#include "ui/main/sign_in_panel.h"
 
 namespace ondrel {
 
@@ -329,6 +330,7 @@ void FrmOndrel::Rtn_TabSet() {
 void FrmOndrel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (isMinimized()) return;
+    if (signIn_) signIn_->setGeometry(rect());
     const int dpi = LogicalDpi(this);
     const ResizeResult r = MainResize(PixelsToTwips(width(), dpi), PixelsToTwips(height(), dpi));
     picScroll->setVisible(r.scrollShown);
@@ -381,8 +383,16 @@ void FrmOndrel::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // Locked with someone's work on screen: only a person signed in may
+    // decide about it. At start nobody has worked yet.
+    if (locked_ && staff_) {
+        signIn_->Tell(QStringLiteral("閉じるには、先にサインインして下さい。"));
+        event->ignore();
+        return;
+    }
     const auto& s = ctx_.settings;
-    if (s.MessageFlg[3] == 0 &&
+    // 終了 before anyone signed in: nothing was edited to lose.
+    if (s.MessageFlg[3] == 0 && !(locked_ && !staff_) &&
         !ctx_.prompter.Question(s.Title,
                                 QStringLiteral("編集したデータは失われます。よろしいですか。"))) {
         event->ignore();
@@ -436,6 +446,7 @@ void FrmOndrel::OpenRecords(int c, bool deleted) {
                       pages_[c]->txtMainkey.value_or(0), pages_[c]->rowVersion, c, *lblInfo0_,
                       this);
     dialog.Form_Load();
+    if (!MayWrite()) dialog.RefuseRestore(ClerkReason());
     if (runRecords) {
         runRecords(dialog);
     } else {

@@ -10,6 +10,7 @@
 #include "core/memo_text.h"
 #include "core/records.h"
 #include "data/shown_memo.h"
+#include "data/staff.h"
 #include "data/system_master.h"
 #include "ui/main/category_page.h"
 
@@ -34,6 +35,7 @@ struct DateListRow;
 class ChartNoValidator;
 class HistoryPanel;
 class FrmRecords;
+class SignInPanel;
 
 enum class DispMode { L, D, W };  // latest, by date-list row, new
 
@@ -62,6 +64,9 @@ class BusyScope {
   private:
     int& n_;
 };
+
+// Why a clerk's window has a command off (its tooltip).
+QString ClerkReason();
 
 // The main window: header, category pages, button bar, link-file poll.
 class FrmOndrel : public QWidget {
@@ -106,6 +111,24 @@ class FrmOndrel : public QWidget {
     void OpenRevisions(int c);
     void OpenDeletedMemos(int c);
 
+    // Sign-in, while the staff table has an active person: asked before any
+    // patient shows (at start), again after the idle minutes or サインアウト.
+    // At start: whether sign-in is on; the window then waits for a person.
+    bool StartSignIn();
+    // The panel's サインイン: false, told on the panel, when it is refused.
+    bool SignInAs(const QString& login, const QByteArray& password);
+    // Covers the patient's data until someone signs in; the memo on screen
+    // stays, still the signed-in person's.
+    void LockNow(bool signOut);
+    bool Locked() const { return locked_; }
+    const std::optional<StaffMember>& SignedIn() const { return staff_; }
+    // The idle timer's check.
+    void CheckIdle();
+    // Milliseconds of a steady clock for the idle minutes (tests set their own).
+    std::function<qint64()> idleClock;
+    // The panel's 終了 at start.
+    std::function<void()> quitProgram;
+
     int CurrentTab() const;
     // The patient shown: KarteNo (lblInfo(0)) and the full chart number (lblInfo(1)).
     std::optional<BaseChartNo> ShownKarteNo() const { return lblInfo0_; }
@@ -148,6 +171,9 @@ class FrmOndrel : public QWidget {
     QWidget* picScroll = nullptr;
     QScrollBar* hsbScroll = nullptr;
     QTimer* timTimer = nullptr;
+    SignInPanel* signIn_ = nullptr;
+    QLabel* lblStaff = nullptr;
+    QPushButton* cmdSignOut = nullptr;
 
     void BuildHeader();
     void BuildPages();
@@ -187,6 +213,28 @@ class FrmOndrel : public QWidget {
     void WatchLinkFile();
     void KeepLoadedTexts(int c, const std::array<QString, kCategoryCount>& texts);
     bool PageEdited(int c) const;
+    bool MayWrite() const { return !staff_ || StaffMayWrite(staff_->role); }
+    void ApplyRole();
+    void ShowLocked(bool locked, bool atStart);
+    void BuildSignIn();
+    void KeepForPrevious();
+    void GiveBackKept();
+
+    // Who is signed in (sign-in on), and what could not be written for a
+    // person another one followed.
+    bool signInOn_ = false;
+    bool locked_ = false;
+    std::optional<StaffMember> staff_;
+    SignInCheck signInCheck_;
+    qint64 lastInput_ = 0;
+    QTimer* idleTimer_ = nullptr;
+    struct KeptMemo {
+        QString login;
+        FullChartNo chart;
+        int tab = 0;
+        CommonRecord memo;
+    };
+    std::optional<KeptMemo> kept_;
 
     AppContext& ctx_;
     std::optional<BaseChartNo> lblInfo0_;

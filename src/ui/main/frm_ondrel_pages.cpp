@@ -33,7 +33,7 @@ void LetEventsRun() { QCoreApplication::processEvents(); }
 void FrmOndrel::SetPageShown(int c, bool shown) { pages_[c]->picGroup->setVisible(shown); }
 
 void FrmOndrel::SetMemoButtons(bool memoShown) {
-    for (int i : {3, 4, 5}) cmdProcess[i]->setEnabled(memoShown);
+    for (int i : {3, 4, 5}) cmdProcess[i]->setEnabled(memoShown && (i == 5 || MayWrite()));
     QPalette p = cmdProcess[4]->palette();
     p.setColor(QPalette::Button,
                memoShown ? QColor(255, 192, 192) : QApplication::palette().color(QPalette::Button));
@@ -275,6 +275,8 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
         // A memo only looked at is not written again: nothing of it changes,
         // and a busy database cannot hold up a change of category or patient.
         if (!ask && !PageEdited(t)) return;
+        // A clerk's boxes are read-only: nothing of theirs is written.
+        if (!MayWrite()) return;
         const CommonRecord memo = Rtn_DataGet();
         const ShownMemoOutcome outcome =
             SaveShownMemo(ctx_, memo, t, *lblInfo0_, lblInfo1_.value_or(FullChartNo(0)));

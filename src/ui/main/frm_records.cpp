@@ -159,7 +159,7 @@ void FrmRecords::ShowSelected() {
     const bool any = row >= 0 && row < model_->rowCount();
     // The version the memo is at now is no version to go back to.
     const bool current = kind_ == Kind::Versions && row == model_->rowCount() - 1;
-    cmdRestore->setEnabled(any && !current);
+    cmdRestore->setEnabled(any && !current && refused_.isEmpty());
     if (!any) {
         lblRevision->setText(kind_ == Kind::Deleted ? QStringLiteral("削除したメモはありません。")
                                                     : QString());
@@ -169,6 +169,12 @@ void FrmRecords::ShowSelected() {
     const Revision& r = model_->At(row);
     lblRevision->setText(QStringLiteral("メモの日付: ") + RevisionRecord(r).CreDate);
     txtRevision->setPlainText(RevisionText(r));
+}
+
+void FrmRecords::RefuseRestore(const QString& reason) {
+    refused_ = reason;
+    cmdRestore->setEnabled(false);
+    cmdRestore->setToolTip(reason);
 }
 
 void FrmRecords::cmdRestore_Click() {

@@ -34,6 +34,8 @@ class FrmRecords : public QDialog {
     std::optional<qint32> Restored() const { return restored_; }
     // The button's work, as a click does it (asks first).
     void cmdRestore_Click();
+    // A person who may not write: the button stays off, the reason its tip.
+    void RefuseRestore(const QString& reason);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -56,6 +58,7 @@ class FrmRecords : public QDialog {
     QLabel* lblRevision = nullptr;
     QPushButton* cmdRestore = nullptr;
     QPushButton* cmdClose = nullptr;
+    QString refused_;
 };
 
 }  // namespace ondrel
