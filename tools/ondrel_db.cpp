@@ -26,7 +26,9 @@ constexpr const char* kUsage =
     "  ondrel-db import-memos FILE CSV      旧システムのメモ（tblDatCommon）を番号ごと取り込み\n"
     "  ondrel-db import-master FILE CSV     旧システムの分類名と使用区分（tblMasSystemA）\n"
     "  ondrel-db copy FROM TO               システムデータベースを丸ごと移す\n"
-    "  ondrel-db verify FILE                変更履歴の連鎖とメモを照合する\n"
+    "  ondrel-db verify FILE [--anchors フォルダー|ファイル]\n"
+    "                                       変更履歴の連鎖とメモを照合する（アンカーとも）\n"
+    "  ondrel-db anchor FILE                変更履歴の最後の行を 1 行で出力する（控えとして保管）\n"
     "  ondrel-db backup FILE [FOLDER]       バックアップを取って確かめ、古いものを整理する\n"
     "  ondrel-db restore BACKUP FILE        確かめたバックアップを戻す（元のファイルは残す）\n"
     "  ondrel-db log FILE [--from 日付] [--to 日付] [--chart カルテ番号] [--cp932]\n"
@@ -183,6 +185,9 @@ int Staff(const QStringList& args) {
 
 }  // namespace
 
+// Every command but log and staff; `anchors` for verify.
+static int Run(const QStringList& args, const QString& anchors);
+
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     // An administrator's command may read for long (verify, copy); no window waits on it.
@@ -195,6 +200,17 @@ int main(int argc, char* argv[]) {
     if (args.size() < 2) return Usage();
     if (args[0] == u"log") return Log(args.mid(1));
     if (args[0] == u"staff") return Staff(args.mid(1));
+    // verify FILE --anchors WHERE: the one option outside log and staff.
+    QString anchors;
+    QStringList rest = args;
+    if (args[0] == u"verify" && args.size() == 4 && args[2] == u"--anchors") {
+        anchors = args[3];
+        rest = args.mid(0, 2);
+    }
+    return Run(rest, anchors);
+}
+
+static int Run(const QStringList& args, const QString& anchors) {
     for (const QString& a : args) {
         if (a.startsWith(u'-')) return Usage();  // no options; a file named so is refused too
     }
@@ -234,10 +250,13 @@ int main(int argc, char* argv[]) {
     } else if (command == u"import-master" && args.size() == 3) {
         error = ondrel::tool::ImportMaster(args[1], args[2]);
         done = QStringLiteral("分類名と使用区分を取り込みました。");
+    } else if (command == u"anchor" && args.size() == 2) {
+        error = ondrel::tool::AnchorOf(args[1], &done);
     } else if (command == u"verify" && args.size() == 2) {
         QStringList findings;
         qint64 checked = 0;
-        error = ondrel::tool::VerifyDatabase(args[1], &findings, &checked);
+        int anchorsRead = 0;
+        error = ondrel::tool::VerifyDatabase(args[1], anchors, &findings, &checked, &anchorsRead);
         if (error.isEmpty() && !findings.isEmpty()) {
             for (const QString& f : findings) std::printf("%s\n", f.toUtf8().constData());
             std::printf("%s\n",
@@ -249,7 +268,10 @@ int main(int argc, char* argv[]) {
             return 1;
         }
         done = QStringLiteral("異常はありません（変更履歴 %1 行とすべてのメモを確かめました）。")
-                   .arg(checked);
+                   .arg(checked) +
+               (anchors.isEmpty()
+                    ? QString()
+                    : QStringLiteral("\nアンカー %1 個とも合っています。").arg(anchorsRead));
     } else if (command == u"backup" && (args.size() == 2 || args.size() == 3)) {
         ondrel::BackupPlan plan;
         if (args.size() == 3) {

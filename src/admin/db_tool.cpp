@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -428,15 +429,60 @@ QString CopyDatabase(const QString& from, const QString& to, QString* report) {
 }
 
 QString VerifyDatabase(const QString& file, QStringList* findings, qint64* checked) {
+    int anchors = 0;
+    return VerifyDatabase(file, QString(), findings, checked, &anchors);
+}
+
+QString VerifyDatabase(const QString& file, const QString& anchors, QStringList* findings,
+                       qint64* checked, int* anchorsRead) {
+    // The anchors first: a folder or file that cannot be read is told before
+    // anything else is done.
+    std::vector<std::pair<QString, QString>> texts;  // source, text
+    if (!anchors.isEmpty()) {
+        const QFileInfo where(anchors);
+        QStringList paths;
+        if (where.isDir()) {
+            for (const QString& name :
+                 QDir(anchors).entryList({QStringLiteral("*.anchor")}, QDir::Files, QDir::Name))
+                paths << QDir(anchors).filePath(name);
+        } else {
+            paths << anchors;
+        }
+        for (const QString& path : paths) {
+            QFile f(path);
+            if (!f.open(QIODevice::ReadOnly) || f.size() > (1 << 20))
+                return QStringLiteral("アンカーを読めません: ") + path;
+            texts.emplace_back(QFileInfo(path).fileName(), QString::fromUtf8(f.readAll()));
+        }
+    }
     DbConnection cn;
     if (const QString error = OpenTarget(file, cn); !error.isEmpty()) return error;
     try {
         *findings = VerifyRecords(cn, checked);
+        *anchorsRead = 0;
+        for (const auto& [source, text] : texts)
+            *findings += CheckAnchors(cn, text, source, anchorsRead);
     } catch (const DatabaseBusy& e) {
         return e.UserMessage();
     } catch (const AppError& e) {
         return QStringLiteral("確かめられませんでした: ") + Describe(e) + u' ' + e.detail();
     }
+    if (!anchors.isEmpty() && *anchorsRead == 0)
+        return QStringLiteral("アンカーが見つかりません: ") + anchors;
+    return {};
+}
+
+QString AnchorOf(const QString& file, QString* line) {
+    DbConnection cn;
+    if (const QString error = OpenTarget(file, cn); !error.isEmpty()) return error;
+    try {
+        *line = ChainAnchor(cn);
+    } catch (const DatabaseBusy& e) {
+        return e.UserMessage();
+    } catch (const AppError& e) {
+        return QStringLiteral("読めませんでした: ") + Describe(e) + u' ' + e.detail();
+    }
+    if (line->isEmpty()) return QStringLiteral("変更履歴がまだありません: ") + file;
     return {};
 }
 

@@ -36,6 +36,13 @@ QString ImportMaster(const QString& file, const QString& csvPath);
 // Walks the revision chain and compares every memo with its latest revision;
 // `findings` receives what is wrong (empty: all holds).
 QString VerifyDatabase(const QString& file, QStringList* findings, qint64* checked);
+// The same, and the chain checked against the heads kept in `anchors`: a
+// file of anchor lines, or a folder whose *.anchor files (the backups') are
+// read. `anchorsRead` receives how many anchors were checked.
+QString VerifyDatabase(const QString& file, const QString& anchors, QStringList* findings,
+                       qint64* checked, int* anchorsRead);
+// The chain's head as one line (ondrel-db anchor).
+QString AnchorOf(const QString& file, QString* line);
 // The access log as CSV (header 日時,入力者,端末,カルテ番号,操作; fields quoted
 // where they need it; CR LF), filtered by days and chart number.
 QString AccessLogCsv(const QString& file, const QDate& from, const QDate& to,

@@ -67,6 +67,16 @@ bool WriteSha256(const QString& copy) {
     return false;
 }
 
+bool WriteAnchor(const QString& copy, const QString& anchor) {
+    const QString path = copy + QStringLiteral(".anchor");
+    QFile f(path);
+    const bool written = CreatePrivate(path) && f.open(QIODevice::WriteOnly) &&
+                         f.write((anchor + u'\n').toUtf8()) > 0 && f.flush() &&
+                         ::fsync(f.handle()) == 0;
+    if (!written) QFile::remove(path);
+    return written;
+}
+
 QString IntegrityOf(const QString& file) {
     sqlite3* db = nullptr;
     QString result = QStringLiteral("開けません");
@@ -248,6 +258,15 @@ QString MakeBackup(const QString& database, const BackupPlan& plan, QString* mad
         QFile::setPermissions(
             plan.folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
+    // The chain's head as it stands before the copy: the copy's own head is
+    // the same or later, so the anchor is in the copy's chain too.
+    QString anchor;
+    try {
+        DbConnection cn;
+        if (OpenDbConnectionAt(database, cn)) anchor = ChainAnchor(cn);
+    } catch (const AppError&) {
+        // The copy below tells what is wrong with the database.
+    }
     const QString copy = NewCopyName(plan.folder, QDateTime::currentDateTime(),
                                      server ? QStringLiteral(".dump") : QStringLiteral(".db"));
     const QString part = copy + QStringLiteral(".part");
@@ -278,6 +297,13 @@ QString MakeBackup(const QString& database, const BackupPlan& plan, QString* mad
         QFile::remove(part);
         QFile::remove(copy);
         return QStringLiteral("バックアップを書けません: ") + copy;
+    }
+    // Kept when the copy is rotated away: `verify --anchors` checks the
+    // chain against every head a backup ever saw.
+    if (!anchor.isEmpty() && !WriteAnchor(copy, anchor)) {
+        QFile::remove(copy);
+        QFile::remove(copy + QStringLiteral(".sha256"));
+        return QStringLiteral("バックアップを書けません: ") + copy + QStringLiteral(".anchor");
     }
     Rotate(plan, copy);
     if (made) *made = copy;

@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QDate>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSysInfo>
 #include <map>
@@ -300,6 +301,52 @@ RestoreOutcome RestoreDeletedMemo(AppContext& ctx, const Revision& deleted) {
         CommitWithAccess(ctx, cn, sent);
         return RestoreOutcome::Done;
     });
+}
+
+QString ChainAnchor(DbConnection& cn) {
+    RequireRecordTables(cn);
+    QSqlQuery q = RunQuery(cn, QStringLiteral("Select RevisionKey, Digest, ChangedAt From "
+                                              "tblDatRevision Order By RevisionKey Desc Limit 1"));
+    if (!q.next()) return {};
+    return QStringLiteral("ondrel-anchor RevisionKey=%1 Digest=%2 At=%3")
+        .arg(q.value(0).toLongLong())
+        .arg(ValueAt(q, 1).toString(), ValueAt(q, 2).toString());
+}
+
+QStringList CheckAnchors(DbConnection& cn, const QString& text, const QString& source,
+                         int* checked) {
+    RequireRecordTables(cn);
+    static const QRegularExpression line(
+        QStringLiteral("^ondrel-anchor RevisionKey=(\\d{1,18}) Digest=([0-9a-f]{64}) At=(.*)$"),
+        QRegularExpression::MultilineOption);
+    struct Anchor {
+        qint64 key;
+        QString digest, at;
+    };
+    std::vector<Anchor> anchors;
+    for (auto it = line.globalMatch(text); it.hasNext();) {
+        const auto m = it.next();
+        anchors.push_back({m.captured(1).toLongLong(), m.captured(2), m.captured(3).trimmed()});
+    }
+    std::sort(anchors.begin(), anchors.end(),
+              [](const Anchor& a, const Anchor& b) { return a.key < b.key; });
+    if (checked) *checked += int(anchors.size());
+    QStringList findings;
+    for (const Anchor& a : anchors) {
+        QSqlQuery q = RunQuery(
+            cn, QStringLiteral("Select Digest From tblDatRevision Where RevisionKey = ?"), {a.key});
+        const QString where =
+            QStringLiteral("アンカー（%1、RevisionKey %2、%3）: ").arg(source).arg(a.key).arg(a.at);
+        if (!q.next()) {
+            findings << where +
+                            QStringLiteral("変更履歴にその行がありません（削除または入れ替え）");
+        } else if (ValueAt(q, 0).toString() != a.digest) {
+            findings << where + QStringLiteral(
+                                    "ダイジェストが違います（その行まで、またはそれより前の"
+                                    "変更履歴が書き換えられ、計算し直されています）");
+        }
+    }
+    return findings;
 }
 
 QStringList VerifyRecords(DbConnection& cn, qint64* checked) {

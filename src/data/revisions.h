@@ -76,6 +76,18 @@ RestoreOutcome RestoreDeletedMemo(AppContext& ctx, const Revision& deleted);
 // wrong, one line each (empty: nothing). `checked` receives the rows walked.
 QStringList VerifyRecords(DbConnection& cn, qint64* checked = nullptr);
 
+// The chain's head as one line a clinic can print or keep elsewhere:
+// "ondrel-anchor RevisionKey=N Digest=HEX At=yyyy-MM-dd hh:mm:ss.zzz".
+// Empty when the chain has no row yet.
+QString ChainAnchor(DbConnection& cn);
+// Every anchor line in `text` (others are passed over) checked against the
+// chain: the row with the anchor's key must be there with the same digest,
+// else the chain was rewritten up to there, digests recomputed or not. What
+// breaks, oldest anchor first, each naming `source`; `checked` counts the
+// anchors read.
+QStringList CheckAnchors(DbConnection& cn, const QString& text, const QString& source,
+                         int* checked = nullptr);
+
 // A file made before revisions existed gains the tables, and every memo a
 // first revision ("baseline"), in one transaction; nothing when it has them.
 // A file that had them (marked by its user_version) and lost one or both is

@@ -50,7 +50,8 @@ QString ServerStartProblem(AppContext& ctx) {
         if (!detail::ConnectionFor(ctx, own, cn))
             return server + QStringLiteral("に接続できません。");
         QSqlQuery q = RunQuery(*cn, QStringLiteral("SELECT to_regclass('tbldatcommon') IS NOT "
-                                                   "NULL, to_regproc('ondrel_memo_insert') IS "
+                                                   "NULL, to_regproc('ondrel_memo_insert') IS NOT "
+                                                   "NULL AND to_regproc('ondrel_person') IS "
                                                    "NOT NULL"));
         if (q.next() && q.value(0).toBool()) {
             RequireRecordTables(*cn);

@@ -1,7 +1,9 @@
 // The records a clinic keeps: every change of a memo in a chain of digests
 // that `ondrel-db verify` walks, and the access log `ondrel-db log` prints.
+#include <QDir>
 #include <QProcess>
 #include <QtTest>
+#include <algorithm>
 #include <string_view>
 
 #include "core/app_error.h"
@@ -75,6 +77,7 @@ class TstRecords : public QObject {
     void lostRecordTablesRefused_data();
     void lostRecordTablesRefused();
     void accessLog();
+    void anchorsCatchARecomputedChain();
     void logCellsNeverFormulas_data();
     void logCellsNeverFormulas();
 };
@@ -260,14 +263,81 @@ void TstRecords::serverDigestOfHostileTexts() {
 void TstRecords::olderServerDatabaseToldAtStart() {
     if (!OnServer()) QSKIP("the server's functions");
     TestDbProgram p;
-    p.Exec("Drop Function ondrel_memo_insert");
     TestProgram q;
     q.ctx->settings.SystemDB = p.DbPath();
-    const QString told = ServerStartProblem(*q.ctx);
-    QVERIFY2(told.contains(QStringLiteral("古い形式")) && told.contains("ondrel-db init"),
-             qPrintable(told));
-    QCOMPARE(Tool({"init", p.OwnerDbPath()}), 0);
-    QCOMPARE(ServerStartProblem(*q.ctx), QString());
+    // Without the writers, or without the person who signed in.
+    for (const char* function : {"ondrel_memo_insert", "ondrel_person"}) {
+        p.Exec(QStringLiteral("Drop Function ") + QLatin1String(function));
+        const QString told = ServerStartProblem(*q.ctx);
+        QVERIFY2(told.contains(QStringLiteral("古い形式")) && told.contains("ondrel-db init"),
+                 qPrintable(told));
+        QCOMPARE(Tool({"init", p.OwnerDbPath()}), 0);
+        QCOMPARE(ServerStartProblem(*q.ctx), QString());
+    }
+}
+
+// A memo rewritten with every later digest computed anew passes the chain's
+// own check; the heads kept elsewhere (a printed anchor, the backups') catch
+// it, naming the first anchor it breaks.
+void TstRecords::anchorsCatchARecomputedChain() {
+    TestDbProgram p;
+    const auto keys = Changes(p);
+    const QString anchors = p.Root() + "/anchors.txt";
+    const QString backups = p.Root() + "/backup";
+    QString first, second, out;
+    QCOMPARE(Tool({"anchor", p.DbPath()}, &first), 0);
+    QVERIFY2(first.startsWith(QStringLiteral("ondrel-anchor RevisionKey=")), qPrintable(first));
+    QCOMPARE(Tool({"backup", p.OwnerDbPath(), backups}, &out), 0);
+    QCOMPARE(QDir(backups).entryList({"*.anchor"}, QDir::Files).size(), 1);
+    Changes(p);
+    QCOMPARE(Tool({"anchor", p.DbPath()}, &second), 0);
+    {
+        QFile f(anchors);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(("控え\n" + first + second + "ondrel-anchor RevisionKey=x\n").toUtf8());
+    }
+    QCOMPARE(Tool({"verify", p.DbPath(), "--anchors", anchors}, &out), 0);
+    QVERIFY2(out.contains(QStringLiteral("アンカー 2 個とも合っています")), qPrintable(out));
+    QCOMPARE(Tool({"verify", p.DbPath(), "--anchors", backups}, &out), 0);
+
+    // The tamperer rewrites the second memo's first text and recomputes the chain.
+    std::vector<Revision> chain;
+    for (qint32 key : keys) {
+        for (Revision& r : ReadRevisions(*p.ctx, key)) chain.push_back(std::move(r));
+    }
+    for (qint32 key = keys.back() + 1; key <= keys.back() + 3; ++key) {
+        for (Revision& r : ReadRevisions(*p.ctx, key)) chain.push_back(std::move(r));
+    }
+    std::sort(chain.begin(), chain.end(),
+              [](const Revision& a, const Revision& b) { return a.key < b.key; });
+    QStringList statements{"Update tblDatCommon Set LText000 = '書き換え' Where MainKey = " +
+                           QString::number(keys[1])};
+    QString prev;
+    for (Revision& r : chain) {
+        if (r.mainKey == keys[1]) r.memo[4] = QStringLiteral("書き換え");  // LText000
+        r.prevDigest = prev;
+        r.digest = RevisionDigest(prev, r);
+        prev = r.digest;
+        statements << QStringLiteral(
+                          "Update tblDatRevision Set LText000 = '%1', PrevDigest = '%2', "
+                          "Digest = '%3' Where RevisionKey = %4")
+                          .arg(r.memo[4].toString(), r.prevDigest, r.digest)
+                          .arg(r.key);
+    }
+    Tamper(p, statements);
+    QCOMPARE(Tool({"verify", p.DbPath()}, &out), 0);  // the chain alone cannot tell
+    for (const QString& where : {anchors, backups}) {
+        QCOMPARE(Tool({"verify", p.DbPath(), "--anchors", where}, &out), 1);
+        const QString firstKey = first.section(u'=', 1, 1).section(u' ', 0, 0);
+        QVERIFY2(
+            out.section(u'\n', 0, 0).contains(QStringLiteral("RevisionKey %1").arg(firstKey)) &&
+                out.contains(QStringLiteral("ダイジェストが違います")),
+            qPrintable(out));
+    }
+    QCOMPARE(Tool({"verify", p.DbPath(), "--anchors", p.Root() + "/none"}, &out), 1);
+    QVERIFY2(out.contains(QStringLiteral("アンカーを読めません")), qPrintable(out));
+    QCOMPARE(Tool({"verify", p.DbPath(), "--anchors", p.Root()}, &out), 1);
+    QVERIFY2(out.contains(QStringLiteral("アンカーが見つかりません")), qPrintable(out));
 }
 
 // 10 000 changes in the chain, the program's own: no alarm.
