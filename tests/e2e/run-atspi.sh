@@ -28,6 +28,11 @@ if [ "${ONDREL_E2E_ENGINE:-}" = postgres ]; then
   drop_db() { psql "$ONDREL_TEST_PG" -qAt -c "DROP DATABASE IF EXISTS $name WITH (FORCE)" >/dev/null 2>&1 || true; }
 fi
 "$work/prog/ondrel-db" demo "$db"
+road="${ONDREL_E2E_ROAD:-atspi_road.py}"
+if [ "$road" = atspi_sign_in.py ]; then
+  echo pw-nurse01 | "$work/prog/ondrel-db" staff add "$db" nurse01 山田花子 nurse >/dev/null
+  echo pw-doc1 | "$work/prog/ondrel-db" staff add "$db" doc1 佐藤一郎 doctor >/dev/null
+fi
 # The demo is made by the database's owner; the program connects as a
 # workstation's login does, a member of ondrel_users and nothing more.
 [ "${ONDREL_E2E_ENGINE:-}" = postgres ] && db="${db/postgres@/ondrel_ws@}"
@@ -40,4 +45,4 @@ export XDG_CACHE_HOME="$work/cache"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
 export ONDREL_PROG="$work/prog" ONDREL_DB="$db" ONDREL_SHOTS="${ONDREL_SHOTS:-$build/screenshots}"
 mkdir -p "$ONDREL_SHOTS"
-"$here/with-desktop.sh" /usr/bin/python3 "$here/atspi_road.py"
+"$here/with-desktop.sh" /usr/bin/python3 "$here/$road"
