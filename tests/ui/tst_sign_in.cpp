@@ -88,6 +88,7 @@ class TstSignIn : public QObject {
     void memoKeptForThePreviousPerson();
     void clerkCannotWrite();
     void lockedWindowDoesNotClose();
+    void staffTableChangedByHand();
 };
 
 // A clinic without staff (or with nobody active) works as before.
@@ -321,6 +322,25 @@ void TstSignIn::lockedWindowDoesNotClose() {
     w.LockNow(false);
     QVERIFY(!w.close());
     QVERIFY(w.isVisible());
+    QVERIFY(f.prompter.shown.empty());
+}
+
+// A staff table changed by hand so that it cannot be read: nobody passes,
+// everybody is told why.
+void TstSignIn::staffTableChangedByHand() {
+    WindowFixture f;
+    AddStaff(f, "nurse01", "山田花子", "nurse");
+    f.Exec("Drop Table tblMasStaff");
+    f.Exec("Create Table tblMasStaff (Login TEXT, Who TEXT)");
+    f.Exec("Insert Into tblMasStaff Values ('nurse01', 'x')");
+    f.Open();
+    auto& w = *f.window;
+    QVERIFY(w.StartSignIn());
+    QVERIFY(w.Locked());
+    QVERIFY(!w.SignInAs("nurse01", PasswordOf("nurse01")));
+    QVERIFY(w.Locked());
+    const QString message = Ctl<QLabel>(w, "lblSignInMessage")->text();
+    QVERIFY2(message.contains(QStringLiteral("職員の表")), qPrintable(message));
     QVERIFY(f.prompter.shown.empty());
 }
 

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "core/app_context.h"
+#include "core/app_error.h"
 #include "data/access_log.h"
 #include "data/db_connection.h"
 #include "data/japanese_date.h"
@@ -64,6 +65,11 @@ class InputWatch final : public QObject {
 
 }  // namespace
 
+// A staff table this program cannot read (changed by hand): nobody signs
+// in, and nobody passes without.
+const char16_t kStaffUnreadable[] =
+    u"職員の表（tblMasStaff）を読めないため、サインインできません。管理者に連絡して下さい。";
+
 QString ClerkReason() {
     return QStringLiteral("事務の職員はメモを書き換えられません（見ることと印刷はできます）。");
 }
@@ -102,11 +108,23 @@ void FrmOndrel::BuildSignIn() {
 
 bool FrmOndrel::StartSignIn() {
     bool required = false;
-    Trap([&] { WithSystemDb(ctx_, [&](DbConnection& cn) { required = SignInRequired(cn); }); });
-    signInOn_ = required;
-    if (!required) return false;
+    bool unreadable = false;
+    Trap([&] {
+        WithSystemDb(ctx_, [&](DbConnection& cn) {
+            try {
+                required = SignInRequired(cn);
+            } catch (const ToldError&) {
+                throw;  // a busy or lost database: told as for any command
+            } catch (const AppError&) {
+                unreadable = true;
+            }
+        });
+    });
+    signInOn_ = required || unreadable;
+    if (!signInOn_) return false;
     BuildSignIn();
     ShowLocked(true, true);
+    if (unreadable) signIn_->Tell(QString::fromUtf16(kStaffUnreadable));
     return true;
 }
 
@@ -145,10 +163,22 @@ void FrmOndrel::CheckIdle() {
 bool FrmOndrel::SignInAs(const QString& login, const QByteArray& password) {
     if (!signIn_) return false;
     std::optional<SignInCheck::Result> result;
+    bool unreadable = false;
     Trap([&] {
-        WithSystemDb(ctx_,
-                     [&](DbConnection& cn) { result = signInCheck_.Try(cn, login, password); });
+        WithSystemDb(ctx_, [&](DbConnection& cn) {
+            try {
+                result = signInCheck_.Try(cn, login, password);
+            } catch (const ToldError&) {
+                throw;
+            } catch (const AppError&) {
+                unreadable = true;
+            }
+        });
     });
+    if (unreadable) {
+        signIn_->Tell(QString::fromUtf16(kStaffUnreadable));
+        return false;
+    }
     if (!result) {
         signIn_->Tell(QStringLiteral("システムデータベースに接続できないため、確かめられません。"));
         return false;
