@@ -1,5 +1,7 @@
 #include "gui/gui_setup.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
@@ -7,6 +9,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <QWidget>
 #include <utility>
 
 #include "core/blocking_call.h"
@@ -57,6 +60,16 @@ void KeepPaintingWhileWaiting() {
     SetBlockingCallHooks(std::move(hooks));
 }
 
+// A main window made as a plain widget reads as a mere filler to a screen
+// reader; one marked so (the property "mainWindow") is a window, a frame
+// with its title, as users of assistive technology look for it.
+QAccessibleInterface* MainWindowAccessible(const QString&, QObject* object) {
+    if (!object || !object->isWidgetType() || !object->property("mainWindow").toBool())
+        return nullptr;
+    auto* widget = static_cast<QWidget*>(object);
+    return widget->isWindow() ? new QAccessibleWidget(widget, QAccessible::Window) : nullptr;
+}
+
 }  // namespace
 
 void SetUpApplication(QApplication& app) {
@@ -75,6 +88,7 @@ void SetUpApplication(QApplication& app) {
     base.setPointSizeF(11.25);
     QApplication::setFont(base);
     KeepPaintingWhileWaiting();
+    QAccessible::installFactory(MainWindowAccessible);
 }
 
 }  // namespace ondrel

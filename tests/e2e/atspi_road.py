@@ -22,8 +22,8 @@ def shot(name, acc):
 def main():
     first, app = start([os.path.join(PROG, "ondrel"), "12345"])
     window = control(app, "frmOndrel")
-    if window.name != "指導指示管理":
-        fail("main window title is %r" % window.name)
+    if window.name != "指導指示管理" or window.getRoleName() != "frame":
+        fail("main window is a %s titled %r" % (window.getRoleName(), window.name))
     box = control(app, "txtPersonalID")
     wait_for("the start patient", lambda: text_of(box) == "1234-5")
     name = control(app, "lblInfo(2)").name

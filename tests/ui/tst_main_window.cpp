@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QHeaderView>
@@ -72,6 +73,11 @@ void TstMainWindow::opening() {
     f.Open();
     auto& w = *f.window;
     QCOMPARE(w.windowTitle(), QStringLiteral("指導指示管理"));
+    // To a screen reader: a window with the clinic's title.
+    QAccessibleInterface* seen = QAccessible::queryAccessibleInterface(&w);
+    QVERIFY(seen);
+    QCOMPARE(seen->role(), QAccessible::Window);
+    QCOMPARE(seen->text(QAccessible::Name), QStringLiteral("指導指示管理"));
     QCOMPARE(w.CurrentTab(), tab);
     QCOMPARE(w.LoadedCategory(), tab);
     QCOMPARE(Ctl<QCheckBox>(w, "chkPrintFlg")->isChecked(), printFlg);

@@ -97,6 +97,8 @@ void FrmOndrel::SetPersonalID(const QString& text) {
 
 FrmOndrel::FrmOndrel(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     using namespace main_twips;
+    // A window to assistive technology: marked before anything asks it.
+    setProperty("mainWindow", true);
     NameControl(this, QStringLiteral("frmOndrel"));
     setWindowTitle(QStringLiteral("指導指示管理"));
     setFont(WindowsFont(11.25));
