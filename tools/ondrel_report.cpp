@@ -43,14 +43,14 @@ int Fail(const char* message) {
 
 constexpr const char* kUsage =
     "使い方: ondrel-report [--folder PROGRAM_FOLDER] --chart N --category K "
-    "[--date D | --from D --to D]\n"
+    "[--date D | --from D --to D] [--pdf FILE]\n"
     "  指導指示の帳票を PROGRAM_FOLDER/帳票 に保存し、そのパスを表示します。\n"
     "  PROGRAM_FOLDER の既定は、画面のプログラムが使うのと同じフォルダです。\n"
     "  N は患者のカルテ番号 (数字)、K は分類 0～6、日付は yyyy/mm/dd。\n";
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    QString folder, chart, category, date, from, to;
+    QString folder, chart, category, date, from, to, pdf;
     bool unknown = false;
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
@@ -72,6 +72,8 @@ int main(int argc, char* argv[]) {
             from = value;
         else if (key == u"--to")
             to = value;
+        else if (key == u"--pdf")
+            pdf = QFileInfo(value).absoluteFilePath();
         else
             unknown = true;
     }
@@ -137,8 +139,8 @@ int main(int argc, char* argv[]) {
             r.MemoText = found->LText[k];
         }
         report = r;
-        Rtn_GuidanceReport(ctx, office, report, patient->ChartNo);
-        if (prompter.told) status = 1;  // the template was missing
+        Rtn_GuidanceReport(ctx, office, report, patient->ChartNo, pdf);
+        if (prompter.told) status = 1;  // the template was missing, or the PDF's folder
     } catch (const Ended& e) {
         status = e.status == 0 ? 1 : e.status;
     } catch (const DatabaseBusy&) {
@@ -147,5 +149,6 @@ int main(int argc, char* argv[]) {
     }
     if (office.StartedHere()) office.Terminate();
     if (status == 0) std::printf("%s\n", qPrintable(ReportOutputPath(ctx, report.KarteNo)));
+    if (status == 0 && !pdf.isEmpty()) std::printf("%s\n", qPrintable(pdf));
     return status;
 }

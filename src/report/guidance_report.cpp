@@ -60,6 +60,11 @@ ReportCells ComposeReport(const ReportInfo& info) {
     return c;
 }
 
+QString ReportPdfPath(const AppContext& ctx, const QString& karteNo) {
+    return ReportFolderPath(ctx) + QStringLiteral("/指導指示管理-") + karteNo +
+           QStringLiteral(".pdf");
+}
+
 QString ReportOutputPath(const AppContext& ctx, const QString& karteNo) {
     return ReportFolderPath(ctx) + QStringLiteral("/指導指示管理-") + karteNo +
            QStringLiteral(".xls");
@@ -86,14 +91,14 @@ bool Rtn_ExcelOpen(AppContext& ctx, Office& office, std::unique_ptr<OfficeDocume
     return true;
 }
 
-bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc,
-                   const QString& outputPath) {
+bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc, const QString& outputPath,
+                   bool show) {
     const QFileInfo folder(QFileInfo(outputPath).absolutePath());
     if (!folder.isDir()) throw AppError(err::PathNotFound, outputPath);
     Watched(office, [&] {
         office.CloseDocumentsAt(outputPath);
         doc.StoreAs(outputPath);  // the user's alone, as the database
-        if (office.HasDisplay()) doc.Show();
+        if (show && office.HasDisplay()) doc.Show();
     });
     Q_UNUSED(ctx);
     return true;
@@ -104,8 +109,9 @@ void Rtn_ExcelFront(Office& office) { office.BringToFront(); }
 namespace {
 
 // One attempt at the report; false when the template is missing (told).
-bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells,
-                 const QString& karteNo) {
+// `pdfWritten` is set when the PDF asked for was written.
+bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells, const QString& karteNo,
+                 const QString& pdf, bool* pdfWritten) {
     std::unique_ptr<OfficeDocument> doc;
     if (!Rtn_ExcelOpen(ctx, office, doc, QString::fromUtf8(kTemplateName))) return false;
     Watched(office, [&] {
@@ -118,32 +124,56 @@ bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells,
         // under the repeated header, instead of being cut off on paper.
         doc->ExtendMergedRows(6, 1, cells.memoLines);
     });
-    Rtn_ExcelSave(ctx, office, *doc, ReportOutputPath(ctx, karteNo));
+    Rtn_ExcelSave(ctx, office, *doc, ReportOutputPath(ctx, karteNo), pdf.isEmpty());
+    if (!pdf.isEmpty()) {
+        const QFileInfo folder(QFileInfo(pdf).absolutePath());
+        if (!folder.isDir() || !folder.isWritable() ||
+            (QFileInfo::exists(pdf) && !QFileInfo(pdf).isWritable())) {
+            ctx.prompter.Warning(
+                ctx.settings.Title,
+                QStringLiteral("PDF を保存できません（フォルダーに書き込めません）。"
+                               "\r\n帳票のファイルは保存してあります。\r\n") +
+                    pdf);
+        } else {
+            // From the workbook as saved: the one in hand still has the
+            // template's pages (a long memo came out on one page).
+            doc->Close();
+            Watched(office, [&] {
+                auto saved = office.LoadForReading(ReportOutputPath(ctx, karteNo));
+                saved->ExportPdf(pdf);
+                saved->Close();
+            });
+            *pdfWritten = true;
+            return true;
+        }
+    }
     // Without a display nobody can look at it: the saved file is the report.
-    if (!office.HasDisplay()) doc->Close();
+    if (!office.HasDisplay() || !pdf.isEmpty()) doc->Close();
     return true;
 }
 
 }  // namespace
 
-void Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report,
-                        std::optional<FullChartNo> chart) {
+bool Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report,
+                        std::optional<FullChartNo> chart, const QString& pdf) {
     WaitCursorGuard wait(ctx.waitCursor);
+    bool pdfWritten = false;
     WithTrap(ctx, nullptr, [&] {
         const ReportCells cells = ComposeReport(report);
         try {
-            WriteReport(ctx, office, cells, report.KarteNo);
+            WriteReport(ctx, office, cells, report.KarteNo, pdf, &pdfWritten);
         } catch (const AppError& e) {
             // An office that was already running may be left in a bad state (by
             // another program, or hung): a fresh one gets the report once more.
             if (office.JustStarted() || e.number() == err::PathNotFound) throw;
             office.Discard();
-            WriteReport(ctx, office, cells, report.KarteNo);
+            WriteReport(ctx, office, cells, report.KarteNo, pdf, &pdfWritten);
         }
         // The full number, as every other record has it: the report's own
         // KarteNo is the base number the sheet shows.
         if (chart) QueueAccess(ctx, *chart, AccessAction::Report);
     });
+    return pdfWritten;
 }
 
 }  // namespace ondrel

@@ -37,14 +37,20 @@ QString ReportOutputPath(const AppContext& ctx, const QString& karteNo);
 bool Rtn_ExcelStart(Office& office);
 bool Rtn_ExcelOpen(AppContext& ctx, Office& office, std::unique_ptr<OfficeDocument>& doc,
                    const QString& templateName);
-bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc, const QString& outputPath);
+bool Rtn_ExcelSave(AppContext& ctx, Office& office, OfficeDocument& doc, const QString& outputPath,
+                   bool show = true);
 void Rtn_ExcelFront(Office& office);
 
 // Fills the template from the report's texts, saves it to 帳票 and shows it
 // (with a display). A missing template is told and nothing is written; any
 // other failure goes to the error report. A report made is an access record of
 // `chart`, the patient's full chart number (none: no patient was shown).
-void Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report,
-                        std::optional<FullChartNo> chart);
+// With `pdf`, the printed pages are also written there as PDF (the owner's
+// alone) and the workbook is not shown; false when the PDF could not be
+// written (told; the workbook is saved all the same).
+bool Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report,
+                        std::optional<FullChartNo> chart, const QString& pdf = {});
+// 帳票/指導指示管理-<base chart number>.pdf
+QString ReportPdfPath(const AppContext& ctx, const QString& karteNo);
 
 }  // namespace ondrel

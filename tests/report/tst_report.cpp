@@ -105,6 +105,9 @@ class TstReport : public QObject {
     void memoLines();
     void printedPages_data();
     void printedPages();
+    void pdfBesideTheWorkbook_data();
+    void pdfBesideTheWorkbook();
+    void batchPdf();
 };
 
 void TstReport::compose_data() {
@@ -558,6 +561,65 @@ void TstReport::memoLines() {
 // The filled workbook as the printer gets it: a memo that fits is one A4
 // page; rows 1-4 (title, category and date, chart number and name) repeat
 // at the top of every page.
+// PDF保存 and --pdf: the printed pages as PDF beside the workbook, the
+// owner's alone; a folder that cannot take it is told, the workbook stays.
+void TstReport::pdfBesideTheWorkbook_data() {
+    QTest::addColumn<QString>("memo");
+    QTest::addColumn<bool>("folderThere");
+    QTest::addColumn<int>("pages");
+    QString lines120;
+    for (int i = 1; i <= 120; ++i) lines120 += QStringLiteral("%1 行目の指導内容\n").arg(i);
+    QTest::newRow("one line") << "塩分を控えめに。" << true << 1;
+    QTest::newRow("a long range") << lines120 << true << 3;
+    QTest::newRow("no such folder") << "塩分を控えめに。" << false << 0;
+}
+
+void TstReport::pdfBesideTheWorkbook() {
+    QFETCH(QString, memo);
+    QFETCH(bool, folderThere);
+    QFETCH(int, pages);
+    TestProgram p;
+    Install(p);
+    const QString pdf = folderThere ? ReportPdfPath(*p.ctx, "1234") : p.Root() + "/none/x.pdf";
+    QCOMPARE(Rtn_GuidanceReport(*p.ctx, *office_,
+                                ReportInfo{"1234", "山田　太郎", "栄養指導", "2024/04/01", memo},
+                                std::nullopt, pdf),
+             folderThere);
+    QVERIFY(QFile::exists(p.Folder() + "/帳票/指導指示管理-1234.xls"));
+    if (!folderThere) {
+        QVERIFY(!QFile::exists(pdf));
+        QVERIFY2(p.prompter.Texts().join(u'|').contains(QStringLiteral("PDF を保存できません")),
+                 qPrintable(p.prompter.Texts().join(u'|')));
+        return;
+    }
+    QCOMPARE(pdf, p.Folder() + "/帳票/指導指示管理-1234.pdf");
+    const QByteArray bytes = ReadBytes(pdf);
+    QVERIFY(bytes.startsWith("%PDF"));
+    static const QRegularExpression kPage(QStringLiteral("/Type\\s*/Page(?!s)"));
+    QCOMPARE(int(QString::fromLatin1(bytes).count(kPage)), pages);
+    QCOMPARE(QFile::permissions(pdf) & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
+             QFileDevice::Permissions());
+}
+
+void TstReport::batchPdf() {
+    TestDbProgram p;
+    Install(p);
+    p.AddMemo(1, 12345, "2024-04-01", "first");
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CACHE_HOME", officeHome_.path() + "/batch-cache");
+    env.remove("DISPLAY");
+    tool.setProcessEnvironment(env);
+    const QString pdf = p.Root() + "/out.pdf";
+    tool.start(qEnvironmentVariable("ONDREL_TEST_BIN") + "/../../tools/ondrel-report",
+               {"--folder", p.Folder(), "--chart", "12345", "--category", "1", "--pdf", pdf});
+    QVERIFY(tool.waitForFinished(120000));
+    QCOMPARE(tool.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(tool.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
+             (QStringList{p.Folder() + "/帳票/指導指示管理-1234.xls", pdf}));
+    QVERIFY(ReadBytes(pdf).startsWith("%PDF"));
+}
+
 void TstReport::printedPages_data() {
     QTest::addColumn<QString>("memo");
     QTest::addColumn<int>("pages");

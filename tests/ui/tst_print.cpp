@@ -71,6 +71,7 @@ class TstPrint : public QObject {
     void rangeReport();
     void singleMemoSavesThenReports();
     void enterMovesThroughTheDialog();
+    void pdfSaved();
     void brokenOfficeKeepsTheWindow();
 };
 
@@ -157,6 +158,24 @@ void TstPrint::brokenOfficeKeepsTheWindow() {
     QVERIFY(QString::fromUtf8(ReadBytes(c.logFile)).contains("DeploymentException"));
 }
 
+// PDF保存: the range as PDF in 帳票, handed to the desktop's viewer; no
+// question, as nothing is printed.
+void TstPrint::pdfSaved() {
+    WindowFixture f;
+    Prepare(f);
+    auto& w = *f.window;
+    FrmPrint d(*f.ctx,
+               PrintSubject{w.ReportHeader(), w.ShownKarteNo(), w.CurrentTab(), w.ShownChartNo()},
+               *office_, &w);
+    d.Form_Load();
+    QString opened;
+    d.openPdf = [&](const QString& path) { opened = path; };
+    Ctl<QPushButton>(d, "cmdProcess", 2)->click();
+    QCOMPARE(opened, f.Folder() + "/帳票/指導指示管理-1234.pdf");
+    QVERIFY(ReadBytes(opened).startsWith("%PDF"));
+    QVERIFY(f.prompter.shown.empty());
+}
+
 void TstPrint::enterMovesThroughTheDialog() {
     WindowFixture f;
     f.Open();
@@ -172,7 +191,8 @@ void TstPrint::enterMovesThroughTheDialog() {
     Ctl<QDateEdit>(d, "dtpData", 0)->setFocus();
     const QList<QWidget*> order{
         Ctl<QDateEdit>(d, "dtpData", 1), Ctl<QPushButton>(d, "cmdProcess", 0),
-        Ctl<QPushButton>(d, "cmdProcess", 1), Ctl<QDateEdit>(d, "dtpData", 0)};
+        Ctl<QPushButton>(d, "cmdProcess", 2), Ctl<QPushButton>(d, "cmdProcess", 1),
+        Ctl<QDateEdit>(d, "dtpData", 0)};
     for (QWidget* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY2(

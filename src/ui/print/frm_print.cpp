@@ -3,10 +3,12 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateEdit>
+#include <QDesktopServices>
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QUrl>
 
 #include "core/app_context.h"
 #include "core/trap.h"
@@ -60,9 +62,11 @@ FrmPrint::FrmPrint(AppContext& ctx, PrintSubject subject, Office& office, QWidge
     };
     button(0, QStringLiteral("印刷"), {1350, 1395, 1500, 465});
     button(1, QStringLiteral("閉じる"), {3060, 1395, 1500, 465});
+    button(2, QStringLiteral("PDF保存"), {225, 1395, 1050, 465});
     setTabOrder(dtpData[0], dtpData[1]);
     setTabOrder(dtpData[1], cmdProcess[0]);
-    setTabOrder(cmdProcess[0], cmdProcess[1]);
+    setTabOrder(cmdProcess[0], cmdProcess[2]);
+    setTabOrder(cmdProcess[2], cmdProcess[1]);
     new EnterAsTab(this);
 }
 
@@ -76,19 +80,35 @@ void FrmPrint::Form_Load() {
 
 void FrmPrint::cmdProcess_Click(int index) {
     if (index == 0) WithCommandTrap(ctx_, nullptr, [&] { Rtn_RangePrint(); });
+    if (index == 2) WithCommandTrap(ctx_, nullptr, [&] { Rtn_RangePdf(); });
     close();
 }
 
-void FrmPrint::Rtn_RangePrint() {
-    if (!AskToPrint(ctx_)) return;
+ReportInfo FrmPrint::RangeReport() {
     QCoreApplication::processEvents();
     Rtn_RangeTextGet(subject_.category);
     ReportInfo r = subject_.header;
     r.DateText = FormatEraLong(dtpData[0]->date()) + QStringLiteral(" ～ ") +
                  FormatEraLong(dtpData[1]->date());
     r.MemoText = txtPast;
-    Rtn_GuidanceReport(ctx_, office_, r, subject_.chart);
+    return r;
+}
+
+void FrmPrint::Rtn_RangePrint() {
+    if (!AskToPrint(ctx_)) return;
+    Rtn_GuidanceReport(ctx_, office_, RangeReport(), subject_.chart);
     Rtn_ExcelFront(office_);
+}
+
+void FrmPrint::Rtn_RangePdf() {
+    const ReportInfo r = RangeReport();
+    const QString pdf = ReportPdfPath(ctx_, r.KarteNo);
+    if (!Rtn_GuidanceReport(ctx_, office_, r, subject_.chart, pdf)) return;
+    if (openPdf) {
+        openPdf(pdf);
+    } else {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(pdf));
+    }
 }
 
 void FrmPrint::Rtn_RangeTextGet(int k) {

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <array>
+#include <functional>
 #include <optional>
 
 #include "core/records.h"
@@ -33,6 +34,12 @@ class FrmPrint : public QDialog {
 
     void Form_Load();
     void Rtn_RangePrint();
+    // The range's report as both buttons make it.
+    ReportInfo RangeReport();
+    // PDF保存: the same range written as PDF to 帳票 and opened in the
+    // desktop's PDF viewer (tests put their own opener).
+    void Rtn_RangePdf();
+    std::function<void(const QString&)> openPdf;
     void Rtn_RangeTextGet(int k);
     void cmdProcess_Click(int index);
 
@@ -45,7 +52,7 @@ class FrmPrint : public QDialog {
     QFrame* picGroup0 = nullptr;
     std::array<QLabel*, 2> lblThing{};
     std::array<QDateEdit*, 2> dtpData{};
-    std::array<QPushButton*, 2> cmdProcess{};
+    std::array<QPushButton*, 3> cmdProcess{};  // 印刷, 閉じる, PDF保存
     // The joined text between building and reporting (a hidden box on Windows).
     QString txtPast;
 
