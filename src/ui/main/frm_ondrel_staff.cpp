@@ -11,6 +11,7 @@
 
 #include "core/app_context.h"
 #include "core/app_error.h"
+#include "core/blocking_call.h"
 #include "data/access_log.h"
 #include "data/db_connection.h"
 #include "data/japanese_date.h"
@@ -156,7 +157,11 @@ void FrmOndrel::CheckIdle() {
     if (minutes <= 0 || idleClock() - lastInput_ < qint64(minutes) * 60000) return;
     // Not in the middle of a command or with a question open: the lock
     // comes at the next look once it is answered.
-    if (busy_ > 0 || ctx_.prompter.IsShowing() || QApplication::activeModalWidget()) return;
+    // Nor while a call to the server is under way (this timer runs while the
+    // window waits for it): the lock's record would be a second call.
+    if (busy_ > 0 || ctx_.prompter.IsShowing() || QApplication::activeModalWidget() ||
+        BlockingCallUnderWay())
+        return;
     LockNow(false);
 }
 
