@@ -234,7 +234,12 @@ void Office::CannotStart(const QString& why) const {
                                              QDir::toNativeSeparators(config_.logFile)));
 }
 
-Office::Office(OfficeConfig config) : config_(std::move(config)), impl_(std::make_unique<Impl>()) {}
+Office::Office(OfficeConfig config) : config_(std::move(config)), impl_(std::make_unique<Impl>()) {
+    // The bridge writes to the office's pipe: an office that has just died
+    // must fail the call (EPIPE, an exception we handle), not end this
+    // program by the signal's default.
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 Office::~Office() {
     EndIfIdle();

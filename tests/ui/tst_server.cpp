@@ -436,11 +436,24 @@ void TstServer::silentServer() {
     } watch;
     qApp->installEventFilter(&watch);
     Qt::CursorShape cursor = Qt::ArrowCursor;
-    QTimer::singleShot(300, &w, [&] { w.update(); });
-    QTimer::singleShot(600, &w, [&] { w.close(); });
-    QTimer::singleShot(1300, &w, [&] {
-        if (QGuiApplication::overrideCursor()) cursor = QGuiApplication::overrideCursor()->shape();
+    // Looked at every 100 ms while the command waits, so a slow machine
+    // cannot make the look fall before or after the wait.
+    QElapsedTimer since;
+    since.start();
+    bool closeAsked = false;
+    QTimer look;
+    look.setInterval(100);
+    QObject::connect(&look, &QTimer::timeout, &w, [&] {
+        if (!BlockingCallUnderWay()) return;
+        w.update();
+        if (!closeAsked) {
+            w.close();  // refused while the call is under way
+            closeAsked = true;
+        }
+        if (since.elapsed() > 1200 && QGuiApplication::overrideCursor())
+            cursor = QGuiApplication::overrideCursor()->shape();
     });
+    look.start();
     {
         ShortBusyTimeout shortWait(std::chrono::milliseconds(500));
         QElapsedTimer waited;
@@ -450,6 +463,8 @@ void TstServer::silentServer() {
                  qPrintable(QString::number(waited.elapsed())));
     }
     qApp->removeEventFilter(&watch);
+    look.stop();
+    QVERIFY(closeAsked);
     QVERIFY(watch.paintsWhileWaiting > 0);
     QCOMPARE(cursor, Qt::WaitCursor);
     QVERIFY(!QGuiApplication::overrideCursor());

@@ -227,6 +227,7 @@ class FrmOndrel : public QWidget {
     std::optional<StaffMember> staff_;
     SignInCheck signInCheck_;
     qint64 lastInput_ = 0;
+    int idleMinutes_ = 0;
     QTimer* idleTimer_ = nullptr;
     struct KeptMemo {
         QString login;

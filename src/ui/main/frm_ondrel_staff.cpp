@@ -153,7 +153,7 @@ void FrmOndrel::LockNow(bool signOut) {
 
 void FrmOndrel::CheckIdle() {
     if (!signInOn_ || locked_ || !staff_) return;
-    const int minutes = IdleLockMinutes(SettingsFilePath(ctx_));
+    const int minutes = idleMinutes_;
     if (minutes <= 0 || idleClock() - lastInput_ < qint64(minutes) * 60000) return;
     // Not in the middle of a command or with a question open: the lock
     // comes at the next look once it is answered.
@@ -195,6 +195,8 @@ bool FrmOndrel::SignInAs(const QString& login, const QByteArray& password) {
         return false;
     }
     const StaffMember next = result->member;
+    // Read at each sign-in, not at every look: a change of 設定 counts from the next person.
+    idleMinutes_ = IdleLockMinutes(SettingsFilePath(ctx_));
     if (staff_ && staff_->login != next.login) {
         // The memo on screen is the previous person's: written under their
         // name as the link path writes it, or kept for them alone.
