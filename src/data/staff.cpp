@@ -156,18 +156,17 @@ std::optional<StaffRow> FindStaff(DbConnection& cn, const QString& login) {
     return RowAt(q);
 }
 
-SignInCheck::SignInCheck(std::function<qint64()> nowMs) : nowMs_(std::move(nowMs)) {
-    if (!nowMs_) {
-        nowMs_ = [] {
-            static QElapsedTimer started = [] {
-                QElapsedTimer t;
-                t.start();
-                return t;
-            }();
-            return started.elapsed();
-        };
-    }
+qint64 SteadyMilliseconds() {
+    static const QElapsedTimer started = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return started.elapsed();
 }
+
+SignInCheck::SignInCheck(std::function<qint64()> nowMs)
+    : nowMs_(nowMs ? std::move(nowMs) : SteadyMilliseconds) {}
 
 SignInCheck::Result SignInCheck::Try(DbConnection& cn, const QString& login,
                                      const QByteArray& password) {

@@ -53,6 +53,10 @@ struct StaffRow {
 std::vector<StaffRow> ReadStaff(DbConnection& cn);
 std::optional<StaffRow> FindStaff(DbConnection& cn, const QString& login);
 
+// Milliseconds of a steady clock since its first use: the lockout's and the
+// idle lock's time.
+qint64 SteadyMilliseconds();
+
 // Checks a sign-in and counts the wrong passwords: five in a row for one
 // login, and that login waits a minute before the next try. Kept by the
 // running program (a wrong password on another PC is that PC's count).

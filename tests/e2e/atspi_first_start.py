@@ -7,7 +7,7 @@ import time
 
 import pyatspi
 
-from atspi_helpers import answer, click, control, fail, find, start, text_of, wait_for
+from atspi_helpers import answer, click, control, fail, find, new_memo, start, text_of, wait_for
 
 MEMO = "初回起動の試験で保存したメモ"
 
@@ -38,12 +38,7 @@ def main():
     wait_for("the patient from the link bar", lambda: control(app, "lblInfo(2)").name == chart[1], 15)
 
     page = 0
-    shown = control(app, "picGroup(%d)" % page).getState().contains(pyatspi.STATE_SHOWING)
-    click(control(app, "cmdProcess(0)"))
-    if shown:
-        answer(app, "編集したデータは失われます。よろしいですか。", "はい")
-    memo_box = control(app, "txtLData(%d)" % page)
-    wait_for("the new memo page", lambda: memo_box.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)[2] > 0)
+    memo_box = new_memo(app, page)
     click(memo_box)
     memo_box.queryEditableText().setTextContents(MEMO)
     click(control(app, "cmdProcess(4)"))

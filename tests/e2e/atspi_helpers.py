@@ -98,3 +98,15 @@ def start(argv):
             fail("the program ended at start with status %d" % program.returncode)
         return app_of(program.pid)
     return program, wait_for("the program on the accessibility bus", registered, 30)
+
+
+def new_memo(app, page):
+    """新規作成 on the page (the discard question answered when a memo was
+    shown); the memo box, once it is on screen."""
+    shown = control(app, "picGroup(%d)" % page).getState().contains(pyatspi.STATE_SHOWING)
+    click(control(app, "cmdProcess(0)"))
+    if shown:
+        answer(app, "編集したデータは失われます。よろしいですか。", "はい")
+    memo_box = control(app, "txtLData(%d)" % page)
+    wait_for("the new memo page", lambda: memo_box.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)[2] > 0)
+    return memo_box

@@ -5,7 +5,7 @@ import time
 
 import pyatspi
 
-from atspi_helpers import answer, app_of, click, control, fail, find, menu_entry, right_click, start, text_of, wait_for
+from atspi_helpers import answer, app_of, click, control, fail, find, menu_entry, new_memo, right_click, start, text_of, wait_for
 
 PROG = os.environ["ONDREL_PROG"]
 SHOTS = os.environ["ONDREL_SHOTS"]
@@ -53,12 +53,7 @@ def main():
 
     # A memo typed, saved and seen in the history.
     page = 0
-    shown = control(app, "picGroup(%d)" % page).getState().contains(pyatspi.STATE_SHOWING)
-    click(control(app, "cmdProcess(0)"))
-    if shown:  # a memo was on the page: the discard question first
-        answer(app, "編集したデータは失われます。よろしいですか。", "はい")
-    memo_box = control(app, "txtLData(%d)" % page)
-    wait_for("the new memo page", lambda: memo_box.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)[2] > 0)
+    memo_box = new_memo(app, page)
     click(memo_box)
     memo = "栄養指導を行った。\n'間食を控える'と約束"
     memo_box.queryEditableText().setTextContents(memo)

@@ -4,7 +4,7 @@ import time
 
 import pyatspi
 
-from atspi_helpers import answer, click, control, fail, find, menu_entry, right_click, start, text_of, wait_for
+from atspi_helpers import answer, click, control, fail, find, menu_entry, new_memo, right_click, start, text_of, wait_for
 
 PROG = os.environ["ONDREL_PROG"]
 
@@ -33,12 +33,7 @@ def main():
     program, app = start([os.path.join(PROG, "ondrel"), "12345"])
     sign_in(app, "nurse01")
     page = 0
-    shown = control(app, "picGroup(%d)" % page).getState().contains(pyatspi.STATE_SHOWING)
-    click(control(app, "cmdProcess(0)"))
-    if shown:
-        answer(app, "編集したデータは失われます。よろしいですか。", "はい")
-    memo_box = control(app, "txtLData(%d)" % page)
-    wait_for("the new memo page", lambda: memo_box.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)[2] > 0)
+    memo_box = new_memo(app, page)
     save(app, memo_box, "山田の入力")
 
     click(control(app, "cmdSignOut"))

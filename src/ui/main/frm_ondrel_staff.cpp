@@ -1,7 +1,6 @@
 // The main window's sign-in: who works at it, the idle lock and the role.
 #include <QApplication>
 #include <QDateEdit>
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -27,15 +26,6 @@ namespace {
 
 // How often the idle minutes are looked at.
 constexpr int kIdleCheckMs = 5000;
-
-qint64 SteadyMs() {
-    static QElapsedTimer started = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return started.elapsed();
-}
 
 bool IsInput(QEvent::Type type) {
     switch (type) {
@@ -77,7 +67,7 @@ QString ClerkReason() {
 
 void FrmOndrel::BuildSignIn() {
     if (signIn_) return;
-    if (!idleClock) idleClock = SteadyMs;
+    if (!idleClock) idleClock = SteadyMilliseconds;
     signIn_ = new SignInPanel(this);
     signIn_->setGeometry(rect());
     signIn_->hide();
