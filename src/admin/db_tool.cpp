@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QSqlQuery>
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <random>
 
@@ -20,6 +21,7 @@
 #include "data/access_log.h"
 #include "data/db_connection.h"
 #include "data/japanese_date.h"
+#include "data/memo_search.h"
 #include "data/revisions.h"
 #include "data/schema.h"
 #include "data/server_records.h"
@@ -179,15 +181,46 @@ bool ImportPatientRow(DbConnection& cn, const QStringList& header, const QString
 
 }  // namespace
 
+// A server's search index, outside any transaction so that saves go on
+// while it is built. Without it search still works, reading every memo; the
+// owner is told why it is missing.
+void MakeServerSearchIndex(const QString& target) {
+    DbConnection cn;
+    try {
+        if (!OpenDbConnectionAt(target, cn)) return;
+        // A build that failed half-way leaves an index marked invalid.
+        QSqlQuery q =
+            RunQuery(cn, QStringLiteral("SELECT NOT indisvalid FROM pg_index WHERE "
+                                        "indexrelid = to_regclass('idxdatcommonsearch')"));
+        const bool invalid = q.next() && q.value(0).toBool();
+        q.finish();
+        if (invalid) RunChange(cn, QStringLiteral("DROP INDEX CONCURRENTLY idxdatcommonsearch"));
+        for (const QString& sql : tables::ServerSearchIndexStatements()) RunChange(cn, sql);
+    } catch (const AppError& e) {
+        cn.RollbackAndClose();
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(QStringLiteral("検索の索引を作成できません（pg_trgm が要ります。"
+                                               "Debian では postgresql-contrib）: ") +
+                                e.detail().trimmed() +
+                                QStringLiteral("\n検索は索引なしで動きます（遅くなります）。")));
+    }
+}
+
 QString InitDatabase(const QString& file) {
     DbConnection cn;
-    return CreateDatabase(file, cn);
+    const QString error = CreateDatabase(file, cn);
+    cn.RollbackAndClose();
+    if (error.isEmpty() && DbTarget::Of(file).IsServer()) MakeServerSearchIndex(file);
+    return error;
 }
 
 QString InitOrRenewDatabase(const QString& file, bool* renewed) {
     DbConnection cn;
     *renewed = false;
-    return CreateDatabase(file, cn, renewed);
+    const QString error = CreateDatabase(file, cn, renewed);
+    cn.RollbackAndClose();
+    if (error.isEmpty() && DbTarget::Of(file).IsServer()) MakeServerSearchIndex(file);
+    return error;
 }
 
 QString SystemDatabaseFileProblem(const QString& file) {

@@ -97,6 +97,11 @@ void QueueSignInEvent(AppContext& ctx, SignInEvent event, const QString& triedLo
     Session(ctx).pendingAccess.push_back({Now(), 0, text});
 }
 
+void QueueSearchEvent(AppContext& ctx, int termLength, int hits) {
+    Session(ctx).pendingAccess.push_back(
+        {Now(), 0, QStringLiteral("検索（%1文字・%2件）").arg(termLength).arg(hits)});
+}
+
 size_t AppendAccess(AppContext& ctx, DbConnection& cn, FullChartNo chart, AccessAction action) {
     Session(ctx).memoWritten = true;
     // The change's own record is not queued: should the change fail, so has it.

@@ -36,6 +36,9 @@ void QueueAccess(AppContext& ctx, FullChartNo chart, AccessAction action);
 // flushes before the person changes, so each names the person it concerns.
 enum class SignInEvent { SignedIn, Failed, Locked, SignedOut };
 void QueueSignInEvent(AppContext& ctx, SignInEvent event, const QString& triedLogin = {});
+// A search across patients (chart number 0): 検索（3文字・12件）, the term's
+// length and the hits shown, never the text searched for.
+void QueueSearchEvent(AppContext& ctx, int termLength, int hits);
 // Writes the queue in one transaction; a database that cannot take it now
 // keeps it for the next try (never a message, never the error report).
 void FlushAccessLog(AppContext& ctx);

@@ -46,6 +46,8 @@ struct SqlitePath {
     // back now, so the file is whole on its own. Nothing when there is no
     // journal, or when it is another writer's.
     static void Settle(const QString& file) noexcept;
+    // Ends the transaction without its changes; the connection stays open.
+    static void Rollback(DbConnection& cn) noexcept;
 };
 
 // A server: libpq as the server driver loaded it; statements whose answer

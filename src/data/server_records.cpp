@@ -4,6 +4,7 @@
 
 #include "core/app_error.h"
 #include "data/db_connection.h"
+#include "data/memo_search.h"
 #include "data/revisions.h"
 #include "data/tables.h"
 
@@ -232,8 +233,9 @@ END $f$)sql")
 RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = public, pg_temp AS $f$
 BEGIN
   IF EXISTS (SELECT 1 FROM unnest(p_action) a WHERE a IS NULL OR (a NOT IN ('表示', '帳票',
-      'サインイン', 'ロック', 'サインアウト') AND a NOT LIKE 'サインイン失敗%')) THEN
-    RAISE EXCEPTION 'only views, reports and sign-ins are queued';
+      'サインイン', 'ロック', 'サインアウト') AND a NOT LIKE 'サインイン失敗%'
+      AND a NOT LIKE '検索（%')) THEN
+    RAISE EXCEPTION 'only views, reports, sign-ins and searches are queued';
   END IF;
   INSERT INTO tblAccessLog (At, Person, Workstation, KarteNo, Action)
     SELECT a, ondrel_person(), p_ws, c, x FROM unnest(p_at, p_chart, p_action) AS q(a, c, x);
@@ -254,7 +256,8 @@ const QStringList& ServerRecordEntryPoints() {
 QStringList ServerRecordFunctions() {
     QStringList statements;
     for (const char* sql : kDigestHelpers) statements << QString::fromUtf8(sql);
-    statements << RecordWriters() << QString::fromUtf8(kAccessRow) << EntryPoints();
+    statements << RecordWriters() << QString::fromUtf8(kAccessRow) << EntryPoints()
+               << tables::SearchStatements(Engine::Postgres);
     // A function may be called by anyone unless told otherwise.
     for (const char* f :
          {"ondrel_stored_text", "ondrel_person", "ondrel_append_revision", "ondrel_access_row"})

@@ -5,6 +5,7 @@
 #include "core/app_context.h"
 #include "core/app_error.h"
 #include "data/engine_paths.h"
+#include "data/memo_search.h"
 #include "data/revisions.h"
 
 namespace ondrel {
@@ -23,6 +24,7 @@ void UpgradeOlderFile(DbConnection& cn) {
     if (cn.engine() != Engine::SQLite) return;
     SqlitePath::AddRowVersion(cn);
     AddRecordTables(cn);
+    AddSearchIndex(cn);
 }
 
 CommandConnection::CommandConnection(AppContext& ctx)
@@ -52,7 +54,8 @@ QString ServerStartProblem(AppContext& ctx) {
         QSqlQuery q = RunQuery(*cn, QStringLiteral("SELECT to_regclass('tbldatcommon') IS NOT "
                                                    "NULL, to_regproc('ondrel_memo_insert') IS NOT "
                                                    "NULL AND to_regproc('ondrel_person') IS "
-                                                   "NOT NULL"));
+                                                   "NOT NULL AND to_regproc('ondrel_search_text') "
+                                                   "IS NOT NULL"));
         if (q.next() && q.value(0).toBool()) {
             RequireRecordTables(*cn);
             if (q.value(1).toBool()) return {};

@@ -6,6 +6,7 @@
 
 #include "core/app_error.h"
 #include "data/engine_paths.h"
+#include "data/memo_search.h"
 
 namespace ondrel {
 
@@ -142,6 +143,8 @@ bool SqlitePath::Open(const QString& file, QSqlDatabase& db, bool allowEmptyFile
             }
             return false;
         }
+        // The search index's triggers fold with it, on every connection that writes.
+        RegisterSearchFold(h);
         return sqlite3_exec(h, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) == SQLITE_OK;
     }();
     if (!isDatabase) {
@@ -183,6 +186,11 @@ void SqlitePath::ForEachRow(DbConnection& cn, const QString& sql, const QVariant
     SqliteStatement st(db, sql, values);
     const SqliteRow reader(st.get());
     while (st.Step()) row(reader);
+}
+
+void SqlitePath::Rollback(DbConnection& cn) noexcept {
+    if (sqlite3* db = SqliteHandle(cn)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    cn.inTransaction_ = false;
 }
 
 void SqlitePath::Settle(const QString& file) noexcept {

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "data/memo_search.h"
+
 namespace ondrel::tables {
 
 QString TextColumn(int category) {
@@ -179,7 +181,8 @@ QStringList SchemaStatements(Engine engine) {
                        "CREATE INDEX idx患者マスターカルテ番号 ON 患者マスター (カルテ番号)"),
                    QStringLiteral("CREATE TABLE 医院情報 (") + clinic.join(sep) + u')',
                } +
-               StaffStatements() + RecordStatements(engine);
+               StaffStatements() + RecordStatements(engine) +
+               (engine == Engine::SQLite ? SearchStatements(engine) : QStringList());
     }();
 }
 
