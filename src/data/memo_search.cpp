@@ -106,6 +106,35 @@ bool IndexPending(DbConnection& cn) {
     return q.next() && q.value(0).toInt() > 0;
 }
 
+// One transaction: the next `rows` memos below the mark, newest first.
+void FillPart(DbConnection& cn, int rows, bool& done) {
+    BeginTransaction(cn);
+    QSqlQuery q = RunQuery(cn, QStringLiteral("Select Below From tblDatSearchFill"));
+    const qint64 below = q.next() ? q.value(0).toLongLong() : 0;
+    q.finish();
+    q = RunQuery(cn,
+                 QStringLiteral("Select MainKey From tblDatCommon Where MainKey < ? "
+                                "Order By MainKey Desc Limit 1 Offset ?"),
+                 {below, std::max(1, rows) - 1});
+    const bool last = !q.next();
+    const qint64 low = last ? 0 : q.value(0).toLongLong();
+    q.finish();
+    RunChange(cn,
+              QStringLiteral("Insert Into tblDatSearch (rowid, ") + FtsColumns() +
+                  QStringLiteral(") Select MainKey, ") + FoldedColumns(QStringLiteral("c.")) +
+                  QStringLiteral(" From tblDatCommon c Where MainKey >= ? And MainKey < ? "
+                                 "And Not Exists (Select 1 From tblDatSearch Where rowid "
+                                 "= c.MainKey)"),
+              {low, below});
+    if (last) {
+        RunChange(cn, QStringLiteral("Delete From tblDatSearchFill"));
+    } else {
+        RunChange(cn, QStringLiteral("Update tblDatSearchFill Set Below = ?"), {low});
+    }
+    CommitTransaction(cn);
+    done = last;
+}
+
 }  // namespace
 
 SearchHit MarkMatch(const QString& text, const QString& term, int width) {
@@ -279,32 +308,15 @@ bool FillSearchIndex(AppContext& ctx, int rows) {
     try {
         WithSystemDb(ctx, [&](DbConnection& cn) {
             if (cn.engine() != Engine::SQLite || !IndexPending(cn)) return;
-            BeginTransaction(cn);
-            QSqlQuery q = RunQuery(cn, QStringLiteral("Select Below From tblDatSearchFill"));
-            const qint64 below = q.next() ? q.value(0).toLongLong() : 0;
-            q.finish();
-            q = RunQuery(cn,
-                         QStringLiteral("Select MainKey From tblDatCommon Where MainKey < ? "
-                                        "Order By MainKey Desc Limit 1 Offset ?"),
-                         {below, std::max(1, rows) - 1});
-            const bool last = !q.next();
-            const qint64 low = last ? 0 : q.value(0).toLongLong();
-            q.finish();
-            RunChange(cn,
-                      QStringLiteral("Insert Into tblDatSearch (rowid, ") + FtsColumns() +
-                          QStringLiteral(") Select MainKey, ") +
-                          FoldedColumns(QStringLiteral("c.")) +
-                          QStringLiteral(" From tblDatCommon c Where MainKey >= ? And MainKey < ? "
-                                         "And Not Exists (Select 1 From tblDatSearch Where rowid "
-                                         "= c.MainKey)"),
-                      {low, below});
-            if (last) {
-                RunChange(cn, QStringLiteral("Delete From tblDatSearchFill"));
-            } else {
-                RunChange(cn, QStringLiteral("Update tblDatSearchFill Set Below = ?"), {low});
+            try {
+                FillPart(cn, rows, done);
+            } catch (const DatabaseBusy&) {
+                throw;
+            } catch (const AppError&) {
+                // A file that cannot be written (a read-only copy): searched
+                // as far as it is indexed, without a word each time.
+                SqlitePath::Rollback(cn);
             }
-            CommitTransaction(cn);
-            done = last;
         });
     } catch (const DatabaseBusy&) {
         return false;  // another program writes: the next try

@@ -42,11 +42,18 @@
 #include "gui/window_placement.h"
 #include "ui/main/date_list_grid.h"
 #include "ui/main/frm_records.h"
+#include "ui/main/frm_search.h"
 #include "ui/main/history_panel.h"
 #include "ui/main/main_layout.h"
 #include "ui/main/sign_in_panel.h"
 
 namespace ondrel {
+
+namespace {
+// A part of an older file's search index: some 20 ms of work, every 100 ms.
+constexpr int kSearchFillMs = 100;
+constexpr int kSearchFillRows = 1500;
+}  // namespace
 
 namespace {
 
@@ -215,6 +222,15 @@ HistoryPanel& FrmOndrel::Past(int c) { return pages_[c]->Past(); }
 
 void FrmOndrel::FinishPages() {
     for (CategoryPage* page : pages_) page->BuildLists();
+    // A file made before search was there: its memos are indexed a part at a
+    // time while the window waits for the user, never in one long stop.
+    auto* fill = new QTimer(this);
+    fill->setInterval(kSearchFillMs);
+    connect(fill, &QTimer::timeout, this, [this, fill] {
+        if (busy_ > 0 || loading_ || BlockingCallUnderWay()) return;
+        if (FillSearchIndex(ctx_, kSearchFillRows)) fill->deleteLater();
+    });
+    fill->start();
 }
 
 void FrmOndrel::BuildButtons() {
@@ -225,6 +241,13 @@ void FrmOndrel::BuildButtons() {
     };
     button(picMain[1], 7, QStringLiteral("設定"), {12735, 0, 1500, 465});
     button(picMain[1], 6, QStringLiteral("閉じる"), {14445, 0, 1500, 465});
+    cmdSearch = new QPushButton(QStringLiteral("検索"), picMain[1]);
+    NameControl(cmdSearch, QStringLiteral("cmdSearch"));
+    PlaceTwips(cmdSearch, 11025, 0, 1500, 465);
+    cmdSearch->setToolTip(QStringLiteral("すべての患者のメモから探します（Ctrl+F）"));
+    connect(cmdSearch, &QPushButton::clicked, this, [this] { OpenSearch(); });
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] { OpenSearch(); });
 
     picButton = new QWidget(picMain[1]);
     NameControl(picButton, QStringLiteral("picButton"));
@@ -455,6 +478,48 @@ void FrmOndrel::OpenRecords(int c, bool deleted) {
         dialog.exec();
     }
     if (const auto key = dialog.Restored()) ShowPageAt(c, *key);
+}
+
+void FrmOndrel::OpenSearch() {
+    if (busy_ > 0 || locked_ || loading_ || !isEnabled()) return;
+    std::array<bool, kCategoryCount> inUse = flags_;
+    inUse[0] = true;  // the first category is always there
+    FrmSearch dialog(ctx_, names_, inUse, this);
+    dialog.Form_Load(lastSearch_);
+    if (runSearch) {
+        runSearch(dialog);
+    } else {
+        dialog.exec();
+    }
+    lastSearch_ = dialog.Text();
+    if (const auto& hit = dialog.Chosen()) ShowSearchHit(*hit);
+}
+
+bool FrmOndrel::ShowSearchHit(const SearchHit& hit) {
+    if (busy_ > 0 || hit.formCode < 0 || hit.formCode >= kCategoryCount) return false;
+    BusyScope busy(busy_);
+    const bool samePatient = lblInfo1_ && *lblInfo1_ == hit.chart;
+    if (!samePatient) {
+        if (!SaveBeforePatientChange()) return false;
+        SetPersonalID(QString::number(hit.chart.value));
+        Rtn_DataDispMain();
+        if (!lblInfo1_ || *lblInfo1_ != hit.chart) return false;
+    } else if (!Rtn_DataSave(false)) {
+        return false;
+    }
+    const int c = hit.formCode;
+    if (CurrentTab() != c) {
+        const QSignalBlocker quiet(tabMain);
+        tabMain->setCurrentIndex(c);
+        SetPageShown(c, false);
+    }
+    txtBeforeTab = c;
+    ShowPageAt(c, hit.mainKey);
+    if (MainKeyShown(c) == hit.mainKey) return true;
+    ctx_.prompter.Warning(ctx_.settings.Title,
+                          QStringLiteral("選んだメモはありません。他の端末で削除された可能性が"
+                                         "あります。"));
+    return false;
 }
 
 void FrmOndrel::ClearHeader() {

@@ -35,6 +35,8 @@ struct DateListRow;
 class ChartNoValidator;
 class HistoryPanel;
 class FrmRecords;
+class FrmSearch;
+struct SearchHit;
 class SignInPanel;
 
 enum class DispMode { L, D, W };  // latest, by date-list row, new
@@ -102,6 +104,12 @@ class FrmOndrel : public QWidget {
     std::function<void(FrmOndrel&)> printMemo;
     // How a records dialog is run (a test replaces exec()).
     std::function<void(FrmRecords&)> runRecords;
+    // 検索 (Ctrl+F): the search window; the memo chosen there is shown here.
+    void OpenSearch();
+    // The chosen memo's patient and page, the memo on screen written first
+    // (as for the link bar); false when it could not be shown.
+    bool ShowSearchHit(const SearchHit& hit);
+    std::function<void(FrmSearch&)> runSearch;
 
     // Builds the date lists and histories not built yet; the program does it
     // right after the window's first paint.
@@ -174,6 +182,8 @@ class FrmOndrel : public QWidget {
     SignInPanel* signIn_ = nullptr;
     QLabel* lblStaff = nullptr;
     QPushButton* cmdSignOut = nullptr;
+    QPushButton* cmdSearch = nullptr;
+    QString lastSearch_;
 
     void BuildHeader();
     void BuildPages();

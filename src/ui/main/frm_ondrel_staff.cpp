@@ -85,7 +85,7 @@ void FrmOndrel::BuildSignIn() {
     lblStaff->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     cmdSignOut = new QPushButton(QStringLiteral("サインアウト"), picMain[1]);
     NameControl(cmdSignOut, QStringLiteral("cmdSignOut"));
-    PlaceTwips(cmdSignOut, 11025, 0, 1500, 465);
+    PlaceTwips(cmdSignOut, 9315, 0, 1500, 465);
     connect(cmdSignOut, &QPushButton::clicked, this, [this] { LockNow(true); });
     lblStaff->show();
     cmdSignOut->show();
