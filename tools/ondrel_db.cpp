@@ -39,6 +39,8 @@ constexpr const char* kUsage =
     "  ondrel-db staff password FILE 職員ID     パスワードを変える（標準入力から）\n"
     "  ondrel-db staff role FILE 職員ID 役割    役割を変える\n"
     "    役割: doctor（医師） nurse（看護師） clerk（事務） admin（管理者）\n"
+    "  ondrel-db phrases export FILE CSV       定型文を CSV（UTF-8、分類,文言）に書き出す\n"
+    "  ondrel-db phrases import FILE CSV       定型文を取り込む（各一覧の末尾へ、同じ文言は除く）\n"
     "FILE・FROM・TO はファイルのパス、またはデータベースサーバーの URI\n"
     "（postgresql://ユーザー@ホスト:5432/データベース名）\n";
 
@@ -183,6 +185,33 @@ int Staff(const QStringList& args) {
     return 0;
 }
 
+// ondrel-db phrases export|import FILE CSV
+int Phrases(const QStringList& args) {
+    if (args.size() != 3 || (args[0] != u"export" && args[0] != u"import")) return Usage();
+    for (const QString& a : args) {
+        if (a.startsWith(u'-')) return Usage();
+    }
+    if (Refused(args[1])) return 1;
+    QString error, done;
+    if (args[0] == u"export") {
+        int rows = 0;
+        error = ondrel::tool::PhrasesExport(args[1], args[2], &rows);
+        done = QStringLiteral("定型文 %1 件を書き出しました。").arg(rows);
+    } else {
+        int added = 0, skipped = 0;
+        error = ondrel::tool::PhrasesImport(args[1], args[2], &added, &skipped);
+        done = QStringLiteral("定型文 %1 件を取り込みました（既にある %2 件は除きました）。")
+                   .arg(added)
+                   .arg(skipped);
+    }
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "ondrel-db: %s\n", error.toUtf8().constData());
+        return 1;
+    }
+    std::printf("%s\n", done.toUtf8().constData());
+    return 0;
+}
+
 }  // namespace
 
 // Every command but log and staff; `anchors` for verify.
@@ -200,6 +229,7 @@ int main(int argc, char* argv[]) {
     if (args.size() < 2) return Usage();
     if (args[0] == u"log") return Log(args.mid(1));
     if (args[0] == u"staff") return Staff(args.mid(1));
+    if (args[0] == u"phrases") return Phrases(args.mid(1));
     // verify FILE --anchors WHERE: the one option outside log and staff.
     QString anchors;
     QStringList rest = args;

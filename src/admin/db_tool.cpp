@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSet>
 #include <QSqlQuery>
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include "data/db_connection.h"
 #include "data/japanese_date.h"
 #include "data/memo_search.h"
+#include "data/phrases.h"
 #include "data/revisions.h"
 #include "data/schema.h"
 #include "data/server_records.h"
@@ -45,7 +47,7 @@ QString Describe(const AppError& e) {
 // rights it had are taken back.
 const QStringList& ServerRoleStatements() {
     static const QStringList statements = [] {
-        QStringList s = tables::StaffStatements();
+        QStringList s = tables::StaffStatements() + tables::PhraseStatements(Engine::Postgres);
         s << QStringList{
             // The role is the cluster's: an init of another database may make it meanwhile.
             QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = "
@@ -64,6 +66,10 @@ const QStringList& ServerRoleStatements() {
             // Sign-in reads the staff; only the owner (ondrel-db staff) changes them.
             QStringLiteral("REVOKE ALL ON tblMasStaff FROM ondrel_users"),
             QStringLiteral("GRANT SELECT ON tblMasStaff TO ondrel_users"),
+            // 定型文 are edited from the workstations (the program lets an
+            // admin do it once sign-in is on).
+            QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON tblMasPhrase TO ondrel_users"),
+            QStringLiteral("GRANT USAGE ON SEQUENCE tblmasphrase_phrasekey_seq TO ondrel_users"),
         };
         return s + ServerRecordFunctions();
     }();
@@ -89,6 +95,17 @@ QString RolledBack(DbConnection& cn, const QString& what, const AppError& e,
     cn.RollbackAndClose();
     if (const auto* busy = dynamic_cast<const DatabaseBusy*>(&e)) return what + busy->UserMessage();
     return what + Describe(e) + (withDetail ? u' ' + e.detail() : QString());
+}
+
+bool HoldsTable(DbConnection& cn, const QString& table) {
+    QSqlQuery q =
+        RunQuery(cn,
+                 cn.engine() == Engine::Postgres
+                     ? QStringLiteral("Select to_regclass(?) Is Not Null")
+                     : QStringLiteral("Select Count(*) > 0 From sqlite_master Where type = 'table' "
+                                      "And lower(name) = lower(?)"),
+                 {table.toLower()});
+    return q.next() && q.value(0).toBool();
 }
 
 // Whether the server's database already holds the program's tables.
@@ -350,6 +367,10 @@ std::vector<TableCopy> CopiedTables() {
          {QStringLiteral("Login"), QStringLiteral("Name"), QStringLiteral("Role"),
           QStringLiteral("Active"), QStringLiteral("PasswordHash")},
          QStringLiteral("Login")},
+        // Without their keys: the target numbers them itself.
+        {QStringLiteral("tblMasPhrase"),
+         {QStringLiteral("Category"), QStringLiteral("SortOrder"), QStringLiteral("Phrase")},
+         QStringLiteral("Category, SortOrder, PhraseKey")},
     };
 }
 
@@ -409,14 +430,19 @@ QString CopyDatabase(const QString& from, const QString& to, QString* report) {
     QString digest;
     try {
         std::vector<std::vector<QVariantList>> rows;
-        const bool staff = HoldsStaffTable(source);  // not in a database made before it
+        // Not in a database made before them.
+        const bool staff = HoldsStaffTable(source);
+        const bool phrases = HoldsTable(source, QStringLiteral("tblMasPhrase"));
         for (const TableCopy& t : all) {
-            rows.push_back(t.table == u"tblMasStaff" && !staff ? std::vector<QVariantList>{}
-                                                               : ReadRows(source, t));
+            const bool missing =
+                (t.table == u"tblMasStaff" && !staff) || (t.table == u"tblMasPhrase" && !phrases);
+            rows.push_back(missing ? std::vector<QVariantList>{} : ReadRows(source, t));
         }
         digest = MemoDigest(rows[0]);
         BeginTransaction(target);
-        for (const QString& sql : tables::StaffStatements()) RunChange(target, sql);
+        for (const QString& sql :
+             tables::StaffStatements() + tables::PhraseStatements(target.engine()))
+            RunChange(target, sql);
         if (CountRows(target, QStringLiteral("tblDatCommon")) > 0) {
             target.RollbackAndClose();
             return QStringLiteral("コピー先には既にメモがあります。何も変更していません: ") + to;
@@ -858,6 +884,76 @@ QString StaffAdd(const QString& file, const QString& login, const QString& name,
                   {login, name, role, hash});
         return QString();
     });
+}
+
+QString PhrasesExport(const QString& file, const QString& csvPath, int* rows) {
+    DbConnection cn;
+    if (const QString error = OpenTarget(file, cn); !error.isEmpty()) return error;
+    std::vector<Phrase> phrases;
+    try {
+        phrases = ReadPhrases(cn);
+    } catch (const DatabaseBusy& e) {
+        return e.UserMessage();
+    } catch (const AppError& e) {
+        return QStringLiteral("読めませんでした: ") + Describe(e) + u' ' + e.detail();
+    }
+    QSaveFile out(csvPath);
+    if (!out.open(QIODevice::WriteOnly) || out.write(PhrasesCsv(phrases)) < 0 || !out.commit())
+        return QStringLiteral("CSV ファイルを書けません: ") + csvPath;
+    *rows = int(phrases.size());
+    return {};
+}
+
+QString PhrasesImport(const QString& file, const QString& csvPath, int* added, int* skipped) {
+    *added = *skipped = 0;
+    QString error;
+    const CsvTable csv = ReadCsv(csvPath, &error);
+    if (!error.isEmpty()) return error;
+    const int categoryAt = int(csv.header.indexOf(QStringLiteral("分類")));
+    const int textAt = int(csv.header.indexOf(QStringLiteral("文言")));
+    if (categoryAt < 0 || textAt < 0)
+        return QStringLiteral("1 行目: 分類 と 文言 の列が要ります。");
+    std::vector<Phrase> incoming;
+    for (size_t r = 0; r < csv.rows.size(); ++r) {
+        const QString c = csv.rows[r].value(categoryAt).trimmed();
+        bool ok = false;
+        const int n = c.toInt(&ok);
+        if (c != QStringLiteral("共通") && !(ok && n >= 1 && n <= kCategoryCount)) {
+            return QStringLiteral("%1 行目: 分類は 共通 か 1 から %2 までの数字です: %3")
+                .arg(csv.lineOfRow[r])
+                .arg(kCategoryCount)
+                .arg(c);
+        }
+        const QString text = csv.rows[r].value(textAt);
+        if (const QString problem = PhraseProblem(text); !problem.isEmpty())
+            return QStringLiteral("%1 行目: ").arg(csv.lineOfRow[r]) + problem;
+        incoming.push_back({ok ? n - 1 : kCommonPhrases, text});
+    }
+    DbConnection cn;
+    if (const QString e = OpenTarget(file, cn); !e.isEmpty()) return e;
+    try {
+        BeginTransaction(cn);
+        const std::vector<Phrase> present = ReadPhrases(cn);
+        for (int category = kCommonPhrases; category < kCategoryCount; ++category) {
+            QStringList list = PhraseList(present, category);
+            const qsizetype before = list.size();
+            for (const Phrase& p : incoming) {
+                if (p.category != category) continue;
+                if (list.contains(p.text)) {
+                    ++*skipped;
+                } else {
+                    list << p.text;
+                }
+            }
+            if (list.size() == before) continue;
+            *added += int(list.size() - before);
+            WritePhrases(cn, category, list);
+        }
+        CommitTransaction(cn);
+    } catch (const AppError& e) {
+        return RolledBack(cn, QStringLiteral("取り込めませんでした: "), e, true);
+    }
+    return {};
 }
 
 QString StaffList(const QString& file, QString* table) {

@@ -55,6 +55,11 @@ QString StaffAdd(const QString& file, const QString& login, const QString& name,
                  const QString& role, const QByteArray& password);
 // One line a person (職員ID, 氏名, 役割, 状態, tab-separated) under a header.
 QString StaffList(const QString& file, QString* table);
+// 定型文 as CSV (UTF-8: 分類,文言, 分類 共通 or 1 … 7), to move them between clinics.
+QString PhrasesExport(const QString& file, const QString& csvPath, int* rows);
+// Adds the file's phrases at the end of their lists; one already in its list
+// is skipped. Any row that cannot be kept refuses the whole file.
+QString PhrasesImport(const QString& file, const QString& csvPath, int* added, int* skipped);
 QString StaffDisable(const QString& file, const QString& login);
 QString StaffSetPassword(const QString& file, const QString& login, const QByteArray& password);
 QString StaffSetRole(const QString& file, const QString& login, const QString& role);

@@ -6,6 +6,7 @@
 #include "core/app_error.h"
 #include "data/engine_paths.h"
 #include "data/memo_search.h"
+#include "data/phrases.h"
 #include "data/revisions.h"
 
 namespace ondrel {
@@ -25,6 +26,11 @@ void UpgradeOlderFile(DbConnection& cn) {
     SqlitePath::AddRowVersion(cn);
     AddRecordTables(cn);
     AddSearchIndex(cn);
+    try {
+        for (const QString& sql : tables::PhraseStatements(Engine::SQLite)) RunChange(cn, sql);
+    } catch (const AppError&) {
+        // A copy that cannot be written opens without phrases.
+    }
 }
 
 CommandConnection::CommandConnection(AppContext& ctx)

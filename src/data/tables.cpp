@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "data/memo_search.h"
+#include "data/phrases.h"
 
 namespace ondrel::tables {
 
@@ -181,7 +182,7 @@ QStringList SchemaStatements(Engine engine) {
                        "CREATE INDEX idx患者マスターカルテ番号 ON 患者マスター (カルテ番号)"),
                    QStringLiteral("CREATE TABLE 医院情報 (") + clinic.join(sep) + u')',
                } +
-               StaffStatements() + RecordStatements(engine) +
+               StaffStatements() + PhraseStatements(engine) + RecordStatements(engine) +
                (engine == Engine::SQLite ? SearchStatements(engine) : QStringList());
     }();
 }

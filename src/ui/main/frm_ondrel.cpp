@@ -212,6 +212,7 @@ void FrmOndrel::BuildPages() {
         connect(page->txtLData->document(), &QTextDocument::contentsChanged, this,
                 [this, i] { storedText_[i].Update(pages_[i]->txtLData->document()->toRawText()); });
         page->installEventFilter(this);
+        WirePhrases(i);
     }
     connect(tabMain, &QTabWidget::currentChanged, this, [this](int c) { tabMain_Click(c); });
 }

@@ -36,6 +36,8 @@ class ChartNoValidator;
 class HistoryPanel;
 class FrmRecords;
 class FrmSearch;
+class FrmPhrases;
+class PhrasePopup;
 struct SearchHit;
 class SignInPanel;
 
@@ -110,6 +112,17 @@ class FrmOndrel : public QWidget {
     // (as for the link bar); false when it could not be shown.
     bool ShowSearchHit(const SearchHit& hit);
     std::function<void(FrmSearch&)> runSearch;
+    // 定型文 into page c's memo box, at its cursor, as if typed: the pick
+    // list (F2, the box's menu), the list's nth (Ctrl+1 … Ctrl+9, n from 0).
+    // Nothing where the box cannot be written.
+    void OpenPhrasePopup(int c);
+    bool InsertPhrase(int c, int n);
+    void InsertPhraseText(int c, const QString& text);
+    // 定型文の編集, at page c's list (admin only once sign-in is on).
+    void OpenPhrases(int c);
+    bool MayEditPhrases() const;
+    std::function<void(PhrasePopup&)> runPhrasePopup;
+    std::function<void(FrmPhrases&)> runPhrases;
 
     // Builds the date lists and histories not built yet; the program does it
     // right after the window's first paint.
@@ -227,6 +240,9 @@ class FrmOndrel : public QWidget {
     void ApplyRole();
     void ShowLocked(bool locked, bool atStart);
     void BuildSignIn();
+    void WirePhrases(int c);
+    void ShowMemoMenu(int c, const QPoint& at);
+    bool MemoBoxWritable(int c) const;
     void KeepForPrevious();
     void GiveBackKept();
 
