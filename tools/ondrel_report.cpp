@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QFileInfo>
 #include <cstdio>
+#include <optional>
 
 #include "core/app_context.h"
 #include "core/app_settings.h"
@@ -43,14 +44,16 @@ int Fail(const char* message) {
 
 constexpr const char* kUsage =
     "使い方: ondrel-report [--folder PROGRAM_FOLDER] --chart N --category K "
-    "[--date D | --from D --to D] [--pdf FILE]\n"
+    "[--date D | --from D --to D] [--pdf FILE | --printer NAME]\n"
     "  指導指示の帳票を PROGRAM_FOLDER/帳票 に保存し、そのパスを表示します。\n"
     "  PROGRAM_FOLDER の既定は、画面のプログラムが使うのと同じフォルダです。\n"
-    "  N は患者のカルテ番号 (数字)、K は分類 0～6、日付は yyyy/mm/dd。\n";
+    "  N は患者のカルテ番号 (数字)、K は分類 0～6、日付は yyyy/mm/dd。\n"
+    "  --printer はそのプリンタへ直接印刷します（\"\" で既定のプリンタ）。\n";
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QString folder, chart, category, date, from, to, pdf;
+    std::optional<QString> printer;
     bool unknown = false;
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
@@ -74,6 +77,8 @@ int main(int argc, char* argv[]) {
             to = value;
         else if (key == u"--pdf")
             pdf = QFileInfo(value).absoluteFilePath();
+        else if (key == u"--printer")
+            printer = value;
         else
             unknown = true;
     }
@@ -82,7 +87,8 @@ int main(int argc, char* argv[]) {
     const qint32 n = chart.toInt(&chartOk);
     const int k = category.toInt(&categoryOk);
     if (args.size() % 2 != 0 || unknown || !chartOk || !categoryOk || k < 0 || k > 6 ||
-        (!date.isEmpty() && !from.isEmpty()) || from.isEmpty() != to.isEmpty()) {
+        (!date.isEmpty() && !from.isEmpty()) || from.isEmpty() != to.isEmpty() ||
+        (printer && !pdf.isEmpty())) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -139,8 +145,9 @@ int main(int argc, char* argv[]) {
             r.MemoText = found->LText[k];
         }
         report = r;
-        Rtn_GuidanceReport(ctx, office, report, patient->ChartNo, pdf);
-        if (prompter.told) status = 1;  // the template was missing, or the PDF's folder
+        MakeReport(ctx, office, report, patient->ChartNo, ReportOutput{pdf, printer});
+        // The template was missing, the PDF's folder, the printer.
+        if (prompter.told) status = 1;
     } catch (const Ended& e) {
         status = e.status == 0 ? 1 : e.status;
     } catch (const DatabaseBusy&) {

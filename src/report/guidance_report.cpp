@@ -12,6 +12,7 @@
 #include "data/access_log.h"
 #include "data/japanese_date.h"
 #include "report/office.h"
+#include "report/printers.h"
 
 namespace ondrel {
 
@@ -109,9 +110,10 @@ void Rtn_ExcelFront(Office& office) { office.BringToFront(); }
 namespace {
 
 // One attempt at the report; false when the template is missing (told).
-// `pdfWritten` is set when the PDF asked for was written.
+// `sent` is set when the PDF asked for was written or the printer took it.
 bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells, const QString& karteNo,
-                 const QString& pdf, bool* pdfWritten) {
+                 const ReportOutput& out, bool* sent) {
+    const QString& pdf = out.pdf;
     std::unique_ptr<OfficeDocument> doc;
     if (!Rtn_ExcelOpen(ctx, office, doc, QString::fromUtf8(kTemplateName))) return false;
     Watched(office, [&] {
@@ -124,7 +126,26 @@ bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells, cons
         // under the repeated header, instead of being cut off on paper.
         doc->ExtendMergedRows(6, 1, cells.memoLines);
     });
-    Rtn_ExcelSave(ctx, office, *doc, ReportOutputPath(ctx, karteNo), pdf.isEmpty());
+    const bool shown = pdf.isEmpty() && !out.printer;
+    Rtn_ExcelSave(ctx, office, *doc, ReportOutputPath(ctx, karteNo), shown);
+    if (out.printer) {
+        doc->Close();
+        QString printer;
+        if (const QString problem = PrinterProblem(*out.printer, &printer); !problem.isEmpty()) {
+            ctx.prompter.Warning(ctx.settings.Title,
+                                 QStringLiteral("印刷できません。") + problem +
+                                     QStringLiteral("\r\n帳票のファイルは保存してあります。"));
+            return true;
+        }
+        // From the workbook as saved, as the PDF: its pages as they print.
+        Watched(office, [&] {
+            auto saved = office.LoadForReading(ReportOutputPath(ctx, karteNo));
+            saved->Print(printer);
+            saved->Close();
+        });
+        *sent = true;
+        return true;
+    }
     if (!pdf.isEmpty()) {
         const QFileInfo folder(QFileInfo(pdf).absolutePath());
         if (!folder.isDir() || !folder.isWritable() ||
@@ -143,12 +164,12 @@ bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells, cons
                 saved->ExportPdf(pdf);
                 saved->Close();
             });
-            *pdfWritten = true;
+            *sent = true;
             return true;
         }
     }
     // Without a display nobody can look at it: the saved file is the report.
-    if (!office.HasDisplay() || !pdf.isEmpty()) doc->Close();
+    if (!office.HasDisplay() || !shown) doc->Close();
     return true;
 }
 
@@ -156,24 +177,34 @@ bool WriteReport(AppContext& ctx, Office& office, const ReportCells& cells, cons
 
 bool Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report,
                         std::optional<FullChartNo> chart, const QString& pdf) {
+    return MakeReport(ctx, office, report, chart, ReportOutput{pdf, std::nullopt});
+}
+
+bool Rtn_GuidancePrint(AppContext& ctx, Office& office, const ReportInfo& report,
+                       std::optional<FullChartNo> chart, const QString& printer) {
+    return MakeReport(ctx, office, report, chart, ReportOutput{QString(), printer});
+}
+
+bool MakeReport(AppContext& ctx, Office& office, const ReportInfo& report,
+                std::optional<FullChartNo> chart, const ReportOutput& output) {
     WaitCursorGuard wait(ctx.waitCursor);
-    bool pdfWritten = false;
+    bool sent = false;
     WithTrap(ctx, nullptr, [&] {
         const ReportCells cells = ComposeReport(report);
         try {
-            WriteReport(ctx, office, cells, report.KarteNo, pdf, &pdfWritten);
+            WriteReport(ctx, office, cells, report.KarteNo, output, &sent);
         } catch (const AppError& e) {
             // An office that was already running may be left in a bad state (by
             // another program, or hung): a fresh one gets the report once more.
             if (office.JustStarted() || e.number() == err::PathNotFound) throw;
             office.Discard();
-            WriteReport(ctx, office, cells, report.KarteNo, pdf, &pdfWritten);
+            WriteReport(ctx, office, cells, report.KarteNo, output, &sent);
         }
         // The full number, as every other record has it: the report's own
         // KarteNo is the base number the sheet shows.
         if (chart) QueueAccess(ctx, *chart, AccessAction::Report);
     });
-    return pdfWritten;
+    return sent;
 }
 
 }  // namespace ondrel

@@ -50,6 +50,18 @@ void Rtn_ExcelFront(Office& office);
 // written (told; the workbook is saved all the same).
 bool Rtn_GuidanceReport(AppContext& ctx, Office& office, const ReportInfo& report,
                         std::optional<FullChartNo> chart, const QString& pdf = {});
+// The same, printed straight to `printer` (empty: the default) without a
+// window; false when it could not be (told: no such printer, paused; the
+// workbook is saved all the same).
+bool Rtn_GuidancePrint(AppContext& ctx, Office& office, const ReportInfo& report,
+                       std::optional<FullChartNo> chart, const QString& printer);
+// Where a report goes besides its workbook in 帳票: shown when neither.
+struct ReportOutput {
+    QString pdf;
+    std::optional<QString> printer;
+};
+bool MakeReport(AppContext& ctx, Office& office, const ReportInfo& report,
+                std::optional<FullChartNo> chart, const ReportOutput& output);
 // 帳票/指導指示管理-<base chart number>.pdf
 QString ReportPdfPath(const AppContext& ctx, const QString& karteNo);
 

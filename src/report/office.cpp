@@ -62,6 +62,7 @@
 #include <com/sun/star/util/XChangesBatch.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XMergeable.hpp>
+#include <com/sun/star/view/XPrintable.hpp>
 #include <condition_variable>
 #include <cppuhelper/bootstrap.hxx>
 #include <csignal>
@@ -670,6 +671,18 @@ int OfficeDocument::ExtendMergedRows(int row, int column, int rows) {
 }
 
 void OfficeDocument::ExportPdf(const QString& path) { Store(path, "calc_pdf_Export", false); }
+
+void OfficeDocument::Print(const QString& printer) {
+    Uno(kAutomation, [&] {
+        Reference<css::view::XPrintable> printable(impl_->component, UNO_QUERY_THROW);
+        css::uno::Sequence<css::beans::PropertyValue> device(1);
+        device.getArray()[0] = Prop("Name", css::uno::Any(ToOU(printer)));
+        printable->setPrinter(device);
+        css::uno::Sequence<css::beans::PropertyValue> options(1);
+        options.getArray()[0] = Prop("Wait", css::uno::Any(true));
+        printable->print(options);
+    });
+}
 
 std::pair<int, int> OfficeDocument::RepeatedRows() {
     return Uno(kAutomation, [&]() -> std::pair<int, int> {

@@ -118,6 +118,9 @@ class OfficeDocument {
     int ExtendMergedRows(int row, int column, int rows);
     // Exports the printed pages as PDF (what the printer would get).
     void ExportPdf(const QString& path);
+    // Prints every page to the named printer, without a window; returns when
+    // the office has handed the job to the print service.
+    void Print(const QString& printer);
     // The first sheet's rows printed at the top of every page, 1-based;
     // {0, 0} when none.
     std::pair<int, int> RepeatedRows();

@@ -60,8 +60,39 @@ class TstReport : public QObject {
                            std::nullopt);
     }
 
+    // The test's own print service (scripts/test-printer), started before the
+    // office so that the office finds its printer; empty where none starts.
+    QString printerDir_;
+    QString printerOut_;
+
+    // The last job the printer kept (printed.<job number>).
+    static QString Printed(const QString& dir) {
+        QString last;
+        int highest = 0;
+        for (const QString& f : QDir(dir).entryList({"printed.*"}, QDir::Files)) {
+            const int job = f.section(u'.', 1).toInt();
+            if (job > highest) {
+                highest = job;
+                last = dir + u'/' + f;
+            }
+        }
+        return last;
+    }
+    static int CupsCommand(const QString& program, const QStringList& args) {
+        return QProcess::execute(program, args);
+    }
+
   private slots:
     void initTestCase() {
+        QProcess printer;
+        printer.start(QStringLiteral(ONDREL_SOURCE_DIR "/scripts/test-printer"), {"start"});
+        if (printer.waitForFinished(30000) && printer.exitCode() == 0) {
+            const QStringList parts =
+                QString::fromUtf8(printer.readAllStandardOutput()).split(u' ');
+            printerDir_ = parts.value(0).trimmed();
+            printerOut_ = printerDir_ + "/out";
+            qputenv("CUPS_SERVER", parts.value(1).trimmed().toUtf8());
+        }
         office_ = std::make_unique<Office>(Config());
         QElapsedTimer t;
         t.start();
@@ -75,7 +106,14 @@ class TstReport : public QObject {
             QCOMPARE(target, QStringLiteral("/dev/null"));
         }
     }
-    void cleanupTestCase() { office_->Terminate(); }
+    void cleanupTestCase() {
+        office_->Terminate();
+        if (!printerDir_.isEmpty())
+            QProcess::execute(QStringLiteral(ONDREL_SOURCE_DIR "/scripts/test-printer"),
+                              {"stop", printerDir_});
+    }
+    void printsOnAPrinter_data();
+    void printsOnAPrinter();
 
     void compose_data();
     void compose();
@@ -670,6 +708,57 @@ void TstReport::printedPages() {
         for (size_t i = 1; i < tops.size(); ++i)
             QVERIFY2(std::abs(tops[i] - tops[i - 1] - 11.0) < 0.2, qPrintable(QString::number(i)));
         QVERIFY(std::abs((tops.back() - tops.front()) / double(tops.size() - 1) - 11.0) < 0.02);
+    }
+}
+
+void TstReport::printsOnAPrinter_data() {
+    QTest::addColumn<QString>("printer");
+    QTest::addColumn<bool>("paused");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("the default") << "" << false << "";
+    QTest::newRow("chosen by name") << "ondrel-test" << false << "";
+    QTest::newRow("no such printer") << "ondrel-none" << false << "見つかりません";
+    QTest::newRow("paused") << "ondrel-test" << true << "停止しています";
+}
+
+void TstReport::printsOnAPrinter() {
+    QFETCH(QString, printer);
+    QFETCH(bool, paused);
+    QFETCH(QString, told);
+    if (printerDir_.isEmpty()) QSKIP("no print service started (cupsd)");
+    TestProgram p;
+    Install(p);
+    if (paused) QCOMPARE(CupsCommand("cupsdisable", {"ondrel-test"}), 0);
+    const QString before = Printed(printerOut_);
+    const bool sent = Rtn_GuidancePrint(
+        *p.ctx, *office_, ReportInfo{"1234", "山田　太郎", "栄養指導", "2024/04/01", "一行の指導"},
+        std::nullopt, printer);
+    if (paused) QCOMPARE(CupsCommand("cupsenable", {"ondrel-test"}), 0);
+    // The workbook is saved whatever became of the printing.
+    QVERIFY(QFileInfo::exists(p.Folder() + "/帳票/指導指示管理-1234.xls"));
+    QCOMPARE(sent, told.isEmpty());
+    if (!told.isEmpty()) {
+        QCOMPARE(p.prompter.Texts().size(), 1);
+        QVERIFY2(p.prompter.Texts().first().contains(told), qPrintable(p.prompter.Texts().first()));
+        QVERIFY(p.prompter.Texts().first().contains("帳票のファイルは保存してあります"));
+        return;
+    }
+    QVERIFY(p.prompter.Texts().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(Printed(printerOut_) != before, 30000);
+    const QByteArray job = ReadBytes(Printed(printerOut_));
+    qInfo("the printer got %lld bytes, %s", job.size(), job.left(8).constData());
+    // One page, whichever language the office spoke to the printer.
+    if (job.startsWith("%PDF")) {
+        static const QRegularExpression kPage(QStringLiteral("/Type\\s*/Page(?!s)"));
+        QCOMPARE(int(QString::fromLatin1(job).count(kPage)), 1);
+        QProcess text;
+        text.start("pdftotext", {Printed(printerOut_), "-"});
+        QVERIFY(text.waitForFinished(30000));
+        const QString read = QString::fromUtf8(text.readAllStandardOutput());
+        QVERIFY2(read.contains("山田") && read.contains("一行の指導"), qPrintable(read));
+    } else {
+        QVERIFY2(job.startsWith("%!PS"), job.left(40).constData());
+        QCOMPARE(int(job.count("%%Page:")), 1);
     }
 }
 

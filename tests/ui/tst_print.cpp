@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -190,9 +191,11 @@ void TstPrint::enterMovesThroughTheDialog() {
     QApplication::setActiveWindow(&d);  // offscreen leaves the main window active
     Ctl<QDateEdit>(d, "dtpData", 0)->setFocus();
     const QList<QWidget*> order{
-        Ctl<QDateEdit>(d, "dtpData", 1), Ctl<QPushButton>(d, "cmdProcess", 0),
-        Ctl<QPushButton>(d, "cmdProcess", 2), Ctl<QPushButton>(d, "cmdProcess", 1),
+        Ctl<QDateEdit>(d, "dtpData", 1),      Ctl<QPushButton>(d, "cmdProcess", 0),
+        Ctl<QPushButton>(d, "cmdProcess", 2), Ctl<QComboBox>(d, "cboPrinter"),
+        Ctl<QPushButton>(d, "cmdProcess", 3), Ctl<QPushButton>(d, "cmdProcess", 1),
         Ctl<QDateEdit>(d, "dtpData", 0)};
+    d.grab().save(qEnvironmentVariable("ONDREL_TEST_BIN") + "/print-dialog.png");
     for (QWidget* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY2(

@@ -1,6 +1,7 @@
 #include "ui/print/frm_print.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDateEdit>
 #include <QDesktopServices>
@@ -19,6 +20,7 @@
 #include "gui/twips.h"
 #include "gui/window_placement.h"
 #include "report/guidance_report.h"
+#include "report/printers.h"
 
 namespace ondrel {
 
@@ -63,10 +65,24 @@ FrmPrint::FrmPrint(AppContext& ctx, PrintSubject subject, Office& office, QWidge
     button(0, QStringLiteral("印刷"), {1350, 1395, 1500, 465});
     button(1, QStringLiteral("閉じる"), {3060, 1395, 1500, 465});
     button(2, QStringLiteral("PDF保存"), {225, 1395, 1050, 465});
+    // Straight to a printer: the default, or one the print service has.
+    setFixedSize(width(), TwipsRect(0, 0, 4785, 2700, LogicalDpi(this)).height());
+    cboPrinter = new QComboBox(this);
+    NameControl(cboPrinter, QStringLiteral("cboPrinter"));
+    cboPrinter->setAccessibleName(QStringLiteral("プリンタ"));
+    cboPrinter->setGeometry(TwipsRect(225, 2040, 2760, 375, LogicalDpi(this)));
+    const QString standard = DefaultPrinter();
+    cboPrinter->addItem(standard.isEmpty() ? QStringLiteral("既定のプリンタ")
+                                           : QStringLiteral("既定のプリンタ（%1）").arg(standard),
+                        QString());
+    for (const QString& p : Printers()) cboPrinter->addItem(p, p);
+    button(3, QStringLiteral("プリンタ"), {3060, 1995, 1500, 465});
     setTabOrder(dtpData[0], dtpData[1]);
     setTabOrder(dtpData[1], cmdProcess[0]);
     setTabOrder(cmdProcess[0], cmdProcess[2]);
-    setTabOrder(cmdProcess[2], cmdProcess[1]);
+    setTabOrder(cmdProcess[2], cboPrinter);
+    setTabOrder(cboPrinter, cmdProcess[3]);
+    setTabOrder(cmdProcess[3], cmdProcess[1]);
     new EnterAsTab(this);
 }
 
@@ -81,6 +97,7 @@ void FrmPrint::Form_Load() {
 void FrmPrint::cmdProcess_Click(int index) {
     if (index == 0) WithCommandTrap(ctx_, nullptr, [&] { Rtn_RangePrint(); });
     if (index == 2) WithCommandTrap(ctx_, nullptr, [&] { Rtn_RangePdf(); });
+    if (index == 3) WithCommandTrap(ctx_, nullptr, [&] { Rtn_RangePrinter(); });
     close();
 }
 
@@ -109,6 +126,11 @@ void FrmPrint::Rtn_RangePdf() {
     } else {
         QDesktopServices::openUrl(QUrl::fromLocalFile(pdf));
     }
+}
+
+void FrmPrint::Rtn_RangePrinter() {
+    Rtn_GuidancePrint(ctx_, office_, RangeReport(), subject_.chart,
+                      cboPrinter->currentData().toString());
 }
 
 void FrmPrint::Rtn_RangeTextGet(int k) {

@@ -7,6 +7,7 @@
 
 #include "core/records.h"
 
+class QComboBox;
 class QDateEdit;
 class QFrame;
 class QLabel;
@@ -40,6 +41,9 @@ class FrmPrint : public QDialog {
     // desktop's PDF viewer (tests put their own opener).
     void Rtn_RangePdf();
     std::function<void(const QString&)> openPdf;
+    // プリンタ: the same range printed on the printer chosen beside it
+    // (the default first), without a window.
+    void Rtn_RangePrinter();
     void Rtn_RangeTextGet(int k);
     void cmdProcess_Click(int index);
 
@@ -52,7 +56,8 @@ class FrmPrint : public QDialog {
     QFrame* picGroup0 = nullptr;
     std::array<QLabel*, 2> lblThing{};
     std::array<QDateEdit*, 2> dtpData{};
-    std::array<QPushButton*, 3> cmdProcess{};  // 印刷, 閉じる, PDF保存
+    std::array<QPushButton*, 4> cmdProcess{};  // 印刷, 閉じる, PDF保存, プリンタ
+    QComboBox* cboPrinter = nullptr;
     // The joined text between building and reporting (a hidden box on Windows).
     QString txtPast;
 
