@@ -16,6 +16,7 @@
 #include "core/app_context.h"
 #include "core/console_prompter.h"
 #include "data/db_connection.h"
+#include "data/memo_search.h"
 #include "data/memo_store.h"
 #include "data/patient_lookup.h"
 #include "data/tables.h"
@@ -44,6 +45,7 @@ void Generate(const QString& path) {
     if (!tool::InitDatabase(path).isEmpty()) std::exit(1);
     sqlite3* db = nullptr;
     sqlite3_open(path.toUtf8().constData(), &db);
+    RegisterSearchFold(db);  // the search index's triggers call it
     Check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);
     sqlite3_stmt* p = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO 患者マスター VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)", -1, &p,

@@ -23,6 +23,7 @@
 #include "core/ini_file.h"
 #include "data/access_log.h"
 #include "data/db_connection.h"
+#include "data/memo_search.h"
 #include "data/memo_store.h"
 #include "data/revisions.h"
 #include "data/system_db.h"
@@ -67,6 +68,7 @@ void Generate(const QString& path) {
     if (!tool::InitDatabase(path).isEmpty()) std::exit(1);
     sqlite3* db = nullptr;
     sqlite3_open(path.toUtf8().constData(), &db);
+    RegisterSearchFold(db);  // the search index's triggers call it
     Exec(db, "BEGIN");
     Exec(db,
          "INSERT INTO 患者マスター (カルテ番号, 氏名, 性別コード, 年号, 生年, 月, 日) VALUES "

@@ -110,3 +110,20 @@ def new_memo(app, page):
     memo_box = control(app, "txtLData(%d)" % page)
     wait_for("the new memo page", lambda: memo_box.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)[2] > 0)
     return memo_box
+
+
+def keys(*names):
+    """A key combination as the keyboard sends it (e.g. "Control_L", "f"):
+    each pressed in turn, then released in reverse."""
+    from Xlib import XK
+    from Xlib.display import Display
+    display = Display()
+    codes = [display.keysym_to_keycode(XK.string_to_keysym(n)) for n in names]
+    display.close()
+    for code in codes:
+        pyatspi.Registry.generateKeyboardEvent(code, None, pyatspi.KEY_PRESS)
+        time.sleep(0.05)
+    for code in reversed(codes):
+        pyatspi.Registry.generateKeyboardEvent(code, None, pyatspi.KEY_RELEASE)
+        time.sleep(0.05)
+    time.sleep(0.4)

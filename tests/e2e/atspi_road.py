@@ -1,11 +1,12 @@
 """Drives the installed program through AT-SPI, as a screen reader would."""
 import os
+import re
 import subprocess
 import time
 
 import pyatspi
 
-from atspi_helpers import answer, app_of, click, control, fail, find, menu_entry, new_memo, right_click, start, text_of, wait_for
+from atspi_helpers import answer, app_of, click, control, fail, find, keys, menu_entry, new_memo, right_click, start, text_of, wait_for
 
 PROG = os.environ["ONDREL_PROG"]
 SHOTS = os.environ["ONDREL_SHOTS"]
@@ -99,6 +100,50 @@ def main():
     wait_for("the restored memo on the page", lambda: text_of(memo_box) == memo, 10)
     wait_for("the restored memo in the history", lambda: memo in text_of(control(app, "txtPast(%d)" % page)), 10)
     print("version and deleted memo brought back from outside")
+
+    # 検索 from the keyboard, with the link bar showing nobody: another
+    # patient typed in, Ctrl+F, a part of the memo, Enter shows it on its page.
+    subprocess.run([os.path.join(PROG, "ondrel-link"), "--file", LINK, "--status", "0"], check=True)
+    click(box)
+    box.queryEditableText().setTextContents("12345")
+    keys("Return")
+    wait_for("patient 12345", lambda: control(app, "lblInfo(2)").name == name, 10)
+    keys("Control_L", "f")
+    search = wait_for("the search window", lambda: find(app, lambda a: a.description == "frmSearch"))
+    find(search, lambda a: a.description == "txtSearch").queryEditableText().setTextContents("間食を控")
+    hits = find(search, lambda a: a.description == "grdResult").queryTable()
+    wait_for("a hit", lambda: hits.nRows >= 1, 10)
+    shot("search-window.png", search)
+    keys("Return")
+    wait_for("the found patient", lambda: control(app, "lblInfo(2)").name == chart[1], 10)
+    if "間食を控える" not in text_of(memo_box):
+        fail("the found memo is not on its page: %r" % text_of(memo_box))
+    print("search: Ctrl+F, typed, Enter showed the memo")
+
+    # F2 in the memo box: the stock phrase at the cursor; saved with the memo.
+    click(memo_box)
+    keys("Control_L", "End")
+    keys("F2")
+    time.sleep(1)  # a popup is not among the application's windows for AT-SPI
+    keys("Return")
+    wait_for("the phrase in the memo", lambda: text_of(memo_box).endswith("定型文の試験です。"), 10)
+    click(control(app, "cmdProcess(4)"))
+    answer(app, "データを保存します。よろしいですか。", "はい")
+    wait_for("the phrase in the history", lambda: "定型文の試験です。" in text_of(control(app, "txtPast(%d)" % page)), 10)
+    print("phrase: F2 inserted it")
+
+    # PDF保存 in the print dialog: one page for this week's one memo.
+    click(control(app, "chkPrintFlg"))
+    click(control(app, "cmdProcess(5)"))
+    prn = wait_for("the print dialog", lambda: find(app, lambda a: a.description == "frmPrint"))
+    click(find(prn, lambda a: a.description == "cmdProcess(2)"))
+    pdf = os.path.join(PROG, "帳票", "指導指示管理-%s.pdf" % chart[0][:-1])
+    wait_for("the PDF", lambda: os.path.exists(pdf) and os.path.getsize(pdf) > 0, 90)
+    info = subprocess.run(["pdfinfo", pdf], capture_output=True, text=True).stdout
+    if not re.search(r"^Pages:\s+1$", info, re.M):
+        fail("the PDF is not one page: %r" % info)
+    print("PDF保存: one page")
+    click(control(app, "chkPrintFlg"))  # as it was
 
     # The settings dialog and the print dialog, for the pictures.
     click(control(app, "cmdProcess(7)"))

@@ -29,6 +29,8 @@ if [ "${ONDREL_E2E_ENGINE:-}" = postgres ]; then
 fi
 "$work/prog/ondrel-db" demo "$db"
 road="${ONDREL_E2E_ROAD:-atspi_road.py}"
+printf '分類,文言\n共通,定型文の試験です。\n' > "$work/phrases.csv"
+"$work/prog/ondrel-db" phrases import "$db" "$work/phrases.csv" >/dev/null
 if [ "$road" = atspi_sign_in.py ]; then
   echo pw-nurse01 | "$work/prog/ondrel-db" staff add "$db" nurse01 山田花子 nurse >/dev/null
   echo pw-doc1 | "$work/prog/ondrel-db" staff add "$db" doc1 佐藤一郎 doctor >/dev/null

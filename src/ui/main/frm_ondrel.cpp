@@ -50,9 +50,9 @@
 namespace ondrel {
 
 namespace {
-// A part of an older file's search index: some 20 ms of work, every 100 ms.
-constexpr int kSearchFillMs = 100;
-constexpr int kSearchFillRows = 1500;
+// A part of an older file's search index: some 10 ms of work, every 50 ms.
+constexpr int kSearchFillMs = 50;
+constexpr int kSearchFillRows = 500;
 }  // namespace
 
 namespace {

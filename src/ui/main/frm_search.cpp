@@ -202,7 +202,8 @@ FrmSearch::FrmSearch(AppContext& ctx, const std::array<QString, kCategoryCount>&
     typed_->setSingleShot(true);
     typed_->setInterval(kTypingPauseMs);
     connect(typed_, &QTimer::timeout, this, [this] { Rtn_Search(); });
-    connect(txtSearch, &QLineEdit::textEdited, typed_, qOverload<>(&QTimer::start));
+    // Typed, pasted, or set by a screen reader alike.
+    connect(txtSearch, &QLineEdit::textChanged, typed_, qOverload<>(&QTimer::start));
     connect(cboCategory, &QComboBox::currentIndexChanged, this, [this] { Rtn_Search(); });
     connect(chkPeriod, &QCheckBox::toggled, this, [this](bool on) {
         dtpFrom->setEnabled(on);
@@ -224,7 +225,10 @@ FrmSearch::~FrmSearch() = default;
 
 void FrmSearch::Form_Load(const QString& lastText) {
     RestoreWindowPlacement(ctx_, *this);
-    txtSearch->setText(lastText);
+    {
+        const QSignalBlocker quiet(txtSearch);  // searched at once below, not again
+        txtSearch->setText(lastText);
+    }
     txtSearch->selectAll();
     txtSearch->setFocus();
     if (!lastText.isEmpty()) Rtn_Search();
