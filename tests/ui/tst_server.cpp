@@ -10,13 +10,16 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QUrlQuery>
 #include <QtTest>
+#include <functional>
 
 #include "app/start_program.h"
 #include "core/blocking_call.h"
 #include "core/db_target.h"
 #include "core/startup.h"
 #include "data/db_connection.h"
+#include "data/revisions.h"
 #include "report/office.h"
 #include "ui_fixture.h"
 
@@ -40,6 +43,8 @@ class TstServer : public QObject {
     void refusedRight();
     void silentServer_data();
     void silentServer();
+    void failoverToTheStandby_data();
+    void failoverToTheStandby();
 };
 
 void TstServer::uriForms_data() {
@@ -57,6 +62,19 @@ void TstServer::uriForms_data() {
                                                      << "/tmp|6543|d|u|connect_timeout=5";
     QTest::newRow("own timeout") << "postgresql://h/d?connect_timeout=2"
                                  << "h|-1|d||connect_timeout=2";
+    QTest::newRow("a primary and its standby")
+        << "postgresql://ws@a.lan:5432,b.lan:5433/ondrel?target_session_attrs=read-write"
+        << "a.lan,b.lan|-1|ondrel|ws|port=5432,5433;target_session_attrs=read-write;"
+           "connect_timeout=5";
+    QTest::newRow("two servers, default ports") << "postgresql://a,b/ondrel"
+                                                << "a,b|-1|ondrel||connect_timeout=5";
+    QTest::newRow("two sockets as options")
+        << "postgresql:///ondrel?host=/run/a,/run/b&port=5432,5433"
+        << "/run/a,/run/b|-1|ondrel||port=5432,5433;connect_timeout=5";
+    QTest::newRow("an empty server in the list") << "postgresql://a,/ondrel"
+                                                 << "error";
+    QTest::newRow("a port in the list not a number") << "postgresql://a:1,b:x/ondrel"
+                                                     << "error";
     QTest::newRow("password in the URI") << "postgresql://u:secret@h/d"
                                          << "error";
     QTest::newRow("password as option") << "postgresql://u@h/d?password=secret"
@@ -481,6 +499,120 @@ void TstServer::silentServer() {
              qPrintable(f.prompter.Texts().join(u'|')));
     QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
              typed);
+}
+
+// The primary's PC dies while a window waits, saves or switches patient; the
+// standby is promoted. The window tells the user once, keeps the text, and
+// after the promotion writes on the next command through the same URI, which
+// names both servers. What was answered 完了 before is on the standby, and
+// the history checks out there.
+void TstServer::failoverToTheStandby_data() {
+    QTest::addColumn<QString>("when");
+    QTest::newRow("idle") << "idle";
+    QTest::newRow("saving") << "saving";
+    QTest::newRow("switching patient") << "switching";
+}
+
+void TstServer::failoverToTheStandby() {
+    QFETCH(QString, when);
+    if (!OnServer()) QSKIP("needs the test server");
+    const QString script = QStringLiteral(ONDREL_SOURCE_DIR "/scripts/pg-cluster");
+    auto run = [&](const QStringList& args) {
+        QProcess p;
+        p.start(script, args);
+        const bool ok = p.waitForFinished(120000) && p.exitCode() == 0;
+        return ok ? QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(u' ')
+                  : QStringList();
+    };
+    const QStringList primary = run({QStringLiteral("start")});
+    QCOMPARE(primary.size(), 2);
+    const QByteArray shared = qgetenv("ONDREL_TEST_PG");
+    struct Cleanup {
+        std::function<QStringList(const QStringList&)> run;
+        QStringList folders;
+        QByteArray shared;
+        ~Cleanup() {
+            qputenv("ONDREL_TEST_PG", shared);
+            for (const QString& f : folders) run({QStringLiteral("stop"), f});
+        }
+    } cleanup{run, {primary[0]}, shared};
+    qputenv("ONDREL_TEST_PG", primary[1].toUtf8());
+    WindowFixture f;
+    const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "前");
+    const QStringList standby = run({QStringLiteral("standby"), primary[0]});
+    QCOMPARE(standby.size(), 2);
+    cleanup.folders << standby[0];
+    // One URI for both: the one that takes writes is used.
+    QUrl uri(f.DbPath());
+    QUrlQuery query(uri);
+    const auto port = [](const QString& u) { return QUrlQuery(QUrl(u)).queryItemValue("port"); };
+    query.removeAllQueryItems("host");
+    query.removeAllQueryItems("port");
+    query.addQueryItem("host", primary[0] + u',' + standby[0]);
+    query.addQueryItem("port", port(primary[1]) + u',' + port(standby[1]));
+    query.addQueryItem("target_session_attrs", "read-write");
+    uri.setQuery(query);
+    f.WriteIniText({"[System]", "Title=指導指示管理", "SystemDB=" + uri.toString()});
+    LoadSettings(*f.ctx);
+    f.Open();
+    auto& w = *f.window;
+    auto* box = Ctl<QPlainTextEdit>(w, "txtLData", 0);
+    // Answered 完了 before the primary dies: on the standby afterwards.
+    box->setPlainText(QStringLiteral("障害の前に保存した内容"));
+    f.prompter.Answer({true});
+    Ctl<QPushButton>(w, "cmdProcess", 4)->click();
+    QVERIFY2(f.prompter.Texts().size() == 1, qPrintable(f.prompter.Texts().join(u'|')));
+    const QString typed = QStringLiteral("障害の間に入力した内容");
+    box->setPlainText(typed);
+    f.prompter.shown.clear();
+    run({QStringLiteral("kill"), primary[0]});
+    if (when == u"saving") {
+        f.prompter.Answer({true});
+        Ctl<QPushButton>(w, "cmdProcess", 4)->click();
+    } else if (when == u"switching") {
+        f.WriteLink("1", "12346");
+        w.Rtn_LinkCheck();
+        w.Rtn_LinkCheck();
+    }
+    if (when != u"idle") {
+        // Told once that the server cannot be reached; the text and the patient stay.
+        QCOMPARE(f.prompter.Texts().filter(QStringLiteral("接続できない")).size(), 1);
+        QCOMPARE(box->toPlainText(), typed);
+        QCOMPARE(w.ShownChartNo()->value, 12345);
+    }
+    QElapsedTimer sincePromotion;
+    run({QStringLiteral("promote"), standby[0]});
+    sincePromotion.start();
+    DbConnection promoted;
+    QUrl ownerUri(f.OwnerDbPath());
+    QUrlQuery ownerQuery(ownerUri);
+    ownerQuery.removeAllQueryItems("host");
+    ownerQuery.removeAllQueryItems("port");
+    ownerQuery.addQueryItem("host", standby[0]);
+    ownerQuery.addQueryItem("port", port(standby[1]));
+    ownerUri.setQuery(ownerQuery);
+    QVERIFY(OpenDbConnectionAt(ownerUri.toString(), promoted));
+    const auto stored = [&] {
+        QSqlQuery q =
+            RunQuery(promoted, "Select LText000 From tblDatCommon Where MainKey = ?", {key});
+        return q.next() ? q.value(0).toString() : QString();
+    };
+    QCOMPARE(stored(), QStringLiteral("障害の前に保存した内容"));
+    sincePromotion.restart();
+    // The next command writes on the promoted server, without a word.
+    f.prompter.shown.clear();
+    if (when == u"switching") {
+        w.Rtn_LinkCheck();
+        QCOMPARE(w.ShownChartNo()->value, 12346);
+    } else {
+        f.prompter.Answer({true});
+        Ctl<QPushButton>(w, "cmdProcess", 4)->click();
+        QCOMPARE(f.prompter.Texts().size(), 1);  // the question alone
+    }
+    qInfo("promotion to the first save: %lld ms", sincePromotion.elapsed());
+    QVERIFY(sincePromotion.elapsed() < 5000);
+    QCOMPARE(stored(), typed);
+    QCOMPARE(VerifyRecords(promoted), QStringList());
 }
 
 QTEST_MAIN(TstServer)
