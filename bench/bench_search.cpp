@@ -68,7 +68,7 @@ void GeneratePlain(const QString& path) {
     sqlite3_finalize(s);
     sqlite3_prepare_v2(db, tables::MemoInsert().toUtf8().constData(), -1, &s, nullptr);
     for (int i = 0; i < kMemos; ++i) {
-        const int chart = 100000 + (i * 7919) % kPatients;
+        const int chart = 100000 + int((qint64(i) * 7919) % kPatients);
         const int form = i % 7;
         const QByteArray date =
             QDate(2000, 1, 1).addDays(i % 9000).toString(Qt::ISODate).toLatin1();
@@ -280,7 +280,7 @@ int main(int argc, char* argv[]) {
            "COPY tblDatCommon (FormCode, KarteNo, KarteNoBranch, CreDate, LText000, LText001, "
            "LText002, LText003, LText004, LText005, LText006) FROM STDIN");
     for (int i = 0; i < kMemos; ++i) {
-        const int chart = 100000 + (i * 7919) % kPatients;
+        const int chart = 100000 + int((qint64(i) * 7919) % kPatients);
         const int form = i % 7;
         QByteArray line = QByteArray::number(form) + '\t' + QByteArray::number(chart / 10) + '\t' +
                           QByteArray::number(chart) + '\t' +

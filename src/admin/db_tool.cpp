@@ -97,17 +97,6 @@ QString RolledBack(DbConnection& cn, const QString& what, const AppError& e,
     return what + Describe(e) + (withDetail ? u' ' + e.detail() : QString());
 }
 
-bool HoldsTable(DbConnection& cn, const QString& table) {
-    QSqlQuery q =
-        RunQuery(cn,
-                 cn.engine() == Engine::Postgres
-                     ? QStringLiteral("Select to_regclass(?) Is Not Null")
-                     : QStringLiteral("Select Count(*) > 0 From sqlite_master Where type = 'table' "
-                                      "And lower(name) = lower(?)"),
-                 {table.toLower()});
-    return q.next() && q.value(0).toBool();
-}
-
 // Whether the server's database already holds the program's tables.
 bool HoldsTables(DbConnection& cn) {
     QSqlQuery q = RunQuery(cn, QStringLiteral("SELECT to_regclass('tbldatcommon') IS NOT NULL"));

@@ -215,4 +215,15 @@ QVariant SqlDate(const QString& shortDate) {
     return d;
 }
 
+bool HoldsTable(DbConnection& cn, const QString& table) {
+    QSqlQuery q =
+        RunQuery(cn,
+                 cn.engine() == Engine::Postgres
+                     ? QStringLiteral("Select to_regclass(?) Is Not Null")
+                     : QStringLiteral("Select Count(*) > 0 From sqlite_master Where type = 'table' "
+                                      "And lower(name) = lower(?)"),
+                 {table.toLower()});
+    return q.next() && q.value(0).toBool();
+}
+
 }  // namespace ondrel

@@ -131,6 +131,9 @@ QVariant Field(const QSqlQuery& q, const QString& name);
 
 // The table's column names in order, joined by ", "; empty on any failure.
 QString TableFieldList(DbConnection& cn, const QString& table);
+// Whether the database holds the table (any case): tables a newer version
+// added are missing from a database made before it.
+bool HoldsTable(DbConnection& cn, const QString& table);
 
 // Who the records name on one PC: the OS account.
 QString OsAccount();

@@ -99,10 +99,8 @@ void Fold(sqlite3_context* context, int, sqlite3_value** argv) {
 }
 
 bool IndexPending(DbConnection& cn) {
-    QSqlQuery q = RunQuery(cn, QStringLiteral("Select Count(*) From sqlite_master Where name = "
-                                              "'tblDatSearchFill'"));
-    if (!(q.next() && q.value(0).toInt() > 0)) return false;
-    q = RunQuery(cn, QStringLiteral("Select Count(*) From tblDatSearchFill"));
+    if (!HoldsTable(cn, QStringLiteral("tblDatSearchFill"))) return false;
+    QSqlQuery q = RunQuery(cn, QStringLiteral("Select Count(*) From tblDatSearchFill"));
     return q.next() && q.value(0).toInt() > 0;
 }
 
@@ -192,13 +190,26 @@ SearchResult SearchMemos(AppContext& ctx, const SearchRequest& request) {
                 values << pattern;
             }
         } else {
-            sql += QStringLiteral(
-                " From tblDatSearch s Join tblDatCommon c On c.MainKey = s.rowid "
-                "Left Join 患者マスター p On p.カルテ番号 = c.KarteNoBranch Where ");
             const std::vector<int> columns = request.formCode
                                                  ? std::vector<int>{*request.formCode}
                                                  : std::vector<int>{0, 1, 2, 3, 4, 5, 6};
-            if (CodePoints(term) >= 3) {
+            // A copy that could not be given its index: every memo folded and read.
+            const bool indexed = HoldsTable(cn, QStringLiteral("tblDatSearch"));
+            sql += indexed ? QStringLiteral(
+                                 " From tblDatSearch s Join tblDatCommon c On "
+                                 "c.MainKey = s.rowid")
+                           : QStringLiteral(" From tblDatCommon c");
+            sql += QStringLiteral(
+                " Left Join 患者マスター p On p.カルテ番号 = c.KarteNoBranch Where ");
+            if (!indexed) {
+                QStringList likes;
+                for (const int k : columns) {
+                    likes << QStringLiteral("ondrel_fold(c.%1) Like ? Escape '\\'")
+                                 .arg(tables::TextColumn(k));
+                    values << pattern;
+                }
+                sql += u'(' + likes.join(QStringLiteral(" Or ")) + u')';
+            } else if (CodePoints(term) >= 3) {
                 // The trigram index: a phrase is the term as a substring;
                 // quoted, NEAR, OR and * are its own text.
                 QString match = MatchPhrase(term);
@@ -280,16 +291,11 @@ void RegisterSearchFold(sqlite3* db) {
 
 void AddSearchIndex(DbConnection& cn) {
     if (cn.engine() != Engine::SQLite) return;
-    auto has = [&](const char* name) {
-        QSqlQuery q =
-            RunQuery(cn, QStringLiteral("Select Count(*) From sqlite_master Where name = ?"),
-                     {QString::fromLatin1(name)});
-        return q.next() && q.value(0).toInt() > 0;
-    };
-    if (!has("tblDatCommon") || has("tblDatSearch")) return;
+    const QString index = QStringLiteral("tblDatSearch");
+    if (!HoldsTable(cn, QStringLiteral("tblDatCommon")) || HoldsTable(cn, index)) return;
     try {
         BeginTransaction(cn);
-        if (!has("tblDatSearch")) {
+        if (!HoldsTable(cn, index)) {  // another program may have made it meanwhile
             for (const QString& sql : tables::SearchStatements(Engine::SQLite)) RunChange(cn, sql);
             // Every memo there now waits for the fill; the triggers keep the rest.
             RunChange(cn, QStringLiteral("Insert Into tblDatSearchFill (Below) Select "

@@ -11,15 +11,6 @@ namespace ondrel {
 
 namespace {
 
-bool HoldsPhraseTable(DbConnection& cn) {
-    QSqlQuery q = RunQuery(
-        cn, cn.engine() == Engine::Postgres
-                ? QStringLiteral("Select to_regclass('tblmasphrase') Is Not Null")
-                : QStringLiteral("Select Count(*) > 0 From sqlite_master Where type = 'table' "
-                                 "And lower(name) = 'tblmasphrase'"));
-    return q.next() && q.value(0).toBool();
-}
-
 QString CsvField(const QString& s) {
     if (!s.contains(u',') && !s.contains(u'"') && !s.contains(u'\n') && !s.contains(u'\r'))
         return s;
@@ -30,7 +21,7 @@ QString CsvField(const QString& s) {
 
 std::vector<Phrase> ReadPhrases(DbConnection& cn) {
     std::vector<Phrase> phrases;
-    if (!HoldsPhraseTable(cn)) return phrases;
+    if (!HoldsTable(cn, QStringLiteral("tblMasPhrase"))) return phrases;
     ForEachRow(cn,
                QStringLiteral("Select Category, Phrase From tblMasPhrase Order By Category, "
                               "SortOrder, PhraseKey"),

@@ -126,14 +126,7 @@ bool PasswordMatches(const QString& hash, const QByteArray& password) {
            0;
 }
 
-bool HoldsStaffTable(DbConnection& cn) {
-    QSqlQuery q = RunQuery(
-        cn, cn.engine() == Engine::Postgres
-                ? QStringLiteral("Select to_regclass('tblmasstaff') Is Not Null")
-                : QStringLiteral("Select Count(*) > 0 From sqlite_master Where type = 'table' "
-                                 "And lower(name) = 'tblmasstaff'"));
-    return q.next() && q.value(0).toBool();
-}
+bool HoldsStaffTable(DbConnection& cn) { return HoldsTable(cn, QStringLiteral("tblMasStaff")); }
 
 bool SignInRequired(DbConnection& cn) {
     if (!HoldsStaffTable(cn)) return false;

@@ -224,6 +224,15 @@ void TstSearch::olderFileIndexedInParts() {
     QCOMPARE(int(r.hits.size()), 26);
     QCOMPARE(p.Scalar("Select Count(*) From tblDatSearch").toInt(), 26);
     QVERIFY(FillSearchIndex(*p.ctx, 10));
+    // A file whose index could not be made (a copy that cannot be written):
+    // every memo read through, the same hits.
+    for (const char* sql : {"Drop Trigger trgDatSearchInsert", "Drop Trigger trgDatSearchUpdate",
+                            "Drop Trigger trgDatSearchDelete", "Drop Table tblDatSearch"})
+        p.Exec(QString::fromLatin1(sql));
+    QCOMPARE(int(SearchMemos(*p.ctx, Ask("処置")).hits.size()), 26);
+    QCOMPARE(int(SearchMemos(*p.ctx, Ask("ｼｮﾁ")).hits.size()), 0);
+    QCOMPARE(int(SearchMemos(*p.ctx, Ask("25番")).hits.size()), 0);
+    QCOMPARE(int(SearchMemos(*p.ctx, Ask("24番")).hits.size()), 1);
 }
 
 QTEST_GUILESS_MAIN(TstSearch)
