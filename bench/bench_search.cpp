@@ -144,7 +144,8 @@ void ServerFloor(PGconn* c) {
 
 void PgExec(PGconn* c, const QByteArray& sql) {
     PGresult* r = PQexec(c, sql.constData());
-    if (PQresultStatus(r) != PGRES_COMMAND_OK && PQresultStatus(r) != PGRES_TUPLES_OK) {
+    if (PQresultStatus(r) != PGRES_COMMAND_OK && PQresultStatus(r) != PGRES_TUPLES_OK &&
+        PQresultStatus(r) != PGRES_COPY_IN) {
         std::fprintf(stderr, "bench_search: %s\n", PQresultErrorMessage(r));
         std::exit(1);
     }
