@@ -10,9 +10,17 @@
 using namespace ondrel;
 using namespace ondrel::test;
 
+struct Fixture;
+
 class TstSearch : public QObject {
     Q_OBJECT
+    std::unique_ptr<Fixture> shared_;
+
+  public:
+    ~TstSearch() override;
+
   private slots:
+    void cleanupTestCase() { shared_.reset(); }
     void queries_data();
     void queries();
     void filtersAndOrder();
@@ -21,8 +29,6 @@ class TstSearch : public QObject {
     void searchIsLoggedWithoutItsText();
     void olderFileIndexedInParts();
 };
-
-namespace {
 
 SearchRequest Ask(const QString& text, std::optional<int> form = {}, std::vector<int> forms = {},
                   QDate from = {}, QDate to = {}, int limit = 200) {
@@ -62,7 +68,7 @@ struct Fixture {
     QStringList Found(const QString& text) { return Found(Ask(text)); }
 };
 
-}  // namespace
+TstSearch::~TstSearch() = default;
 
 void TstSearch::queries_data() {
     QTest::addColumn<QString>("text");
@@ -101,7 +107,9 @@ void TstSearch::queries_data() {
 void TstSearch::queries() {
     QFETCH(QString, text);
     QFETCH(QStringList, found);
-    Fixture f;
+    // One fixture for every row: searching changes no memo.
+    if (!shared_) shared_ = std::make_unique<Fixture>();
+    Fixture& f = *shared_;
     QCOMPARE(f.Found(text), found);
     QCOMPARE(f.p.Scalar("Select Count(*) From tblDatCommon").toInt(), 5);
 }
