@@ -50,14 +50,11 @@
 namespace ondrel {
 
 namespace {
+
+constexpr int kTimerMs = 10000;
 // A part of an older file's search index: some 10 ms of work, every 50 ms.
 constexpr int kSearchFillMs = 50;
 constexpr int kSearchFillRows = 500;
-}  // namespace
-
-namespace {
-
-constexpr int kTimerMs = 10000;
 constexpr int kChartNoTyped = 10;
 const QColor kHeaderBack(255, 255, 192);
 
