@@ -1,5 +1,6 @@
 #include "gui/controls.h"
 
+#include <QAbstractItemView>
 #include <QBoxLayout>
 #include <QCalendarWidget>
 #include <QDateEdit>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QToolButton>
+#include <algorithm>
 #include <utility>
 
 #include "gui/twips.h"
@@ -198,6 +200,15 @@ QDateEdit* DatePicker(QWidget* parent, const QString& name, int index,
     d->resize(std::max(d->width(), d->sizeHint().width()), d->height());
     new DateTyping(d);
     return d;
+}
+
+bool StepListFromBox(QAbstractItemView& list, int key) {
+    const int rows = list.model() ? list.model()->rowCount() : 0;
+    if ((key != Qt::Key_Down && key != Qt::Key_Up) || rows == 0) return false;
+    const int row =
+        std::clamp(list.currentIndex().row() + (key == Qt::Key_Down ? 1 : -1), 0, rows - 1);
+    list.setCurrentIndex(list.model()->index(row, 0));
+    return true;
 }
 
 }  // namespace ondrel

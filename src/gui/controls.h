@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QString>
 
+class QAbstractItemView;
 class QDateEdit;
 class QFrame;
 class QLabel;
@@ -30,5 +31,9 @@ QPushButton* CommandButton(QWidget* parent, int index, const QString& caption, Q
 // IPA font, which runs wider than the Windows one.
 QDateEdit* DatePicker(QWidget* parent, const QString& name, int index,
                       const QString& accessibleName, QRect twips);
+
+// Up or Down typed in a box above a list moves the list's current row, as in
+// any search field; false for any other key or an empty list.
+bool StepListFromBox(QAbstractItemView& list, int key);
 
 }  // namespace ondrel

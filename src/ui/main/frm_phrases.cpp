@@ -13,6 +13,7 @@
 #include "core/app_context.h"
 #include "core/trap.h"
 #include "data/memo_search.h"
+#include "gui/controls.h"
 #include "gui/twips.h"
 #include "gui/window_placement.h"
 
@@ -87,13 +88,7 @@ bool PhrasePopup::eventFilter(QObject* watched, QEvent* event) {
             Choose();
             return true;
         }
-        if (watched == txtFilter && (key == Qt::Key_Down || key == Qt::Key_Up) &&
-            lstPhrases->count() > 0) {
-            const int row = std::clamp(lstPhrases->currentRow() + (key == Qt::Key_Down ? 1 : -1), 0,
-                                       lstPhrases->count() - 1);
-            lstPhrases->setCurrentRow(row);
-            return true;
-        }
+        if (watched == txtFilter && StepListFromBox(*lstPhrases, key)) return true;
     }
     return QDialog::eventFilter(watched, event);
 }

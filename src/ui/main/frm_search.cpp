@@ -19,6 +19,7 @@
 #include "core/app_context.h"
 #include "core/trap.h"
 #include "data/patient_lookup.h"
+#include "gui/controls.h"
 #include "gui/twips.h"
 #include "gui/window_placement.h"
 
@@ -295,15 +296,7 @@ bool FrmSearch::eventFilter(QObject* watched, QEvent* event) {
             Rtn_Choose();
             return true;
         }
-        // The list's rows from the text box, as in any search field.
-        if (watched == txtSearch && (key == Qt::Key_Down || key == Qt::Key_Up) &&
-            model_->rowCount() > 0) {
-            const int row =
-                std::clamp(grdResult->currentIndex().row() + (key == Qt::Key_Down ? 1 : -1), 0,
-                           model_->rowCount() - 1);
-            grdResult->setCurrentIndex(model_->index(row, 0));
-            return true;
-        }
+        if (watched == txtSearch && StepListFromBox(*grdResult, key)) return true;
     }
     return QDialog::eventFilter(watched, event);
 }
