@@ -78,6 +78,19 @@ class DatabaseBusy : public ToldError {
         : ToldError(number, std::move(detail), std::move(userMessage)) {}
 };
 
+// A COMMIT was sent and its answer never came (the server went away or fell
+// silent): the transaction may have been kept or not. Told as the command's
+// failure; a memo's save checks later which it was.
+class CommitUnanswered : public DatabaseBusy {
+  public:
+    CommitUnanswered(const DatabaseBusy& told, QString server)
+        : DatabaseBusy(told), server_(std::move(server)) {}
+    const QString& Server() const { return server_; }
+
+  private:
+    QString server_;
+};
+
 // What the user is told when the database server does not answer.
 QString ServerUnreachableMessage(const QString& server, const QString& reason);
 

@@ -11,6 +11,7 @@
 #include "data/japanese_date.h"
 #include "data/revisions.h"
 #include "data/server_records.h"
+#include "data/session.h"
 #include "data/system_db.h"
 #include "data/tables.h"
 
@@ -34,6 +35,27 @@ QDate DateValue(const QVariant& v, const QString& name) {
     const QDate d = v.typeId() == QMetaType::QDate ? v.toDate() : ParseShortDate(v.toString());
     if (!d.isValid()) throw AppError(err::TypeMismatch, QStringLiteral("not a date in ") + name);
     return d;
+}
+
+// A server's COMMIT of a memo's change that went unanswered: kept for the
+// check at the next save, and the user told so.
+void CommitServerChange(AppContext& ctx, DbConnection& cn, size_t sent, UncertainSave change) {
+    const std::vector<PendingAccess>& queue = Session(ctx).pendingAccess;
+    change.accessSent.assign(queue.begin(),
+                             queue.begin() + qsizetype(std::min(sent, queue.size())));
+    try {
+        CommitWithAccess(ctx, cn, sent);
+    } catch (const CommitUnanswered& e) {
+        const QString what = change.kind == UncertainSave::Kind::Delete ? QStringLiteral("削除")
+                                                                        : QStringLiteral("保存");
+        Session(ctx).uncertainSave = std::move(change);
+        throw DatabaseBusy(
+            e.detail(),
+            QStringLiteral("データベースサーバー（%1）から%2の完了の知らせが届きませんでした。\r\n"
+                           "画面の内容はそのままです。%2されたかどうかは、次にサーバーに"
+                           "つながったときに確かめてお知らせします。")
+                .arg(e.Server(), what));
+    }
 }
 
 }  // namespace
@@ -75,7 +97,7 @@ qint32 InsertCommon(AppContext& ctx, const CommonRecord& r) {
         if (cn.engine() == Engine::Postgres) {  // the server writes the record
             const size_t sent = AppendQueuedAccess(ctx, cn);
             const qint32 key = ServerInsertMemo(cn, r);
-            CommitWithAccess(ctx, cn, sent);
+            CommitServerChange(ctx, cn, sent, {UncertainSave::Kind::Insert, key, 0, r, {}});
             return key;
         }
         QVariantList values{r.FormCode, r.KarteNo.value, r.KarteNoBranch.value, SqlDate(r.CreDate)};
@@ -116,7 +138,12 @@ WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& r) {
             const WriteOutcome outcome = ServerUpdateMemo(cn, r, QStringLiteral("update"))
                                              ? WriteOutcome::Done
                                              : Conflict(cn, r.MainKey);
-            CommitWithAccess(ctx, cn, sent);
+            if (outcome != WriteOutcome::Done) {
+                CommitWithAccess(ctx, cn, sent);
+                return outcome;
+            }
+            CommitServerChange(ctx, cn, sent,
+                               {UncertainSave::Kind::Update, r.MainKey, r.RowVersion + 1, r, {}});
             return outcome;
         }
         const auto row = UpdateMemoRow(cn, r);
@@ -140,7 +167,12 @@ WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion) {
             const WriteOutcome outcome = ServerDeleteMemo(cn, mainKey, rowVersion)
                                              ? WriteOutcome::Done
                                              : Conflict(cn, mainKey);
-            CommitWithAccess(ctx, cn, sent);
+            if (outcome != WriteOutcome::Done) {
+                CommitWithAccess(ctx, cn, sent);
+                return outcome;
+            }
+            CommitServerChange(ctx, cn, sent,
+                               {UncertainSave::Kind::Delete, mainKey, rowVersion, {}, {}});
             return outcome;
         }
         const auto before = MemoRowValues(cn, mainKey);
@@ -159,6 +191,52 @@ WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion) {
         CommitWithAccess(ctx, cn, sent);
         return outcome;
     });
+}
+
+std::optional<SettledSave> SettleUncertainSave(AppContext& ctx) {
+    auto& pending = Session(ctx).uncertainSave;
+    if (!pending) return std::nullopt;
+    const UncertainSave change = *pending;
+    const bool kept = WithSystemDb(ctx, [&](DbConnection& cn) {
+        BeginTransaction(cn);
+        // A COMMIT still under way there (waiting for its standby) holds the
+        // chain's lock until it ends: what it did is seen once this is had.
+        for (const QString& lock : tables::LockRevisions(cn.engine())) RunQuery(cn, lock);
+        QString sql = QStringLiteral(
+            "Select Count(*) From tblDatRevision Where (MainKey = ?) And (Action = ?) "
+            "And (RowVersion = ?) And (Workstation = ?)");
+        QVariantList values{change.mainKey,
+                            change.kind == UncertainSave::Kind::Insert   ? QStringLiteral("insert")
+                            : change.kind == UncertainSave::Kind::Update ? QStringLiteral("update")
+                                                                         : QStringLiteral("delete"),
+                            change.rowVersion, Workstation()};
+        // Another workstation's change of the same version cannot be taken
+        // for ours unless it wrote the very same thing.
+        if (change.kind != UncertainSave::Kind::Delete) {
+            sql += QStringLiteral(" And (CreDate Is Not Distinct From ?)");
+            values << SqlDate(change.sent.CreDate);
+            for (int k = 0; k < kCategoryCount; ++k) {
+                sql +=
+                    QStringLiteral(" And (%1 Is Not Distinct From ?)").arg(tables::TextColumn(k));
+                values << SqlText(change.sent.LText[k]);
+            }
+        }
+        QSqlQuery q = RunQuery(cn, sql, values);
+        const bool found = q.next() && q.value(0).toLongLong() > 0;
+        CommitTransaction(cn);
+        return found;
+    });
+    pending.reset();
+    // The access records that went with it are written already.
+    auto& queue = Session(ctx).pendingAccess;
+    const auto& sent = change.accessSent;
+    if (kept && sent.size() <= queue.size() &&
+        std::equal(sent.begin(), sent.end(), queue.begin(), [](const auto& a, const auto& b) {
+            return a.at == b.at && a.chart == b.chart && a.action == b.action;
+        })) {
+        queue.erase(queue.begin(), queue.begin() + qsizetype(sent.size()));
+    }
+    return SettledSave{change, kept};
 }
 
 std::vector<DateListRow> ReadDateList(AppContext& ctx, int formCode, BaseChartNo karteNo) {

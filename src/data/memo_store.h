@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/records.h"
+#include "data/session.h"
 
 namespace ondrel {
 
@@ -30,6 +31,16 @@ enum class WriteOutcome { Done, ChangedElsewhere, DeletedElsewhere };
 WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& memo);
 // Deletes the memo only while it is still at the version read.
 WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion);
+
+// A change whose COMMIT the server never answered (UncertainSave), checked
+// once it answers: whether its revision is there. nullopt when none waits;
+// a server that still cannot be reached throws as any command, and the
+// change stays to be checked.
+struct SettledSave {
+    UncertainSave change;
+    bool kept = false;
+};
+std::optional<SettledSave> SettleUncertainSave(AppContext& ctx);
 
 // The list shows the date as "yyyy/MM/dd (aaa)" (DateWithWeekday) and keeps
 // it as "yyyy/MM/dd" (ShortDate), formatted only for the rows drawn.

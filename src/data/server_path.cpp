@@ -480,7 +480,15 @@ void ServerPath::Begin(DbConnection& cn) {
 }
 
 void ServerPath::Commit(DbConnection& cn) {
-    ServerBatch::Run(cn, QStringLiteral("COMMIT"), true);
+    const QString shown = cn.target_.Shown();
+    try {
+        ServerBatch::Run(cn, QStringLiteral("COMMIT"), true);
+    } catch (const DatabaseBusy& e) {
+        // The connection dropped with the COMMIT on its way: whether it was
+        // kept only the server can tell, once it answers again.
+        if (!cn.IsOpen()) throw CommitUnanswered(e, shown);
+        throw;
+    }
     cn.serverTransaction_ = false;
     cn.inTransaction_ = false;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/db_target.h"
+#include "core/records.h"
 #include "data/db_connection.h"
 
 namespace ondrel {
@@ -30,6 +31,17 @@ struct PendingAccess {
     QString action;
 };
 
+// A memo's change whose COMMIT went unanswered: what identifies its revision
+// if the server kept it.
+struct UncertainSave {
+    enum class Kind { Insert, Update, Delete };
+    Kind kind = Kind::Update;
+    qint32 mainKey = 0;
+    qint32 rowVersion = 0;  // the version the revision would record
+    CommonRecord sent;      // the date and texts sent (an insert or an update)
+    std::vector<PendingAccess> accessSent;
+};
+
 // A run's life with its system database: the target SystemDB names, parsed
 // when its text changes rather than at every open; the server connection
 // kept from one command to the next; the connection a command's procedures
@@ -46,6 +58,8 @@ class DbSession {
     bool memoWritten = false;
     // Oldest first; written with the next change or flush.
     std::vector<PendingAccess> pendingAccess;
+    // Checked before the next save or delete, once the server answers.
+    std::optional<UncertainSave> uncertainSave;
 
   private:
     friend class CommandConnection;

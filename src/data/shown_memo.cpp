@@ -47,4 +47,24 @@ ShownMemoOutcome DeleteShownMemo(AppContext& ctx, qint32 mainKey, qint32 rowVers
     return outcome;
 }
 
+QString SettledMessage(const SettledSave& settled) {
+    const bool deleted = settled.change.kind == UncertainSave::Kind::Delete;
+    const QString what = deleted ? QStringLiteral("削除") : QStringLiteral("保存");
+    const QString date = settled.change.sent.CreDate;
+    const QString memo =
+        deleted || date.isEmpty() ? QStringLiteral("メモ") : QStringLiteral("%1 のメモ").arg(date);
+    if (settled.kept) {
+        return QStringLiteral(
+                   "先ほど完了の知らせが届かなかった%1の%2は、"
+                   "サーバーに記録されていました。")
+            .arg(memo, what);
+    }
+    return QStringLiteral(
+               "先ほど完了の知らせが届かなかった%1の%2は、"
+               "サーバーに記録されていませんでした。")
+               .arg(memo, what) +
+           (deleted ? QStringLiteral("\r\nメモは削除されていません。")
+                    : QStringLiteral("\r\n画面の内容はそのままです。"));
+}
+
 }  // namespace ondrel

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "core/records.h"
+#include "data/memo_store.h"
 
 namespace ondrel {
 
@@ -30,5 +31,8 @@ ShownMemoOutcome SaveShownMemo(AppContext& ctx, const CommonRecord& memo, int ca
 // Deletes the memo a page shows, only at the version shown; otherwise the
 // user is told and the page shows the memo as it now is.
 ShownMemoOutcome DeleteShownMemo(AppContext& ctx, qint32 mainKey, qint32 rowVersion);
+
+// What the user is told of a change checked after its COMMIT went unanswered.
+QString SettledMessage(const SettledSave& settled);
 
 }  // namespace ondrel

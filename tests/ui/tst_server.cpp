@@ -43,6 +43,8 @@ class TstServer : public QObject {
     void refusedRight();
     void silentServer_data();
     void silentServer();
+    void unansweredCommit_data();
+    void unansweredCommit();
     void failoverToTheStandby_data();
     void failoverToTheStandby();
 };
@@ -506,10 +508,105 @@ void TstServer::silentServer() {
 // after the promotion writes on the next command through the same URI, which
 // names both servers. What was answered 完了 before is on the standby, and
 // the history checks out there.
+namespace {
+
+// The next memo change's COMMIT held up at the server for 3.6 s (longer than
+// the program waits), then kept or failed: as a commit waiting for a
+// standby, or one the server gives up. The stall is had once.
+void StallNextCommit(const TestDbProgram& p, bool kept) {
+    // A sequence counts outside the transaction, so a failed commit stalls once too.
+    p.Exec("Create Sequence stall_commit_count");
+    p.Exec("Create Table stall_commit (kept boolean)");
+    p.Exec("Insert Into stall_commit Values (?)", {kept});
+    p.Exec(R"sql(Create Function stall_commit() Returns trigger Language plpgsql
+Security Definer As $f$
+BEGIN
+  IF nextval('stall_commit_count') = 1 THEN
+    PERFORM pg_sleep(3.6);
+    IF NOT (SELECT kept FROM stall_commit) THEN RAISE EXCEPTION 'the commit is not kept'; END IF;
+  END IF;
+  RETURN NULL;
+END $f$)sql");
+    p.Exec(
+        "Create Constraint Trigger trg_stall_commit After Insert On tblDatRevision "
+        "Deferrable Initially Deferred For Each Row Execute Function stall_commit()");
+}
+
+}  // namespace
+
+// The answer to a change's COMMIT never comes: the user is told that it is
+// not known yet; the next command finds out, tells which, and goes on from
+// there without a second copy of the memo.
+void TstServer::unansweredCommit_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("kept");
+    QTest::addColumn<int>("memos");  // afterwards, as if the first had been answered
+    QTest::newRow("save, kept") << "save" << true << 1;
+    QTest::newRow("save, not kept") << "save" << false << 1;
+    QTest::newRow("delete, kept") << "delete" << true << 0;
+    QTest::newRow("new memo, kept") << "new" << true << 2;
+}
+
+void TstServer::unansweredCommit() {
+    QFETCH(QString, command);
+    QFETCH(bool, kept);
+    QFETCH(int, memos);
+    if (!OnServer()) QSKIP("needs the test server");
+    WindowFixture f;
+    const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "前");
+    f.Open();
+    auto& w = *f.window;
+    auto* box = Ctl<QPlainTextEdit>(w, "txtLData", 0);
+    const QString typed = QStringLiteral("完了の知らせを待つ間の内容");
+    if (command == u"save") box->setPlainText(typed);
+    ShortBusyTimeout shortWait(std::chrono::milliseconds(200));
+    StallNextCommit(f, kept);
+    const auto issue = [&] {
+        f.prompter.Answer({true});
+        Ctl<QPushButton>(w, "cmdProcess",
+                         command == u"save"     ? 4
+                         : command == u"delete" ? 3
+                                                : 0)
+            ->click();
+    };
+    issue();
+    const QString verb = command == u"delete" ? QStringLiteral("削除") : QStringLiteral("保存");
+    QCOMPARE(
+        f.prompter.Texts().filter(verb + QStringLiteral("の完了の知らせが届きませんでした")).size(),
+        1);
+    if (command == u"save") QCOMPARE(box->toPlainText(), typed);
+    QCOMPARE(w.ShownChartNo()->value, 12345);
+    QTest::qWait(900);  // the server's own end of it
+    f.prompter.shown.clear();
+    issue();
+    const QStringList told = f.prompter.Texts();
+    QVERIFY2(told.filter(kept ? QStringLiteral("サーバーに記録されていました")
+                              : QStringLiteral("サーバーに記録されていませんでした"))
+                     .size() == 1,
+             qPrintable(told.join(u'|')));
+    QCOMPARE(f.Scalar("Select Count(*) From tblDatCommon").toInt(), memos);
+    if (command == u"save") {
+        QCOMPARE(f.Scalar("Select LText000 From tblDatCommon Where MainKey = ?", {key}).toString(),
+                 typed);
+        QCOMPARE(box->toPlainText(), typed);
+    }
+    if (command == u"new") {
+        const qint32 made =
+            f.Scalar("Select Max(MainKey) From tblDatCommon Where MainKey <> ?", {key}).toInt();
+        QCOMPARE(Ctl<QPushButton>(w, "cmdProcess", 4)->isEnabled(), true);
+        QCOMPARE(f.Scalar("Select Count(*) From tblDatRevision Where MainKey = ?", {made}).toInt(),
+                 1);
+    }
+    DbConnection owner;
+    QVERIFY(OpenDbConnectionAt(f.OwnerDbPath(), owner));
+    QCOMPARE(VerifyRecords(owner), QStringList());
+}
+
 void TstServer::failoverToTheStandby_data() {
     QTest::addColumn<QString>("when");
     QTest::newRow("idle") << "idle";
     QTest::newRow("saving") << "saving";
+    QTest::newRow("committing") << "committing";
     QTest::newRow("switching patient") << "switching";
 }
 
@@ -565,7 +662,18 @@ void TstServer::failoverToTheStandby() {
     const QString typed = QStringLiteral("障害の間に入力した内容");
     box->setPlainText(typed);
     f.prompter.shown.clear();
-    run({QStringLiteral("kill"), primary[0]});
+    if (when == u"committing") {
+        // The save's COMMIT is on its way when the primary dies.
+        StallNextCommit(f, true);
+        QTimer::singleShot(1000, [&] { run({QStringLiteral("kill"), primary[0]}); });
+        f.prompter.Answer({true});
+        Ctl<QPushButton>(w, "cmdProcess", 4)->click();
+        QCOMPARE(f.prompter.Texts().filter(QStringLiteral("完了の知らせが届きませんでした")).size(),
+                 1);
+        QCOMPARE(box->toPlainText(), typed);
+    } else {
+        run({QStringLiteral("kill"), primary[0]});
+    }
     if (when == u"saving") {
         f.prompter.Answer({true});
         Ctl<QPushButton>(w, "cmdProcess", 4)->click();
@@ -574,7 +682,7 @@ void TstServer::failoverToTheStandby() {
         w.Rtn_LinkCheck();
         w.Rtn_LinkCheck();
     }
-    if (when != u"idle") {
+    if (when == u"saving" || when == u"switching") {
         // Told once that the server cannot be reached; the text and the patient stay.
         QCOMPARE(f.prompter.Texts().filter(QStringLiteral("接続できない")).size(), 1);
         QCOMPARE(box->toPlainText(), typed);
@@ -598,6 +706,7 @@ void TstServer::failoverToTheStandby() {
         return q.next() ? q.value(0).toString() : QString();
     };
     QCOMPARE(stored(), QStringLiteral("障害の前に保存した内容"));
+    RunChange(promoted, "Drop Trigger IF EXISTS trg_stall_commit On tblDatRevision");
     sincePromotion.restart();
     // The next command writes on the promoted server, without a word.
     f.prompter.shown.clear();
@@ -607,7 +716,13 @@ void TstServer::failoverToTheStandby() {
     } else {
         f.prompter.Answer({true});
         Ctl<QPushButton>(w, "cmdProcess", 4)->click();
-        QCOMPARE(f.prompter.Texts().size(), 1);  // the question alone
+        if (when == u"committing") {
+            // Cut off before its commit was written: not on the standby, and said so.
+            QCOMPARE(f.prompter.Texts().size(), 2);
+            QCOMPARE(f.prompter.Texts().filter("サーバーに記録されていませんでした").size(), 1);
+        } else {
+            QCOMPARE(f.prompter.Texts().size(), 1);  // the question alone
+        }
     }
     qInfo("promotion to the first save: %lld ms", sincePromotion.elapsed());
     QVERIFY(sincePromotion.elapsed() < 5000);

@@ -217,6 +217,8 @@ class FrmOndrel : public QWidget {
     void FillDateList(int c, std::vector<DateListRow> rows);
     // The page's lists as they now are, with this memo on the page.
     void ShowPageAt(int c, qint32 mainKey);
+    bool SettleUncertainSave();
+    void TakeSaved(int c, const CommonRecord& memo);
     // Tells what a save or delete found and shows the page as it now is.
     void ShowOutcome(int c, const ShownMemoOutcome& outcome);
     // The steps of Rtn_DataDispTab.

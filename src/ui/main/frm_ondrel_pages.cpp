@@ -28,6 +28,10 @@ const QString kDiscardQuestion = QStringLiteral("編集したデータは失わ�
 
 void LetEventsRun() { QCoreApplication::processEvents(); }
 
+bool SameDateAndTexts(const CommonRecord& a, const CommonRecord& b) {
+    return a.CreDate == b.CreDate && a.LText == b.LText;
+}
+
 }  // namespace
 
 void FrmOndrel::SetPageShown(int c, bool shown) { pages_[c]->picGroup->setVisible(shown); }
@@ -54,6 +58,7 @@ void FrmOndrel::Rtn_DataDispTab(DispMode mode, int c) {
                     found = ReadAtRow(c);
                     break;
                 case DispMode::W:
+                    if (SettleUncertainSave()) return;
                     found = CreateMemo(c);
                     break;
             }
@@ -264,6 +269,7 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
             return;
         }
         LetEventsRun();
+        if (SettleUncertainSave()) return;
         const int t = txtBeforeTab;
         // Only a page that shows a memo in a shown window is saved. Qt has already
         // switched pages when a category change saves the one being left, so
@@ -284,17 +290,64 @@ bool FrmOndrel::Rtn_DataSave(bool ask) {
             ShowOutcome(t, outcome);
             return;
         }
-        pages_[t]->rowVersion = memo.RowVersion + 1;
-        KeepLoadedTexts(t, memo.LText);
-        DateListGrid* grid = &Grid(t);
-        const int row = grid->CurrentRow();
-        const QDate picked = pages_[t]->dtpCreData->date();
-        if (row >= 0 && grid->Text(row, 1) != ShortDate(picked)) {
-            grid->Model().SetDate(row, picked);
-        }
-        // The history as a full rebuild would show it, from the values just written.
-        Past(t).Update(memo.MainKey, ParseShortDate(memo.CreDate), memo.LText[t]);
+        TakeSaved(t, memo);
     });
+}
+
+// The page holds what was just written as the memo's next version.
+void FrmOndrel::TakeSaved(int t, const CommonRecord& memo) {
+    pages_[t]->rowVersion = memo.RowVersion + 1;
+    KeepLoadedTexts(t, memo.LText);
+    DateListGrid* grid = &Grid(t);
+    const int row = grid->CurrentRow();
+    const QDate saved = ParseShortDate(memo.CreDate);
+    if (row >= 0 && grid->Text(row, 1) != memo.CreDate) grid->Model().SetDate(row, saved);
+    // The history as a full rebuild would show it, from the values just written.
+    Past(t).Update(memo.MainKey, saved, memo.LText[t]);
+}
+
+// A change whose COMMIT the server never answered: once it answers, the user
+// is told whether it was kept, and a page still showing that memo takes it.
+// True when a page was shown anew (the command that asked then ends).
+bool FrmOndrel::SettleUncertainSave() {
+    const auto settled = ondrel::SettleUncertainSave(ctx_);
+    if (!settled) return false;
+    ctx_.prompter.Information(ctx_.settings.Title, SettledMessage(*settled));
+    if (!settled->kept || !lblInfo0_) return false;
+    const UncertainSave& change = settled->change;
+    for (int c = 0; c < kCategoryCount; ++c) {
+        const auto& shown = pages_[c]->txtMainkey;
+        switch (change.kind) {
+            case UncertainSave::Kind::Update:
+                // Its next save goes on from the kept version, not into a conflict.
+                if (shown == change.mainKey && pages_[c]->rowVersion == change.rowVersion - 1) {
+                    CommonRecord kept = change.sent;
+                    kept.RowVersion = pages_[c]->rowVersion;
+                    if (c == txtBeforeTab && SameDateAndTexts(Rtn_DataGet(), kept)) {
+                        TakeSaved(c, kept);
+                    } else {
+                        pages_[c]->rowVersion = change.rowVersion;  // typed on since
+                    }
+                }
+                break;
+            case UncertainSave::Kind::Delete:
+                if (shown == change.mainKey) {
+                    Rtn_PageDisp(c);
+                    return true;
+                }
+                break;
+            case UncertainSave::Kind::Insert: {
+                // The new memo is shown unless that would drop what was typed since.
+                if (c != change.sent.FormCode || *lblInfo0_ != change.sent.KarteNo) break;
+                const bool onScreen =
+                    c == txtBeforeTab && shown && SameDateAndTexts(Rtn_DataGet(), change.sent);
+                if (PageEdited(c) && !onScreen) break;
+                ShowPageAt(c, change.mainKey);
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 void FrmOndrel::Rtn_DataDelete() {
@@ -306,6 +359,7 @@ void FrmOndrel::Rtn_DataDelete() {
             return;
         }
         LetEventsRun();
+        if (SettleUncertainSave()) return;
         const int c = CurrentTab();
         if (!pages_[c]->txtMainkey) return;
         ShowOutcome(c, DeleteShownMemo(ctx_, *pages_[c]->txtMainkey, pages_[c]->rowVersion));
