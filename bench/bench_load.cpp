@@ -5,6 +5,10 @@
 // workstation was told was done is there, and the history checks out.
 //   bench_load URI [SECONDS]                 N = 1, 5, 20, 50
 //   bench_load --worker URI SECONDS INDEX    one workstation (prints its saves)
+//   bench_load --failover PG-CLUSTER [ROUNDS] a primary and its synchronous
+//       standby (made with scripts/pg-cluster): the primary killed, the
+//       standby promoted; the time from the promotion to the first save of a
+//       workstation that kept trying, as a waiting window's next command.
 #include <libpq-fe.h>
 
 #include <QCoreApplication>
@@ -14,6 +18,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QUrlQuery>
 #include <algorithm>
 #include <cstdio>
 #include <thread>
@@ -109,6 +114,127 @@ QString Scalar(PGconn* c, const QString& sql) {
     return v;
 }
 
+// A database made as a clinic makes it, with the patients the workers pick
+// from; its owner's URI, or empty when it cannot be made.
+QString MakeLoadDatabase(const QString& baseUri, const QString& name) {
+    const QUrl base(baseUri);
+    {
+        PGconn* admin = Connect(base.toString());
+        PQclear(PQexec(admin, "SET client_min_messages = warning"));
+        PQclear(PQexec(admin, ("DROP DATABASE IF EXISTS " + name).toUtf8().constData()));
+        PQclear(PQexec(admin, ("CREATE DATABASE " + name).toUtf8().constData()));
+        PQfinish(admin);
+    }
+    QUrl owner = base;
+    owner.setPath(u'/' + name);
+    if (const QString e = tool::InitDatabase(owner.toString()); !e.isEmpty()) {
+        std::fprintf(stderr, "bench_load: %s\n", qPrintable(e));
+        return {};
+    }
+    PGconn* c = Connect(owner.toString());
+    PQclear(PQexec(c, QStringLiteral("INSERT INTO 患者マスター (カルテ番号, 氏名) SELECT "
+                                     "100000 + g * 10, '負荷　試験' FROM generate_series(0, "
+                                     "%1) g")
+                          .arg(kPatients - 1)
+                          .toUtf8()
+                          .constData()));
+    PQfinish(c);
+    return owner.toString();
+}
+
+// scripts/pg-cluster's words on its output ("FOLDER URI" for start and standby).
+QStringList Cluster(const QString& script, const QStringList& args) {
+    QProcess p;
+    p.start(script, args);
+    if (!p.waitForFinished(120000) || p.exitCode() != 0) return {};
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(u' ');
+}
+
+int Failover(const QString& script, int rounds) {
+    std::vector<double> waits, promotions;
+    for (int round = 0; round < rounds; ++round) {
+        struct Clusters {
+            QString script;
+            QStringList folders;
+            ~Clusters() {
+                for (const QString& f : folders) Cluster(script, {QStringLiteral("stop"), f});
+            }
+        } clusters{script, {}};
+        const QStringList primary = Cluster(script, {QStringLiteral("start")});
+        if (primary.size() != 2) return 1;
+        clusters.folders << primary[0];
+        const QString owner = MakeLoadDatabase(primary[1], QStringLiteral("bench_failover"));
+        if (owner.isEmpty()) return 1;
+        const QStringList standby = Cluster(script, {QStringLiteral("standby"), primary[0]});
+        if (standby.size() != 2) return 1;
+        clusters.folders << standby[0];
+        // The workstation names both servers; the one that takes writes is used.
+        QUrl ws(owner);
+        ws.setUserName(QStringLiteral("ondrel_ws"));
+        QUrlQuery query;
+        const auto port = [](const QString& u) {
+            return QUrlQuery(QUrl(u)).queryItemValue("port");
+        };
+        query.addQueryItem("host", primary[0] + u',' + standby[0]);
+        query.addQueryItem("port", port(primary[1]) + u',' + port(standby[1]));
+        query.addQueryItem("target_session_attrs", "read-write");
+        ws.setQuery(query);
+        ConsolePrompter prompter("bench");
+        SystemClock clock;
+        NoWaitCursor wait;
+        ProcessExit end;
+        QTemporaryDir dir;
+        AppContext ctx(dir.path(), prompter, clock, wait, end);
+        ctx.settings.SystemDB = ws.toString();
+        CommonRecord memo;
+        memo.FormCode = 0;
+        memo.KarteNo = BaseChartNo(10000);
+        memo.KarteNoBranch = FullChartNo(100000);
+        memo.CreDate = QStringLiteral("2026/12/11");
+        const auto save = [&](const QString& text) {
+            try {
+                memo.LText[0] = text;
+                if (UpdateCommon(ctx, memo) != WriteOutcome::Done) return false;
+                ++memo.RowVersion;
+                return true;
+            } catch (const AppError&) {
+                return false;
+            }
+        };
+        try {
+            memo.MainKey = InsertCommon(ctx, memo);
+        } catch (const AppError& e) {
+            std::fprintf(stderr, "bench_load: %s\n", qPrintable(e.detail()));
+            return 1;
+        }
+        for (int i = 0; i < 20; ++i) save(QStringLiteral("前 %1").arg(i));
+        Cluster(script, {QStringLiteral("kill"), primary[0]});
+        if (save(QStringLiteral("障害の間"))) {
+            std::fprintf(stderr, "bench_load: saved with the primary gone\n");
+            return 1;
+        }
+        QElapsedTimer t;
+        t.start();
+        Cluster(script, {QStringLiteral("promote"), standby[0]});
+        promotions.push_back(double(t.nsecsElapsed()) / 1e6);
+        t.restart();
+        bool saved = false;
+        while (!(saved = save(QStringLiteral("障害の後"))) && t.elapsed() < 30000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!saved) {
+            std::fprintf(stderr, "bench_load: no save 30 s after the promotion\n");
+            return 1;
+        }
+        waits.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    std::sort(waits.begin(), waits.end());
+    std::sort(promotions.begin(), promotions.end());
+    std::printf("%-34s %9.1f ms %12s %7s  ≤ 5000 ms (promotion itself %.0f ms; %d rounds)\n",
+                "failover: promotion → first save", waits[waits.size() / 2], "", "",
+                promotions[promotions.size() / 2], rounds);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -116,6 +242,8 @@ int main(int argc, char* argv[]) {
     const QStringList args = app.arguments().mid(1);
     if (args.value(0) == u"--worker")
         return Worker(args.value(1), args.value(2).toInt(), args.value(3).toInt());
+    if (args.value(0) == u"--failover")
+        return Failover(args.value(1), args.size() > 2 ? args[2].toInt() : 3);
     if (args.isEmpty()) {
         std::fprintf(stderr, "usage: bench_load BASE_URI [SECONDS]\n");
         return 2;
@@ -123,28 +251,11 @@ int main(int argc, char* argv[]) {
     const int seconds = args.size() > 1 ? args[1].toInt() : 60;
     double singleMedian = 0;
     for (const int n : {1, 5, 20, 50}) {
-        // A database of its own for each N, made as a clinic makes it.
-        QUrl base(args[0]);
-        const QString name = QStringLiteral("bench_load_%1").arg(n);
-        {
-            PGconn* admin = Connect(base.toString());
-            PQclear(PQexec(admin, ("DROP DATABASE IF EXISTS " + name).toUtf8().constData()));
-            PQclear(PQexec(admin, ("CREATE DATABASE " + name).toUtf8().constData()));
-            PQfinish(admin);
-        }
-        QUrl owner = base;
-        owner.setPath(u'/' + name);
-        if (const QString e = tool::InitDatabase(owner.toString()); !e.isEmpty()) {
-            std::fprintf(stderr, "bench_load: %s\n", qPrintable(e));
-            return 1;
-        }
-        PGconn* c = Connect(owner.toString());
-        PQclear(PQexec(c, QStringLiteral("INSERT INTO 患者マスター (カルテ番号, 氏名) SELECT "
-                                         "100000 + g * 10, '負荷　試験' FROM generate_series(0, "
-                                         "%1) g")
-                              .arg(kPatients - 1)
-                              .toUtf8()
-                              .constData()));
+        // A database of its own for each N.
+        const QString made = MakeLoadDatabase(args[0], QStringLiteral("bench_load_%1").arg(n));
+        if (made.isEmpty()) return 1;
+        const QUrl owner(made);
+        PGconn* c = Connect(made);
         QUrl ws = owner;
         ws.setUserName(QStringLiteral("ondrel_ws"));
         // Waiters on the chain's lock, looked at every 20 ms meanwhile.
