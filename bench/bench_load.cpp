@@ -3,8 +3,10 @@
 // saves per second, the median and 99th-percentile save, how often a save
 // found another waiting on the chain's lock, errors; afterwards every save a
 // workstation was told was done is there, and the history checks out.
-//   bench_load URI [SECONDS]                 N = 1, 5, 20, 50
-//   bench_load --worker URI SECONDS INDEX    one workstation (prints its saves)
+//   bench_load URI [SECONDS [N,N...]]        N = 1, 5, 20, 50, 1@1000, 20@1000 unless given
+//       (N@MS: each workstation pauses about MS milliseconds after a save, as
+//       staff do between patients; otherwise none)
+//   bench_load --worker URI SECONDS INDEX [MS]  one workstation (prints its saves)
 //   bench_load --failover PG-CLUSTER [ROUNDS] a primary and its synchronous
 //       standby (made with scripts/pg-cluster): the primary killed, the
 //       standby promoted; the time from the promotion to the first save of a
@@ -21,6 +23,7 @@
 #include <QUrlQuery>
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <thread>
 
 #include "admin/db_tool.h"
@@ -42,8 +45,9 @@ constexpr int kPatients = 200;
 // One workstation: reads a patient as a switch does, then saves a memo of
 // its own (a new one every tenth time, else the one it has), for `seconds`.
 // Prints "saved KEY TEXT-TAG" per save told done and "t MICROSECONDS" for
-// each save's time; errors as "error WHAT".
-int Worker(const QString& uri, int seconds, int index) {
+// each save's time; errors as "error WHAT". With a pause, waits half to one
+// and a half times it after each save.
+int Worker(const QString& uri, int seconds, int index, int pauseMs) {
     ConsolePrompter prompter("bench");
     SystemClock clock;
     NoWaitCursor wait;
@@ -88,8 +92,13 @@ int Worker(const QString& uri, int seconds, int index) {
                 }
                 ++mine->RowVersion;
             }
-            std::printf("t %lld\nsaved %d %s\n", t.nsecsElapsed() / 1000, mine->MainKey,
-                        qPrintable(tag));
+            // The first save of a session also has the server make its plans.
+            std::printf("%s %lld\nsaved %d %s\n", n == 1 ? "first" : "t", t.nsecsElapsed() / 1000,
+                        mine->MainKey, qPrintable(tag));
+            if (pauseMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(
+                    pauseMs / 2 + int(QRandomGenerator::global()->bounded(pauseMs + 1))));
+            }
         } catch (const AppError& e) {
             std::printf("error save %s\n", qPrintable(e.detail().left(80)));
             mine.reset();
@@ -241,7 +250,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.value(0) == u"--worker")
-        return Worker(args.value(1), args.value(2).toInt(), args.value(3).toInt());
+        return Worker(args.value(1), args.value(2).toInt(), args.value(3).toInt(),
+                      args.value(4).toInt());
     if (args.value(0) == u"--failover")
         return Failover(args.value(1), args.size() > 2 ? args[2].toInt() : 3);
     if (args.isEmpty()) {
@@ -249,10 +259,16 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const int seconds = args.size() > 1 ? args[1].toInt() : 60;
-    double singleMedian = 0;
-    for (const int n : {1, 5, 20, 50}) {
+    std::map<int, double> singleMedian;  // one workstation's, by pause
+    const QStringList runs =
+        (args.size() > 2 ? args[2] : QStringLiteral("1,5,20,50,1@1000,20@1000"))
+            .split(u',', Qt::SkipEmptyParts);
+    for (const QString& run : runs) {
+        const int n = run.section(u'@', 0, 0).toInt();
+        const int pauseMs = run.section(u'@', 1, 1).toInt();
         // A database of its own for each N.
-        const QString made = MakeLoadDatabase(args[0], QStringLiteral("bench_load_%1").arg(n));
+        const QString made =
+            MakeLoadDatabase(args[0], QStringLiteral("bench_load_%1_%2").arg(n).arg(pauseMs));
         if (made.isEmpty()) return 1;
         const QUrl owner(made);
         PGconn* c = Connect(made);
@@ -279,16 +295,18 @@ int main(int argc, char* argv[]) {
         for (int i = 0; i < n; ++i) {
             auto p = std::make_unique<QProcess>();
             p->start(QCoreApplication::applicationFilePath(),
-                     {"--worker", ws.toString(), QString::number(seconds), QString::number(i)});
+                     {"--worker", ws.toString(), QString::number(seconds), QString::number(i),
+                      QString::number(pauseMs)});
             workers.push_back(std::move(p));
         }
-        std::vector<double> times;
+        std::vector<double> times, firsts;
         int errors = 0;
         std::vector<std::pair<int, QString>> saved;
         for (auto& p : workers) {
             p->waitForFinished(-1);
             for (const QByteArray& line : p->readAllStandardOutput().split('\n')) {
                 if (line.startsWith("t ")) times.push_back(line.mid(2).toDouble() / 1000.0);
+                if (line.startsWith("first ")) firsts.push_back(line.mid(6).toDouble() / 1000.0);
                 if (line.startsWith("error")) ++errors;
                 if (line.startsWith("saved ")) {
                     const QList<QByteArray> f = line.split(' ');
@@ -315,17 +333,24 @@ int main(int argc, char* argv[]) {
         const double median = times.empty() ? 0 : times[times.size() / 2];
         const double p99 =
             times.empty() ? 0 : times[std::min(times.size() - 1, times.size() * 99 / 100)];
-        if (n == 1) singleMedian = median;
+        if (n == 1) singleMedian[pauseMs] = median;
+        const QString label =
+            pauseMs > 0
+                ? QStringLiteral("load: %1 ws, pause %2 ms, %3 s").arg(n).arg(pauseMs).arg(seconds)
+                : QStringLiteral("load: %1 workstations, %2 s").arg(n).arg(seconds);
         std::printf(
-            "%-34s %9.1f /s  median %.2f ms  p99 %.2f ms  lock waits in %.0f%% of looks  "
-            "errors %d  missing %d  verify %s\n",
-            qPrintable(QStringLiteral("load: %1 workstations, %2 s").arg(n).arg(seconds)),
-            double(times.size()) / seconds, median, p99,
+            "%-34s %9.1f /s  median %.2f ms  p99 %.2f ms  first saves up to %.0f ms  "
+            "lock waits in %.0f%% of looks  errors %d  missing %d  verify %s\n",
+            qPrintable(label), double(times.size() + firsts.size()) / seconds, median, p99,
+            firsts.empty() ? 0.0 : *std::max_element(firsts.begin(), firsts.end()),
             looks ? 100.0 * double(waited) / double(looks) : 0.0, errors, missing,
             problems.isEmpty() ? "clean" : qPrintable(problems.join(u' ').left(60)));
-        if (n == 20)
+        if (n == 20 && singleMedian.count(pauseMs)) {
+            const double one = singleMedian[pauseMs];
             std::printf("%-34s %9.2f ms %9.2f ms %6.2f×  p99 ≤ 3× one workstation's median\n",
-                        "load: 20 workstations, p99 save", p99, singleMedian, p99 / singleMedian);
+                        pauseMs > 0 ? "load: 20 ws paused, p99 save" : "load: 20 ws, p99 save", p99,
+                        one, p99 / one);
+        }
     }
     return 0;
 }
