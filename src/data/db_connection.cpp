@@ -169,6 +169,17 @@ void ForEachRow(DbConnection& cn, const QString& sql, const QVariantList& values
     }
 }
 
+void ForEachRowAndCommit(DbConnection& cn, const QString& sql, const QVariantList& values,
+                         const std::function<void(const RowReader&)>& row) {
+    RequireOpen(cn);
+    if (cn.engine() == Engine::Postgres) {
+        ServerPath::CommitAfter(cn, sql, values, row);
+        return;
+    }
+    SqlitePath::ForEachRow(cn, sql, values, row);
+    CommitTransaction(cn);
+}
+
 QVariant ValueAt(const QSqlQuery& q, int column) {
     QVariant v = q.value(column);
     if (v.typeId() == QMetaType::QString && !v.isNull() && q.driver() &&

@@ -126,6 +126,10 @@ class RowReader {
 // was most of the cost of reading a long history.
 void ForEachRow(DbConnection& cn, const QString& sql, const QVariantList& values,
                 const std::function<void(const RowReader&)>& row);
+// The same, and the transaction committed with it: on a server in one round
+// trip (a COMMIT whose answer never comes throws CommitUnanswered).
+void ForEachRowAndCommit(DbConnection& cn, const QString& sql, const QVariantList& values,
+                         const std::function<void(const RowReader&)>& row);
 // Reads a column by name; a missing column is a failure, as it was for the chart tables.
 QVariant Field(const QSqlQuery& q, const QString& name);
 

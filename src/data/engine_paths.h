@@ -63,6 +63,8 @@ struct ServerPath {
     static void Later(DbConnection& cn, const QString& sql, const QVariantList& values);
     static void Begin(DbConnection& cn);
     static void Commit(DbConnection& cn);
+    static void CommitAfter(DbConnection& cn, const QString& sql, const QVariantList& values,
+                            const std::function<void(const RowReader&)>& row);
     // A text as the program stored it (see ToServerText in server_path.cpp).
     static QString FromServerText(const QString& s);
 };

@@ -37,14 +37,18 @@ QDate DateValue(const QVariant& v, const QString& name) {
     return d;
 }
 
-// A server's COMMIT of a memo's change that went unanswered: kept for the
-// check at the next save, and the user told so.
-void CommitServerChange(AppContext& ctx, DbConnection& cn, size_t sent, UncertainSave change) {
-    const std::vector<PendingAccess>& queue = Session(ctx).pendingAccess;
+// A server's memo change and its COMMIT (`commit`, which answers the
+// change's outcome); one whose COMMIT went unanswered is kept for the check
+// at the next save, and the user told so.
+template <typename Commit>
+auto CommitServerChange(AppContext& ctx, size_t sent, UncertainSave change, Commit&& commit) {
+    auto& queue = Session(ctx).pendingAccess;
     change.accessSent.assign(queue.begin(),
                              queue.begin() + qsizetype(std::min(sent, queue.size())));
     try {
-        CommitWithAccess(ctx, cn, sent);
+        auto outcome = commit();
+        queue.erase(queue.begin(), queue.begin() + qsizetype(std::min(sent, queue.size())));
+        return outcome;
     } catch (const CommitUnanswered& e) {
         const QString what = change.kind == UncertainSave::Kind::Delete ? QStringLiteral("削除")
                                                                         : QStringLiteral("保存");
@@ -97,8 +101,11 @@ qint32 InsertCommon(AppContext& ctx, const CommonRecord& r) {
         if (cn.engine() == Engine::Postgres) {  // the server writes the record
             const size_t sent = AppendQueuedAccess(ctx, cn);
             const qint32 key = ServerInsertMemo(cn, r);
-            CommitServerChange(ctx, cn, sent, {UncertainSave::Kind::Insert, key, 0, r, {}});
-            return key;
+            // The key is known only from the answer: the COMMIT goes on its own.
+            return CommitServerChange(ctx, sent, {UncertainSave::Kind::Insert, key, 0, r, {}}, [&] {
+                CommitTransaction(cn);
+                return key;
+            });
         }
         QVariantList values{r.FormCode, r.KarteNo.value, r.KarteNoBranch.value, SqlDate(r.CreDate)};
         for (const QString& t : r.LText) values << SqlText(t);
@@ -120,7 +127,8 @@ qint32 InsertCommon(AppContext& ctx, const CommonRecord& r) {
 
 namespace {
 
-// Why a change found no row of the version read; in the change's transaction.
+// Why a change found no row of the version read: in the change's transaction,
+// or on a server just after it (committed with its answer).
 WriteOutcome Conflict(DbConnection& cn, qint32 mainKey) {
     QSqlQuery q = RunQuery(
         cn, QStringLiteral("Select RowVersion From tblDatCommon Where (MainKey = ?)"), {mainKey});
@@ -135,16 +143,10 @@ WriteOutcome UpdateCommon(AppContext& ctx, const CommonRecord& r) {
         BeginTransaction(cn);
         if (cn.engine() == Engine::Postgres) {
             const size_t sent = AppendQueuedAccess(ctx, cn);
-            const WriteOutcome outcome = ServerUpdateMemo(cn, r, QStringLiteral("update"))
-                                             ? WriteOutcome::Done
-                                             : Conflict(cn, r.MainKey);
-            if (outcome != WriteOutcome::Done) {
-                CommitWithAccess(ctx, cn, sent);
-                return outcome;
-            }
-            CommitServerChange(ctx, cn, sent,
-                               {UncertainSave::Kind::Update, r.MainKey, r.RowVersion + 1, r, {}});
-            return outcome;
+            const bool done = CommitServerChange(
+                ctx, sent, {UncertainSave::Kind::Update, r.MainKey, r.RowVersion + 1, r, {}},
+                [&] { return ServerUpdateMemo(cn, r, QStringLiteral("update"), true); });
+            return done ? WriteOutcome::Done : Conflict(cn, r.MainKey);
         }
         const auto row = UpdateMemoRow(cn, r);
         const WriteOutcome outcome = row ? WriteOutcome::Done : Conflict(cn, r.MainKey);
@@ -164,16 +166,10 @@ WriteOutcome DeleteCommon(AppContext& ctx, qint32 mainKey, qint32 rowVersion) {
         BeginTransaction(cn);
         if (cn.engine() == Engine::Postgres) {
             const size_t sent = AppendQueuedAccess(ctx, cn);
-            const WriteOutcome outcome = ServerDeleteMemo(cn, mainKey, rowVersion)
-                                             ? WriteOutcome::Done
-                                             : Conflict(cn, mainKey);
-            if (outcome != WriteOutcome::Done) {
-                CommitWithAccess(ctx, cn, sent);
-                return outcome;
-            }
-            CommitServerChange(ctx, cn, sent,
-                               {UncertainSave::Kind::Delete, mainKey, rowVersion, {}, {}});
-            return outcome;
+            const bool done = CommitServerChange(
+                ctx, sent, {UncertainSave::Kind::Delete, mainKey, rowVersion, {}, {}},
+                [&] { return ServerDeleteMemo(cn, mainKey, rowVersion, true); });
+            return done ? WriteOutcome::Done : Conflict(cn, mainKey);
         }
         const auto before = MemoRowValues(cn, mainKey);
         const WriteOutcome outcome =

@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 #include <libpq-fe.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <QDate>
@@ -94,6 +95,9 @@ struct Pq {
     char* (*cmdTuples)(PGresult*);
     void (*clear)(PGresult*);
     int (*socket)(const PGconn*);
+    int (*sendQuery)(PGconn*, const char*);
+    int (*consumeInput)(PGconn*);
+    PGresult* (*getResult)(PGconn*);
 };
 
 const Pq* LoadedPq() {
@@ -118,6 +122,9 @@ const Pq* LoadedPq() {
         get(pq.cmdTuples, "PQcmdTuples");
         get(pq.clear, "PQclear");
         get(pq.socket, "PQsocket");
+        get(pq.sendQuery, "PQsendQuery");
+        get(pq.consumeInput, "PQconsumeInput");
+        get(pq.getResult, "PQgetResult");
         if (!all) return std::nullopt;
         return pq;
     }();
@@ -343,11 +350,16 @@ class PgRow final : public RowReader {
 
 // A server's statements with those waiting for them, in one round trip.
 struct ServerBatch {
-    static PgResult Run(DbConnection& cn, const QString& statement, bool commits = false);
+    // `kept`: the answer of the statement that many before the last (0: the
+    // last one's).
+    // `sent`, when given, is set once the text has gone to the server.
+    static PgResult Run(DbConnection& cn, const QString& statement, bool commits = false,
+                        int kept = 0, bool* sent = nullptr);
     static void Flush(DbConnection& cn) {
         if (!cn.deferred_.isEmpty()) Run(cn, {});
     }
     static void Reconnect(DbConnection& cn, const QSqlError& error, bool retry);
+    static void ReconnectIfEnded(DbConnection& cn);
     // The server did not answer within the deadline: the connection is
     // dropped (the next command opens a new one) and the user told.
     [[noreturn]] static void Silent(DbConnection& cn, const QString& detail);
@@ -370,17 +382,36 @@ void ServerBatch::Silent(DbConnection& cn, const QString& detail) {
 // last statement's, and a failure of any of them is the failure. A kept
 // connection the server dropped gets one new connection, unless our
 // transaction had begun there or the text commits it (it may have been done).
-PgResult ServerBatch::Run(DbConnection& cn, const QString& statement, bool commits) {
+PgResult ServerBatch::Run(DbConnection& cn, const QString& statement, bool commits, int kept,
+                          bool* sent) {
     const Pq* pq = LoadedPq();
     if (!pq) throw AppError(err::CannotCreateObject, QStringLiteral("libpq not loaded"));
     for (int attempt = 0;; ++attempt) {
+        if (attempt == 0 && !cn.serverTransaction_) ReconnectIfEnded(cn);
         QStringList parts = cn.deferred_;
         if (!statement.isEmpty()) parts << statement;
         PGconn* conn = ServerHandle(cn.Database());
         StatementDeadline deadline(conn);
         const QByteArray text = parts.join(QStringLiteral(";\n")).toUtf8();
         PGresult* answer = nullptr;
-        if (conn) RunBlockingCall([&] { answer = pq->exec(conn, text.constData()); });
+        if (conn && sent) *sent = true;
+        if (conn && kept == 0) RunBlockingCall([&] { answer = pq->exec(conn, text.constData()); });
+        if (conn && kept > 0) {
+            // Each statement's answer in turn: the one wanted, or the first failure.
+            RunBlockingCall([&] {
+                if (!pq->sendQuery(conn, text.constData())) return;
+                std::vector<PGresult*> all;
+                while (PGresult* one = pq->getResult(conn)) all.push_back(one);
+                for (PGresult* one : all) {
+                    const ExecStatusType st = pq->resultStatus(one);
+                    if (!answer && st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) answer = one;
+                }
+                if (!answer && all.size() > size_t(kept)) answer = all[all.size() - 1 - kept];
+                for (PGresult* one : all) {
+                    if (one != answer) pq->clear(one);
+                }
+            });
+        }
         PgResult r(answer);
         const ExecStatusType status = r ? pq->resultStatus(r.get()) : PGRES_FATAL_ERROR;
         const bool silent = deadline.Fired();
@@ -407,6 +438,29 @@ PgResult ServerBatch::Run(DbConnection& cn, const QString& statement, bool commi
         }
         Reconnect(cn, error, attempt == 0 && !cn.serverTransaction_ && !commits);
     }
+}
+
+// An idle connection has nothing to read unless the server ended it (its
+// last word, or the socket closed): that is found out before anything is
+// sent, so the command goes to a new connection with nothing in doubt, and
+// a COMMIT sent with it can be told done or not.
+void ServerBatch::ReconnectIfEnded(DbConnection& cn) {
+    const Pq* pq = LoadedPq();
+    PGconn* conn = ServerHandle(cn.Database());
+    if (!conn || !pq) return;
+    bool ended = ServerLost(cn.Database());
+    if (!ended) {
+        pollfd p{pq->socket(conn), POLLIN | POLLRDHUP, 0};
+        ended = p.fd < 0 ||
+                (::poll(&p, 1, 0) > 0 && ((p.revents & (POLLHUP | POLLRDHUP | POLLERR)) ||
+                                          !pq->consumeInput(conn) || ServerLost(cn.Database())));
+    }
+    if (!ended) return;
+    const QString message = QString::fromUtf8(pq->errorMessage(conn));
+    Reconnect(cn,
+              QSqlError(QStringLiteral("QPSQL: Unable to create query"), message,
+                        QSqlError::ConnectionError),
+              true);
 }
 
 // A kept connection the server dropped (a restart, an idle cut) gets one new
@@ -479,18 +533,32 @@ void ServerPath::Begin(DbConnection& cn) {
     cn.inTransaction_ = true;
 }
 
-void ServerPath::Commit(DbConnection& cn) {
+void ServerPath::Commit(DbConnection& cn) { CommitAfter(cn, {}, {}, {}); }
+
+// The statement, its rows, and the COMMIT in the same round trip: the
+// transaction's locks are not held while its answer travels back and forth.
+void ServerPath::CommitAfter(DbConnection& cn, const QString& sql, const QVariantList& values,
+                             const std::function<void(const RowReader&)>& row) {
     const QString shown = cn.target_.Shown();
+    PgResult r;
+    bool sent = false;
     try {
-        ServerBatch::Run(cn, QStringLiteral("COMMIT"), true);
+        r = sql.isEmpty() ? ServerBatch::Run(cn, QStringLiteral("COMMIT"), true, 0, &sent)
+                          : ServerBatch::Run(cn,
+                                             WithValues(cn.Database().driver(), sql, values) +
+                                                 QStringLiteral(";\nCOMMIT"),
+                                             true, 1, &sent);
     } catch (const DatabaseBusy& e) {
         // The connection dropped with the COMMIT on its way: whether it was
         // kept only the server can tell, once it answers again.
-        if (!cn.IsOpen()) throw CommitUnanswered(e, shown);
+        if (sent && !cn.IsOpen()) throw CommitUnanswered(e, shown);
         throw;
     }
     cn.serverTransaction_ = false;
     cn.inTransaction_ = false;
+    if (!row) return;
+    PgRow reader(*LoadedPq(), r.get());
+    for (const int n = LoadedPq()->ntuples(r.get()); reader.row < n; ++reader.row) row(reader);
 }
 
 QSqlQuery ServerPath::Execute(DbConnection& cn, const QString& sql, const QVariantList& values) {

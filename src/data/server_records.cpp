@@ -279,9 +279,15 @@ QString Marks(int n) {
 
 // The one value a function answers; sent with the statements waiting (the
 // transaction's BEGIN), in one round trip.
-QVariant Answer(DbConnection& cn, const QString& sql, const QVariantList& values) {
+QVariant Answer(DbConnection& cn, const QString& sql, const QVariantList& values,
+                bool commits = false) {
     QVariant answer;
-    ForEachRow(cn, sql, values, [&](const RowReader& row) { answer = row.Value(0); });
+    const auto take = [&](const RowReader& row) { answer = row.Value(0); };
+    if (commits) {
+        ForEachRowAndCommit(cn, sql, values, take);
+    } else {
+        ForEachRow(cn, sql, values, take);
+    }
     return answer;
 }
 
@@ -301,7 +307,8 @@ qint32 ServerInsertMemo(DbConnection& cn, const CommonRecord& r) {
     return key.toInt();
 }
 
-bool ServerUpdateMemo(DbConnection& cn, const CommonRecord& r, const QString& action) {
+bool ServerUpdateMemo(DbConnection& cn, const CommonRecord& r, const QString& action,
+                      bool commits) {
     QVariantList values{r.MainKey, r.RowVersion, SqlDate(r.CreDate)};
     for (const QString& t : r.LText) values << SqlText(t);
     values << action << Workstation();
@@ -309,13 +316,13 @@ bool ServerUpdateMemo(DbConnection& cn, const CommonRecord& r, const QString& ac
                   QStringLiteral("Select ondrel_memo_update(?::integer, ?::integer, ?::date, %1, "
                                  "?::text, ?::text)")
                       .arg(Marks(kCategoryCount)),
-                  values)
+                  values, commits)
         .toBool();
 }
 
-bool ServerDeleteMemo(DbConnection& cn, qint32 mainKey, qint32 rowVersion) {
+bool ServerDeleteMemo(DbConnection& cn, qint32 mainKey, qint32 rowVersion, bool commits) {
     return Answer(cn, QStringLiteral("Select ondrel_memo_delete(?::integer, ?::integer, ?::text)"),
-                  {mainKey, rowVersion, Workstation()})
+                  {mainKey, rowVersion, Workstation()}, commits)
         .toBool();
 }
 

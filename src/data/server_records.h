@@ -23,11 +23,13 @@ QStringList ServerRecordFunctions();
 // The names of the functions the workstations' role calls.
 const QStringList& ServerRecordEntryPoints();
 
-// Each in the caller's transaction, on a server connection.
+// Each in the caller's transaction, on a server connection; `commits`: the
+// transaction is committed in the same round trip (ForEachRowAndCommit).
 qint32 ServerInsertMemo(DbConnection& cn, const CommonRecord& r);
 // action: "update" or "revert"; false when the memo is no longer at r.RowVersion.
-bool ServerUpdateMemo(DbConnection& cn, const CommonRecord& r, const QString& action);
-bool ServerDeleteMemo(DbConnection& cn, qint32 mainKey, qint32 rowVersion);
+bool ServerUpdateMemo(DbConnection& cn, const CommonRecord& r, const QString& action,
+                      bool commits = false);
+bool ServerDeleteMemo(DbConnection& cn, qint32 mainKey, qint32 rowVersion, bool commits = false);
 // From the memo's delete revision `revisionKey`; false when that is not the
 // memo's latest revision or the memo is there.
 bool ServerRestoreMemo(DbConnection& cn, qint64 revisionKey);
