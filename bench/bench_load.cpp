@@ -42,19 +42,25 @@ namespace {
 
 constexpr int kPatients = 200;
 
+// A workstation's program without a window, on the system database `uri`.
+struct Station {
+    explicit Station(const QString& uri) { ctx.settings.SystemDB = uri; }
+    ConsolePrompter prompter{"bench"};
+    SystemClock clock;
+    NoWaitCursor wait;
+    ProcessExit end;
+    QTemporaryDir dir;
+    AppContext ctx{dir.path(), prompter, clock, wait, end};
+};
+
 // One workstation: reads a patient as a switch does, then saves a memo of
 // its own (a new one every tenth time, else the one it has), for `seconds`.
 // Prints "saved KEY TEXT-TAG" per save told done and "t MICROSECONDS" for
 // each save's time; errors as "error WHAT". With a pause, waits half to one
 // and a half times it after each save.
 int Worker(const QString& uri, int seconds, int index, int pauseMs) {
-    ConsolePrompter prompter("bench");
-    SystemClock clock;
-    NoWaitCursor wait;
-    ProcessExit end;
-    QTemporaryDir dir;
-    AppContext ctx(dir.path(), prompter, clock, wait, end);
-    ctx.settings.SystemDB = uri;
+    Station station(uri);
+    AppContext& ctx = station.ctx;
     QElapsedTimer total;
     total.start();
     std::optional<CommonRecord> mine;
@@ -188,13 +194,8 @@ int Failover(const QString& script, int rounds) {
         query.addQueryItem("port", port(primary[1]) + u',' + port(standby[1]));
         query.addQueryItem("target_session_attrs", "read-write");
         ws.setQuery(query);
-        ConsolePrompter prompter("bench");
-        SystemClock clock;
-        NoWaitCursor wait;
-        ProcessExit end;
-        QTemporaryDir dir;
-        AppContext ctx(dir.path(), prompter, clock, wait, end);
-        ctx.settings.SystemDB = ws.toString();
+        Station station(ws.toString());
+        AppContext& ctx = station.ctx;
         CommonRecord memo;
         memo.FormCode = 0;
         memo.KarteNo = BaseChartNo(10000);
