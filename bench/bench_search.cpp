@@ -39,14 +39,6 @@ QString MemoText(int i) {
         .arg(i % 100);
 }
 
-void Exec(sqlite3* db, const char* sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        std::fprintf(stderr, "bench_search: %s\n", err);
-        std::exit(1);
-    }
-}
-
 // A file as an older version left it: the memos, no index.
 void GeneratePlain(const QString& path) {
     if (!tool::InitDatabase(path).isEmpty()) std::exit(1);
@@ -55,8 +47,8 @@ void GeneratePlain(const QString& path) {
     for (const char* sql : {"DROP TRIGGER trgDatSearchInsert", "DROP TRIGGER trgDatSearchUpdate",
                             "DROP TRIGGER trgDatSearchDelete", "DROP TABLE tblDatSearch",
                             "DROP TABLE tblDatSearchFill"})
-        Exec(db, sql);
-    Exec(db, "BEGIN");
+        bench::Exec(db, sql);
+    bench::Exec(db, "BEGIN");
     sqlite3_stmt* s = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO 患者マスター (カルテ番号, 氏名) VALUES (?, '山田　太郎')",
                        -1, &s, nullptr);
@@ -83,7 +75,7 @@ void GeneratePlain(const QString& path) {
         sqlite3_clear_bindings(s);
     }
     sqlite3_finalize(s);
-    Exec(db, "COMMIT");
+    bench::Exec(db, "COMMIT");
     sqlite3_close(db);
 }
 

@@ -56,24 +56,17 @@ namespace {
 // Median in milliseconds.
 double Ms(const std::function<void()>& op, int runs) { return bench::Median(op, runs) * 1e3; }
 
-void Exec(sqlite3* db, const char* sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        std::fprintf(stderr, "sqlite: %s\n", err);
-        std::exit(1);
-    }
-}
-
 void Generate(const QString& path) {
     if (!tool::InitDatabase(path).isEmpty()) std::exit(1);
     sqlite3* db = nullptr;
     sqlite3_open(path.toUtf8().constData(), &db);
     RegisterSearchFold(db);  // the search index's triggers call it
-    Exec(db, "BEGIN");
-    Exec(db,
-         "INSERT INTO 患者マスター (カルテ番号, 氏名, 性別コード, 年号, 生年, 月, 日) VALUES "
-         "(10001, '千件　太郎', '1', 'S', '45', '3', '12'), (20002, '万件　花子', '2', 'H', '4', "
-         "'2', '29')");
+    bench::Exec(db, "BEGIN");
+    bench::Exec(
+        db,
+        "INSERT INTO 患者マスター (カルテ番号, 氏名, 性別コード, 年号, 生年, 月, 日) VALUES "
+        "(10001, '千件　太郎', '1', 'S', '45', '3', '12'), (20002, '万件　花子', '2', 'H', '4', "
+        "'2', '29')");
     sqlite3_stmt* s = nullptr;
     // The program's own insert; the slots not bound here stay NULL.
     sqlite3_prepare_v2(db, tables::MemoInsert().toUtf8().constData(), -1, &s, nullptr);
@@ -95,7 +88,7 @@ void Generate(const QString& path) {
     add(10001, 1000);
     add(20002, 10000);
     sqlite3_finalize(s);
-    Exec(db, "COMMIT");
+    bench::Exec(db, "COMMIT");
     sqlite3_close(db);
 }
 
@@ -134,8 +127,8 @@ void FloorSwitch(const QByteArray& path, int chart) {
 void FloorDurableUpdate(const QByteArray& path, int key) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    Exec(db, "PRAGMA synchronous=FULL");
-    Exec(db, "BEGIN IMMEDIATE");
+    bench::Exec(db, "PRAGMA synchronous=FULL");
+    bench::Exec(db, "BEGIN IMMEDIATE");
     sqlite3_stmt* s = nullptr;
     sqlite3_prepare_v2(
         db, "Update tblDatCommon Set CreDate = '2020-01-01', LText000 = 'x' Where (MainKey = ?)",
@@ -143,7 +136,7 @@ void FloorDurableUpdate(const QByteArray& path, int key) {
     sqlite3_bind_int(s, 1, key);
     sqlite3_step(s);
     sqlite3_finalize(s);
-    Exec(db, "COMMIT");
+    bench::Exec(db, "COMMIT");
     sqlite3_close(db);
 }
 

@@ -2,10 +2,14 @@
 
 // The main window on a system database (a file or a server), as the window
 // benches drive it.
+#include <sqlite3.h>
+
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "core/app_context.h"
@@ -16,6 +20,15 @@
 #include "ui/main/frm_ondrel.h"
 
 namespace ondrel::bench {
+
+// A generator's statement on a file; a failure ends the bench.
+inline void Exec(sqlite3* db, const char* sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+        std::fprintf(stderr, "sqlite: %s\n", err);
+        std::exit(1);
+    }
+}
 
 struct BenchWindow {
     explicit BenchWindow(const QString& systemDb) {
