@@ -250,6 +250,30 @@ void TstServer::deleteAfterAnotherWorkstation() {
     }
 }
 
+namespace {
+
+// scripts/pg-cluster's words on its output ("FOLDER URI" for start and
+// standby); empty when it failed.
+QStringList PgCluster(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(ONDREL_SOURCE_DIR "/scripts/pg-cluster"), args);
+    const bool ok = p.waitForFinished(120000) && p.exitCode() == 0;
+    return ok ? QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(u' ') : QStringList();
+}
+
+// A test's own servers: stopped and removed, and the shared one named again,
+// on every way out of the test, a failed check too.
+struct OwnClusters {
+    QStringList folders;
+    QByteArray shared = qgetenv("ONDREL_TEST_PG");
+    ~OwnClusters() {
+        qputenv("ONDREL_TEST_PG", shared);
+        for (const QString& f : folders) PgCluster({QStringLiteral("stop"), f});
+    }
+};
+
+}  // namespace
+
 // The server stops while the memo is on screen: the save tells the user and
 // keeps the text; the link poll keeps the patient and tells once; after the
 // server is back, the same save writes the text. Stopped in order, or at
@@ -264,26 +288,10 @@ void TstServer::serverStoppedDuringSave() {
     QFETCH(QString, mode);
     if (!OnServer()) QSKIP("needs the test server");
     // A server of its own: stopping the shared one would fail the other tests.
-    const QString script = QStringLiteral(ONDREL_SOURCE_DIR "/scripts/pg-cluster");
-    QProcess start;
-    start.start(script, {QStringLiteral("start")});
-    QVERIFY(start.waitForFinished(60000) && start.exitCode() == 0);
-    const QStringList started =
-        QString::fromUtf8(start.readAllStandardOutput()).trimmed().split(u' ');
+    const QStringList started = PgCluster({QStringLiteral("start")});
     QCOMPARE(started.size(), 2);
     const QString folder = started[0];
-    const QByteArray shared = qgetenv("ONDREL_TEST_PG");
-    // Stopped and removed on every way out of the test, a failed check too.
-    struct Cleanup {
-        QString script, folder;
-        QByteArray shared;
-        ~Cleanup() {
-            qputenv("ONDREL_TEST_PG", shared);
-            QProcess stop;
-            stop.start(script, {QStringLiteral("stop"), folder});
-            stop.waitForFinished(60000);
-        }
-    } cleanup{script, folder, shared};
+    OwnClusters cleanup{{folder}};
     auto cluster = [&](const QString& action) {
         QProcess pgctl;
         const QStringList args{QStringLiteral("-D"),
@@ -617,30 +625,13 @@ void TstServer::failoverToTheStandby_data() {
 void TstServer::failoverToTheStandby() {
     QFETCH(QString, when);
     if (!OnServer()) QSKIP("needs the test server");
-    const QString script = QStringLiteral(ONDREL_SOURCE_DIR "/scripts/pg-cluster");
-    auto run = [&](const QStringList& args) {
-        QProcess p;
-        p.start(script, args);
-        const bool ok = p.waitForFinished(120000) && p.exitCode() == 0;
-        return ok ? QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(u' ')
-                  : QStringList();
-    };
-    const QStringList primary = run({QStringLiteral("start")});
+    const QStringList primary = PgCluster({QStringLiteral("start")});
     QCOMPARE(primary.size(), 2);
-    const QByteArray shared = qgetenv("ONDREL_TEST_PG");
-    struct Cleanup {
-        std::function<QStringList(const QStringList&)> run;
-        QStringList folders;
-        QByteArray shared;
-        ~Cleanup() {
-            qputenv("ONDREL_TEST_PG", shared);
-            for (const QString& f : folders) run({QStringLiteral("stop"), f});
-        }
-    } cleanup{run, {primary[0]}, shared};
+    OwnClusters cleanup{{primary[0]}};
     qputenv("ONDREL_TEST_PG", primary[1].toUtf8());
     WindowFixture f;
     const qint32 key = f.AddMemo(0, 12345, "2024-04-01", "前");
-    const QStringList standby = run({QStringLiteral("standby"), primary[0]});
+    const QStringList standby = PgCluster({QStringLiteral("standby"), primary[0]});
     QCOMPARE(standby.size(), 2);
     cleanup.folders << standby[0];
     // One URI for both: the one that takes writes is used.
@@ -669,14 +660,14 @@ void TstServer::failoverToTheStandby() {
     if (when == u"committing") {
         // The save's COMMIT is on its way when the primary dies.
         StallNextCommit(f, true);
-        QTimer::singleShot(1000, [&] { run({QStringLiteral("kill"), primary[0]}); });
+        QTimer::singleShot(1000, [&] { PgCluster({QStringLiteral("kill"), primary[0]}); });
         f.prompter.Answer({true});
         Ctl<QPushButton>(w, "cmdProcess", 4)->click();
         QCOMPARE(f.prompter.Texts().filter(QStringLiteral("完了の知らせが届きませんでした")).size(),
                  1);
         QCOMPARE(box->toPlainText(), typed);
     } else {
-        run({QStringLiteral("kill"), primary[0]});
+        PgCluster({QStringLiteral("kill"), primary[0]});
     }
     if (when == u"saving") {
         f.prompter.Answer({true});
@@ -693,7 +684,7 @@ void TstServer::failoverToTheStandby() {
         QCOMPARE(w.ShownChartNo()->value, 12345);
     }
     QElapsedTimer sincePromotion;
-    run({QStringLiteral("promote"), standby[0]});
+    PgCluster({QStringLiteral("promote"), standby[0]});
     sincePromotion.start();
     DbConnection promoted;
     QUrl ownerUri(f.OwnerDbPath());
