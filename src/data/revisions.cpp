@@ -351,6 +351,11 @@ QStringList CheckAnchors(DbConnection& cn, const QString& text, const QString& s
 
 QStringList VerifyRecords(DbConnection& cn, qint64* checked) {
     RequireRecordTables(cn);
+    // Both tables from one snapshot: a save committed between the two reads
+    // would read as a memo changed outside the program.
+    RunChange(cn, cn.engine() == Engine::Postgres
+                      ? QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")
+                      : QStringLiteral("BEGIN"));
     QStringList findings;
     std::map<qint32, Revision> latest;
     QString prev;
@@ -402,6 +407,7 @@ QStringList VerifyRecords(DbConnection& cn, qint64* checked) {
                             .arg(key);
         }
     }
+    RunChange(cn, QStringLiteral("COMMIT"));
     if (checked) *checked = row;
     return findings;
 }
